@@ -1,0 +1,284 @@
+// Per-picture save time in every format, beside the ceilings measured in the same run:
+// a raw write of the file's bytes in 64 KiB pieces, and a bare TurboJPEG compress.
+//
+//   bench_image_files [directory] [repetitions]
+//
+// Every picture gets a new name, as in a series, and is removed after its timing.
+#include "imaging/image_files.h"
+#include "imaging/image_formats.h"
+#include "imaging/safe_file.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <numeric>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Stats
+{
+    double median = 0, p99 = 0, max = 0;
+};
+
+Stats summarize(std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    const auto at = [&ms](double q) { return ms[std::min(ms.size() - 1, std::size_t(q * double(ms.size() - 1) + 0.5))]; };
+    return {at(0.5), at(0.99), ms.back()};
+}
+
+// One way of writing a picture; `save` writes it to the path given.
+struct Case
+{
+    std::string name;
+    std::function<bool(const QString &)> save;
+    std::vector<double> ms;
+};
+
+// Runs the cases round-robin in a new random order every round, so that a stall of the
+// shared machine, or what one case leaves the page cache to do, hits them all alike. Every
+// picture gets a new name and is removed untimed, as in a series.
+void timeRoundRobin(const QString &dir, std::vector<Case> &cases, int repetitions)
+{
+    std::mt19937 random(7);
+    std::vector<std::size_t> order(cases.size());
+    std::iota(order.begin(), order.end(), 0);
+    for (int i = 0; i < repetitions + 2; ++i) {
+        std::shuffle(order.begin(), order.end(), random);
+        for (const std::size_t c : order) {
+            const QString path = QStringLiteral("%1/p%2-%3.part").arg(dir).arg(i).arg(c);
+            QElapsedTimer timer;
+            timer.start();
+            const bool ok = cases[c].save(path);
+            const double elapsed = double(timer.nsecsElapsed()) / 1e6;
+            if (!ok) {
+                std::fprintf(stderr, "%s failed\n", cases[c].name.c_str());
+                std::exit(1);
+            }
+            QFile::remove(path);
+            if (i >= 2) // the first rounds warm the caches and the allocator
+                cases[c].ms.push_back(elapsed);
+        }
+    }
+}
+
+bool rawWrite(const QString &path, const char *data, std::size_t size)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::write(fd, data + done, std::min(size - done, SafeFile::pieceSize));
+        if (n <= 0) {
+            ::close(fd);
+            return false;
+        }
+        done += std::size_t(n);
+    }
+    return ::close(fd) == 0;
+}
+
+// A camera-like picture: smooth structure plus a little noise, so that JPEG has real work.
+Frame benchFrame(PixelFormat format, int width, int height)
+{
+    Frame frame = Frame::allocate(width, height, format, format == PixelFormat::Mono16 ? 12 : 8);
+    const int maxValue = (1 << frame.significantBits) - 1;
+    QRandomGenerator random(42);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t *row = frame.row(y);
+        for (int x = 0; x < width * (format == PixelFormat::RGB8 ? 3 : 1); ++x) {
+            const double u = double(x) / width, v = double(y) / height;
+            double level = 0.5 + 0.25 * std::sin(9.0 * u + 3.0 * v) * std::cos(7.0 * v) + 0.02 * (random.generateDouble() - 0.5);
+            const int value = std::clamp(int(level * maxValue), 0, maxValue);
+            if (format == PixelFormat::Mono16)
+                qToLittleEndian<std::uint16_t>(std::uint16_t(value), row + 2 * x);
+            else
+                row[x] = std::uint8_t(value);
+        }
+    }
+    return frame;
+}
+
+QByteArray eightBitPixels(const Frame &frame)
+{
+    if (frame.format != PixelFormat::Mono16)
+        return frame.data;
+    QByteArray grey(qsizetype(frame.width) * frame.height, Qt::Uninitialized);
+    for (int y = 0; y < frame.height; ++y)
+        reduceRowTo8Bits(frame.row(y), reinterpret_cast<std::uint8_t *>(grey.data()) + qsizetype(y) * frame.width,
+                         frame.width, frame.significantBits);
+    return grey;
+}
+
+QImage qtImage(const Frame &frame, const QByteArray &grey)
+{
+    if (frame.format == PixelFormat::RGB8)
+        return QImage(reinterpret_cast<const uchar *>(frame.data.constData()), frame.width, frame.height, frame.stride,
+                      QImage::Format_RGB888);
+    return QImage(reinterpret_cast<const uchar *>(grey.constData()), frame.width, frame.height, frame.width,
+                  QImage::Format_Grayscale8);
+}
+
+void printRow(const Case &c, const Case *baseline, const char *baselineName)
+{
+    const Stats s = summarize(c.ms);
+    std::printf("  %-36s %8.2f %8.2f %8.2f", c.name.c_str(), s.median, s.p99, s.max);
+    if (baseline)
+        std::printf("   %5.2fx %s", s.median / summarize(baseline->ms).median, baselineName);
+    std::printf("\n");
+}
+
+// The path with the extension that chooses the format; the round-robin names its files ".part".
+QString withSuffix(const QString &path, const char *suffix)
+{
+    return path + QLatin1Char('.') + QLatin1String(suffix);
+}
+
+bool saveAndRemove(const Frame &frame, const QString &path, const char *suffix)
+{
+    const QString named = withSuffix(path, suffix);
+    const bool ok = saveImage(frame, named).ok();
+    QFile::remove(named);
+    return ok;
+}
+
+std::size_t savedSize(const Frame &frame, const QString &dir, const char *suffix)
+{
+    const QString probe = withSuffix(dir + QStringLiteral("/probe"), suffix);
+    saveImage(frame, probe);
+    const auto size = std::size_t(QFileInfo(probe).size());
+    QFile::remove(probe);
+    return size;
+}
+
+// The lossless formats and .bmp beside a raw write of as many bytes as each file has. The
+// bitmap also beside its conversion alone (grey 16 to 8 bits, RGB to BGR, rows bottom up).
+void benchUncompressed(const QString &dir, const Frame &frame, int repetitions)
+{
+    const QByteArray bytes(qsizetype(savedSize(frame, dir, "tif")) + 4096, '\x5a');
+    std::vector<Case> cases;
+    for (const char *suffix : {"mio", "tif", "bmp"}) {
+        const std::size_t size = savedSize(frame, dir, suffix);
+        cases.push_back({"raw write of " + std::to_string(size) + " bytes",
+                         [&bytes, size](const QString &p) { return rawWrite(p, bytes.constData(), size); }, {}});
+        cases.push_back({std::string("saveImage .") + suffix,
+                         [&frame, suffix](const QString &p) { return saveAndRemove(frame, p, suffix); }, {}});
+    }
+    std::vector<std::uint8_t> rows(SafeFile::pieceSize + std::size_t(frame.stride));
+    cases.push_back({"  its conversion alone", [&](const QString &) {
+                         const std::size_t rowBytes = std::size_t(frame.width) * (frame.format == PixelFormat::RGB8 ? 3 : 1);
+                         std::size_t used = 0;
+                         for (int y = frame.height - 1; y >= 0; --y, used += rowBytes) {
+                             if (used + rowBytes > SafeFile::pieceSize)
+                                 used = 0;
+                             convertRowForBmp(frame, y, rows.data() + used);
+                         }
+                         return rows[0] != 1 || rows[1] != 2; // keeps the loop from being optimised away
+                     }, {}});
+    cases.push_back({"Qt's BMP writer (with 16->8 bits)", [&](const QString &p) {
+                         const QByteArray pixels = eightBitPixels(frame);
+                         return QImageWriter(p, "bmp").write(qtImage(frame, pixels));
+                     }, {}});
+    timeRoundRobin(dir, cases, repetitions);
+    for (std::size_t i = 0; i < 6; i += 2) {
+        printRow(cases[i], nullptr, "");
+        printRow(cases[i + 1], &cases[i], "of raw");
+    }
+    printRow(cases[6], nullptr, "");
+    Case ceiling{"raw + conversion", {}, {}};
+    for (std::size_t i = 0; i < cases[4].ms.size(); ++i)
+        ceiling.ms.push_back(cases[4].ms[i] + cases[6].ms[i]);
+    printRow({"  .bmp against raw + conversion", {}, cases[5].ms}, &ceiling, "of raw + conversion");
+    printRow(cases[7], &cases[4], "of raw");
+
+    // How much a sync costs, kept apart so that its writeback does not slow the cases above.
+    std::vector<Case> durable;
+    for (const auto &[name, durability] : {std::pair{".mio, cached (as saved)", Durability::Cached},
+                                           std::pair{".mio, writeback started", Durability::StartWriteback},
+                                           std::pair{".mio, fdatasync", Durability::Synced}}) {
+        durable.push_back({name, [&frame, durability](const QString &p) {
+                               SafeFile file(p);
+                               return file.open().ok() && writeMio(frame, {}, file).ok() && file.commit(durability).ok();
+                           }, {}});
+    }
+    timeRoundRobin(dir, durable, repetitions);
+    for (const Case &c : durable)
+        printRow(c, &durable[0], "of cached");
+}
+
+// The JPEG ceiling: the bare compress of the 8-bit picture with a handle and buffer set up
+// once, plus the raw write of its output.
+void benchJpeg(const QString &dir, const Frame &frame, int repetitions)
+{
+    const QByteArray grey = eightBitPixels(frame);
+    const bool colour = frame.format == PixelFormat::RGB8;
+    const int subsampling = colour ? TJSAMP_420 : TJSAMP_GRAY;
+    tjhandle handle = tjInitCompress();
+    const unsigned long capacity = tjBufSize(frame.width, frame.height, subsampling);
+    unsigned char *buffer = tjAlloc(int(capacity));
+    unsigned long jpegSize = 0;
+    const auto compress = [&]() {
+        jpegSize = capacity;
+        return tjCompress2(handle, reinterpret_cast<const unsigned char *>(grey.constData()), frame.width, 0,
+                           frame.height, colour ? TJPF_RGB : TJPF_GRAY, &buffer, &jpegSize, subsampling, jpegQuality,
+                           TJFLAG_NOREALLOC) == 0;
+    };
+    compress();
+    std::vector<Case> cases;
+    cases.push_back({"bare TurboJPEG compress", [&](const QString &) { return compress(); }, {}});
+    cases.push_back({"raw write of its " + std::to_string(jpegSize) + " bytes",
+                     [&](const QString &p) { return rawWrite(p, reinterpret_cast<const char *>(buffer), jpegSize); }, {}});
+    cases.push_back({"saveImage .jpg", [&frame](const QString &p) { return saveAndRemove(frame, p, "jpg"); }, {}});
+    timeRoundRobin(dir, cases, repetitions);
+    tjFree(buffer);
+    tjDestroy(handle);
+    printRow(cases[0], nullptr, "");
+    printRow(cases[1], nullptr, "");
+    Case ceiling{"compress + raw write", {}, {}};
+    for (std::size_t i = 0; i < cases[0].ms.size(); ++i)
+        ceiling.ms.push_back(cases[0].ms[i] + cases[1].ms[i]);
+    printRow(cases[2], &ceiling, "of compress + raw");
+}
+
+void benchOne(const QString &dir, PixelFormat format, int width, int height, int repetitions)
+{
+    const Frame frame = benchFrame(format, width, height);
+    std::printf("\n%dx%d %s (%.1f MB)%*s median      p99      max   ratio\n", width, height,
+                qPrintable(pixelFormatName(format)), double(frame.data.size()) / 1e6, 12, "");
+    benchUncompressed(dir, frame, repetitions);
+    benchJpeg(dir, frame, repetitions);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir scratch;
+    const QString dir = argc > 1 && argv[1][0] != 0 ? QString::fromLocal8Bit(argv[1]) : scratch.path();
+    const int repetitions = argc > 2 ? std::max(3, std::atoi(argv[2])) : 31;
+    std::printf("Saving pictures into %s, %d repetitions each; milliseconds per picture.\n", qPrintable(dir), repetitions);
+    const std::pair<int, int> sizes[] = {{640, 480}, {1920, 1080}, {2048, 2048}};
+    for (const auto &[width, height] : sizes)
+        for (PixelFormat format : {PixelFormat::Mono8, PixelFormat::Mono16, PixelFormat::RGB8})
+            benchOne(dir, format, width, height, repetitions);
+    return 0;
+}

@@ -1,0 +1,97 @@
+// Live display: time from process start to the first live frame painted, and the share of
+// test-pattern frames (1280x1024 Mono8, 25 fps) that reach the display.
+//
+// Run:  QT_QPA_PLATFORM=offscreen build/bin/bench_live_display [runs]
+// Each run is a fresh process (the start-up time includes loading Qt); medians are printed.
+
+#include "app/paths.h"
+#include "imaging/camera.h"
+#include "imaging/display_control.h"
+#include "imaging/image_control.h"
+#include "ui/form1.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Milliseconds since this process was started by the kernel.
+double msSinceProcessStart()
+{
+    std::ifstream stat("/proc/self/stat");
+    std::string field;
+    for (int i = 0; i < 22 && stat >> field; ++i) {
+    }
+    const double startTicks = std::stod(field);
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return (now.tv_sec + now.tv_nsec / 1e9) * 1000.0 - startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+int child(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    Form1 window(driversDirectory() + QStringLiteral("/test-pattern.vin"));
+    double firstFrameMs = -1;
+    QObject::connect(window.CVdisplay1, &DisplayControl::framePainted, [&](std::uint64_t sequence) {
+        if (firstFrameMs < 0 && sequence > 1) // frame 1 is the one snapped at start-up
+            firstFrameMs = msSinceProcessStart();
+    });
+    window.show();
+    const Camera *camera = window.CVimage1->camera();
+    std::uint64_t published0 = 0, painted0 = 0;
+    QTimer::singleShot(2000, [&] {
+        published0 = camera->framesPublished();
+        painted0 = window.CVdisplay1->framesPainted();
+    });
+    QTimer::singleShot(12000, [&] {
+        const double published = double(camera->framesPublished() - published0);
+        const double painted = double(window.CVdisplay1->framesPainted() - painted0);
+        std::printf("%.1f %.4f %.0f\n", firstFrameMs, painted / published, published);
+        app.quit();
+    });
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet("PIR_BENCH_CHILD"))
+        return child(argc, argv);
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+    std::vector<double> first, share;
+    for (int i = 0; i < runs; ++i) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PIR_BENCH_CHILD"), QStringLiteral("1"));
+        p.setProcessEnvironment(env);
+        p.start(QString::fromLocal8Bit(argv[0]), {});
+        p.waitForFinished(60000);
+        double f = 0, s = 0, n = 0;
+        if (std::sscanf(p.readAllStandardOutput().constData(), "%lf %lf %lf", &f, &s, &n) == 3) {
+            std::printf("run %d: first live frame painted %.1f ms after process start; %.0f frames sent in 10 s, %.1f%% painted\n",
+                        i + 1, f, n, s * 100);
+            first.push_back(f);
+            share.push_back(s);
+        }
+    }
+    std::printf("median of %zu runs: first live frame %.1f ms, frames painted %.1f%%\n", first.size(), median(first),
+                median(share) * 100);
+    return 0;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/status.h"
+#include "imaging/frame.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+struct DriverFile;
+
+// A source of pictures: the test pattern, a V4L2 device or a GenICam camera.
+// All public calls come from the UI thread. While live, a back-end hands every frame it
+// acquires on its stream thread to `publishFrame`, which keeps the newest one for `snap`
+// and passes frames on to the UI thread through `frameReady`.
+class Camera : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~Camera() override = default;
+
+    // A short human description, e.g. "Test pattern 1280x1024 Mono8".
+    virtual QString description() const = 0;
+    // Applies the driver file's settings and opens the device; the reason says why not.
+    virtual Status open(const DriverFile &driver) = 0;
+
+    virtual Status startLive() = 0;
+    virtual void stopLive() = 0;
+    virtual bool isLive() const = 0;
+
+    // Returns the next new frame: while live the next one streamed (see waitForNextFrame),
+    // otherwise a single acquisition. Blocks the caller for at most `timeoutMs`.
+    virtual Status snap(Frame &out, int timeoutMs) = 0;
+
+    // The receiver of `frameReady` calls this once it has taken the frame. Until then no
+    // further frame is signalled, so a busy UI thread drops live frames instead of letting
+    // them pile up in its event queue.
+    void acknowledgeFrame() { m_deliveryPending.store(false); }
+
+    std::uint64_t framesPublished() const { return m_published.load(); }
+    std::uint64_t framesSignalled() const { return m_signalled.load(); }
+
+Q_SIGNALS:
+    // Emitted from the stream thread for frames acquired while live.
+    void frameReady(const Frame &frame);
+    // Emitted (from any thread) when the camera stopped answering; live acquisition has ended.
+    void lost(const QString &reason);
+
+protected:
+    // Called by a back-end's stream thread for every frame it acquired.
+    void publishFrame(const Frame &frame);
+    // Waits for a frame published after the call began; used by `snap` while live.
+    Status waitForNextFrame(Frame &out, int timeoutMs);
+
+private:
+    std::mutex m_frameMutex;
+    std::condition_variable m_frameArrived;
+    Frame m_latest;
+    std::atomic<bool> m_deliveryPending{false};
+    std::atomic<std::uint64_t> m_published{0};
+    std::atomic<std::uint64_t> m_signalled{0};
+};

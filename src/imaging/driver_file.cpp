@@ -1,0 +1,122 @@
+#include "imaging/driver_file.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+constexpr qsizetype kMaxDriverFileBytes = 64 * 1024;
+}
+
+bool DriverFile::parse(const QString &text, DriverFile &out, QString &error)
+{
+    DriverFile result;
+    result.path = out.path;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = lines[i].trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0) {
+            error = QStringLiteral("line %1: expected key = value").arg(i + 1);
+            return false;
+        }
+        const QString key = line.left(eq).trimmed().toLower();
+        const QString value = line.mid(eq + 1).trimmed();
+        for (const QChar c : key) {
+            if (!(c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('_'))) {
+                error = QStringLiteral("line %1: bad key \"%2\"").arg(i + 1).arg(key);
+                return false;
+            }
+        }
+        if (key == QLatin1String("source")) {
+            if (!result.source.isEmpty()) {
+                error = QStringLiteral("line %1: source given twice").arg(i + 1);
+                return false;
+            }
+            result.source = value.toLower();
+            continue;
+        }
+        if (result.values.contains(key)) {
+            error = QStringLiteral("line %1: %2 given twice").arg(i + 1).arg(key);
+            return false;
+        }
+        result.values.insert(key, value);
+    }
+    if (result.source.isEmpty()) {
+        error = QStringLiteral("no source given");
+        return false;
+    }
+    out = result;
+    return true;
+}
+
+bool DriverFile::load(const QString &path, DriverFile &out, QString &error)
+{
+    QFile file(path);
+    if (!file.exists()) {
+        error = QStringLiteral("driver file not found: %1").arg(path);
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read driver file %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    const QByteArray bytes = file.read(kMaxDriverFileBytes + 1);
+    if (bytes.size() > kMaxDriverFileBytes) {
+        error = QStringLiteral("driver file %1 is too large").arg(path);
+        return false;
+    }
+    out.path = path;
+    if (!parse(QString::fromUtf8(bytes), out, error)) {
+        error = QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), error);
+        return false;
+    }
+    return true;
+}
+
+Status DriverFile::checkKeys(std::initializer_list<const char *> known) const
+{
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        bool found = false;
+        for (const char *k : known)
+            found = found || it.key() == QLatin1String(k);
+        if (!found)
+            return Status::failure(QStringLiteral("unknown key \"%1\" for source %2").arg(it.key(), source));
+    }
+    return Status::success();
+}
+
+Status DriverFile::readInt(const char *key, int min, int max, int &value) const
+{
+    const auto it = values.constFind(QLatin1String(key));
+    if (it == values.cend())
+        return Status::success();
+    bool ok = false;
+    const int v = it.value().toInt(&ok);
+    if (!ok || v < min || v > max)
+        return Status::failure(QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"")
+                                   .arg(QLatin1String(key))
+                                   .arg(min)
+                                   .arg(max)
+                                   .arg(it.value()));
+    value = v;
+    return Status::success();
+}
+
+Status DriverFile::readDouble(const char *key, double min, double max, double &value) const
+{
+    const auto it = values.constFind(QLatin1String(key));
+    if (it == values.cend())
+        return Status::success();
+    bool ok = false;
+    const double v = it.value().toDouble(&ok);
+    if (!ok || !(v >= min && v <= max))
+        return Status::failure(QStringLiteral("%1 must be a number from %2 to %3, not \"%4\"")
+                                   .arg(QLatin1String(key))
+                                   .arg(min)
+                                   .arg(max)
+                                   .arg(it.value()));
+    value = v;
+    return Status::success();
+}

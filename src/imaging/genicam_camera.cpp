@@ -1,0 +1,310 @@
+#include "imaging/genicam_camera.h"
+
+#include "imaging/camera_settings.h"
+#include "imaging/driver_file.h"
+#include "imaging/pixel_conversion.h"
+
+#include <arv.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+constexpr int kBufferCount = 8;
+constexpr int kWatchdogPeriodMs = 200;
+
+QString takeError(GError *&error)
+{
+    const QString message = error ? QString::fromUtf8(error->message) : QStringLiteral("unknown error");
+    g_clear_error(&error);
+    return message;
+}
+
+std::int64_t steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int bytesPerSample(ArvPixelFormat format)
+{
+    return int(ARV_PIXEL_FORMAT_BIT_PER_PIXEL(format) + 7) / 8;
+}
+
+// Converts one finished buffer; a null frame for a layout this program cannot show.
+Frame convertImage(const std::uint8_t *data, std::size_t size, ArvPixelFormat format, int width, int height,
+                   int xPadding)
+{
+    const int stride = width * bytesPerSample(format) + xPadding;
+    if (width <= 0 || height <= 0 || !data || size < std::size_t(stride) * std::size_t(height - 1) + std::size_t(stride - xPadding))
+        return {};
+    switch (format) {
+    case ARV_PIXEL_FORMAT_MONO_8:
+        return convertMono8(data, width, height, stride);
+    case ARV_PIXEL_FORMAT_MONO_10:
+        return convertMono16(data, width, height, stride, 10);
+    case ARV_PIXEL_FORMAT_MONO_12:
+        return convertMono16(data, width, height, stride, 12);
+    case ARV_PIXEL_FORMAT_MONO_16:
+        return convertMono16(data, width, height, stride, 16);
+    case ARV_PIXEL_FORMAT_RGB_8_PACKED:
+        return convertRgb24(data, width, height, stride);
+    case ARV_PIXEL_FORMAT_BAYER_RG_8:
+        return convertBayer8(data, width, height, stride, BayerPattern::RGGB);
+    case ARV_PIXEL_FORMAT_BAYER_GR_8:
+        return convertBayer8(data, width, height, stride, BayerPattern::GRBG);
+    case ARV_PIXEL_FORMAT_BAYER_GB_8:
+        return convertBayer8(data, width, height, stride, BayerPattern::GBRG);
+    case ARV_PIXEL_FORMAT_BAYER_BG_8:
+        return convertBayer8(data, width, height, stride, BayerPattern::BGGR);
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+bool GenicamCamera::canConvert(std::uint32_t arvPixelFormat)
+{
+    const std::uint8_t probe[8] = {};
+    return !convertImage(probe, sizeof probe, ArvPixelFormat(arvPixelFormat), 1, 1, 0).isNull();
+}
+
+// What Aravis's threads call back into. It outlives the camera object while the Aravis
+// objects of a lost camera are released in the background, and tells late callbacks that
+// there is nobody left to call.
+struct GenicamCamera::Link
+{
+    std::mutex mutex;
+    GenicamCamera *camera = nullptr;
+};
+
+GenicamCamera::GenicamCamera(QObject *parent) : Camera(parent), m_link(new Link)
+{
+    m_link->camera = this;
+    m_watchdog.setInterval(kWatchdogPeriodMs);
+    connect(&m_watchdog, &QTimer::timeout, this, &GenicamCamera::checkStream);
+}
+
+GenicamCamera::~GenicamCamera()
+{
+    m_watchdog.stop();
+    {
+        const std::lock_guard lock(m_link->mutex);
+        m_link->camera = nullptr;
+    }
+    if (m_acquiring.load())
+        stopAcquisition();
+    // Releasing the stream joins its thread, and releasing the camera its heartbeat
+    // thread. A camera that stopped answering makes both wait out every retry (about
+    // nine seconds with GigE Vision), which must not freeze the window.
+    auto release = [link = m_link, stream = m_stream, camera = m_camera] {
+        if (stream) {
+            arv_stream_set_emit_signals(stream, FALSE);
+            g_object_unref(stream);
+        }
+        if (camera)
+            g_object_unref(camera);
+        delete link;
+    };
+    if (m_slot.isLost())
+        std::thread(release).detach();
+    else
+        release();
+}
+
+QString GenicamCamera::description() const
+{
+    return m_description;
+}
+
+Status GenicamCamera::open(const DriverFile &driver)
+{
+    GenicamSettings settings;
+    if (Status s = readGenicamSettings(driver, settings); !s)
+        return s;
+    if (Status s = connectCamera(settings.camera); !s)
+        return s;
+    if (Status s = applySettings(settings); !s)
+        return s;
+    return createStream();
+}
+
+Status GenicamCamera::createStream()
+{
+    GError *error = nullptr;
+    m_stream = arv_camera_create_stream(m_camera, nullptr, nullptr, &error);
+    if (!m_stream)
+        return Status::failure(QStringLiteral("cannot open the camera's stream: %1").arg(takeError(error)));
+    const guint payload = arv_camera_get_payload(m_camera, &error);
+    if (error)
+        return Status::failure(QStringLiteral("cannot read the picture size: %1").arg(takeError(error)));
+    // Continuous mode also serves a single picture: a frame damaged on the wire is then
+    // followed by the next one instead of leaving the snap without any.
+    arv_camera_set_acquisition_mode(m_camera, ARV_ACQUISITION_MODE_CONTINUOUS, &error);
+    if (error)
+        return Status::failure(QStringLiteral("cannot set continuous acquisition: %1").arg(takeError(error)));
+    for (int i = 0; i < kBufferCount; ++i)
+        arv_stream_push_buffer(m_stream, arv_buffer_new(payload, nullptr));
+    g_signal_connect(m_stream, "new-buffer", G_CALLBACK(&GenicamCamera::onNewBuffer), m_link);
+    arv_stream_set_emit_signals(m_stream, TRUE);
+    g_signal_connect(arv_camera_get_device(m_camera), "control-lost", G_CALLBACK(&GenicamCamera::onControlLost),
+                     m_link);
+    return Status::success();
+}
+
+Status GenicamCamera::startAcquisition()
+{
+    GError *error = nullptr;
+    m_acceptAfterNs = g_get_real_time() * 1000;
+    m_acquiring = true;
+    arv_camera_start_acquisition(m_camera, &error);
+    if (error) {
+        // The camera did not take the command: it is gone, or another program controls it.
+        m_acquiring = false;
+        markLost(QStringLiteral("the camera does not start acquiring: %1").arg(takeError(error)));
+        return Status::failure(m_slot.lostReason());
+    }
+    return Status::success();
+}
+
+void GenicamCamera::stopAcquisition()
+{
+    m_acquiring = false;
+    // A camera that no longer answers would hold the caller through every retry.
+    if (m_slot.isLost())
+        return;
+    GError *error = nullptr;
+    arv_camera_stop_acquisition(m_camera, &error);
+    g_clear_error(&error);
+}
+
+Status GenicamCamera::startLive()
+{
+    if (m_slot.isLost())
+        return Status::failure(m_slot.lostReason());
+    if (!m_stream)
+        return Status::failure(QStringLiteral("the camera is not open"));
+    if (m_live.load())
+        return Status::success();
+    m_lastFrameMs = steadyMs();
+    m_live = true;
+    if (Status s = startAcquisition(); !s) {
+        m_live = false;
+        return s;
+    }
+    m_watchdog.start();
+    return Status::success();
+}
+
+void GenicamCamera::stopLive()
+{
+    m_watchdog.stop();
+    if (m_live.exchange(false))
+        stopAcquisition();
+}
+
+Status GenicamCamera::snap(Frame &out, int timeoutMs)
+{
+    if (m_slot.isLost())
+        return Status::failure(m_slot.lostReason());
+    if (!m_stream)
+        return Status::failure(QStringLiteral("the camera is not open"));
+    if (!m_live.load())
+        return snapSingle(out, timeoutMs);
+    const Status waited = waitForNextFrame(out, timeoutMs);
+    if (!waited)
+        markLost(waited.reason());
+    return m_slot.isLost() ? Status::failure(m_slot.lostReason()) : waited;
+}
+
+Status GenicamCamera::snapSingle(Frame &out, int timeoutMs)
+{
+    m_slot.arm();
+    if (Status s = startAcquisition(); !s)
+        return s;
+    const SnapSlot::Result result = m_slot.wait(timeoutMs, out);
+    stopAcquisition();
+    if (result == SnapSlot::Result::Timeout)
+        markLost(QStringLiteral("the camera sent no picture within %1 ms").arg(timeoutMs));
+    return m_slot.isLost() ? Status::failure(m_slot.lostReason()) : Status::success();
+}
+
+void GenicamCamera::onNewBuffer(ArvStream *, void *data)
+{
+    Link *link = static_cast<Link *>(data);
+    const std::lock_guard lock(link->mutex);
+    if (link->camera)
+        link->camera->takeBuffer();
+}
+
+void GenicamCamera::onControlLost(void *, void *data)
+{
+    Link *link = static_cast<Link *>(data);
+    const std::lock_guard lock(link->mutex);
+    if (link->camera)
+        link->camera->markLost(QStringLiteral("the camera stopped answering"));
+}
+
+void GenicamCamera::takeBuffer()
+{
+    ArvBuffer *buffer = arv_stream_try_pop_buffer(m_stream);
+    if (!buffer)
+        return;
+    Frame frame;
+    // Frames begun before the acquisition was asked for belong to an earlier one.
+    if (m_acquiring.load() && arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS &&
+        std::int64_t(arv_buffer_get_system_timestamp(buffer)) >= m_acceptAfterNs.load())
+        frame = convertBuffer(buffer);
+    arv_stream_push_buffer(m_stream, buffer);
+    if (frame.isNull())
+        return;
+    frame.sequence = ++m_sequence;
+    m_lastFrameMs = steadyMs();
+    if (m_live.load()) {
+        publishFrame(frame);
+        return;
+    }
+    m_slot.offer(frame);
+}
+
+Frame GenicamCamera::convertBuffer(ArvBuffer *buffer) const
+{
+    if (arv_buffer_get_payload_type(buffer) != ARV_BUFFER_PAYLOAD_TYPE_IMAGE)
+        return {};
+    std::size_t size = 0;
+    const auto *data = static_cast<const std::uint8_t *>(arv_buffer_get_image_data(buffer, &size));
+    gint xPadding = 0, yPadding = 0;
+    arv_buffer_get_image_padding(buffer, &xPadding, &yPadding);
+    return convertImage(data, size, arv_buffer_get_image_pixel_format(buffer), arv_buffer_get_image_width(buffer),
+                        arv_buffer_get_image_height(buffer), xPadding);
+}
+
+void GenicamCamera::checkStream()
+{
+    if (m_slot.isLost() || !m_live.load()) {
+        m_watchdog.stop();
+        return;
+    }
+    const std::int64_t silentMs = steadyMs() - m_lastFrameMs.load();
+    if (silentMs > m_streamTimeoutMs)
+        markLost(QStringLiteral("no picture from the camera for %1 s").arg(double(silentMs) / 1000.0, 0, 'f', 1));
+}
+
+void GenicamCamera::markLost(const QString &reason)
+{
+    if (!m_slot.markLost(reason))
+        return;
+    m_live = false;
+    m_acquiring = false;
+    Q_EMIT lost(reason);
+}
+
+GenicamCamera::StreamCounts GenicamCamera::streamCounts() const
+{
+    guint64 completed = 0, failures = 0, underruns = 0;
+    if (m_stream)
+        arv_stream_get_statistics(m_stream, &completed, &failures, &underruns);
+    return {completed + failures + underruns, completed};
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "imaging/camera.h"
+#include "imaging/snap_slot.h"
+
+#include <QTimer>
+
+#include <atomic>
+#include <cstdint>
+
+struct GenicamSettings;
+typedef struct _ArvBuffer ArvBuffer;
+typedef struct _ArvCamera ArvCamera;
+typedef struct _ArvStream ArvStream;
+
+// A GenICam camera, GigE Vision or USB3 Vision, reached through Aravis (`source = genicam`).
+// Frames stream into a small pool of buffers on Aravis's stream thread; each is copied out
+// and converted there, and its buffer goes straight back into the pool.
+// A camera that stops answering (the control channel is lost, or no picture arrives in
+// time) is reported once through `lost`; after that every snap fails with that reason.
+class GenicamCamera final : public Camera
+{
+    Q_OBJECT
+public:
+    explicit GenicamCamera(QObject *parent = nullptr);
+    ~GenicamCamera() override;
+
+    QString description() const override;
+    Status open(const DriverFile &driver) override;
+    Status startLive() override;
+    void stopLive() override;
+    bool isLive() const override { return m_live.load(); }
+    Status snap(Frame &out, int timeoutMs) override;
+
+    // Frames the camera began to send on this stream, and how many of them arrived whole.
+    struct StreamCounts
+    {
+        std::uint64_t sent = 0;
+        std::uint64_t completed = 0;
+    };
+    StreamCounts streamCounts() const;
+
+private:
+    Status connectCamera(const QString &name);
+    Status applySettings(const GenicamSettings &settings);
+    Status applySize(int width, int height);
+    struct FloatFeature;
+    Status applyFloat(const FloatFeature &feature, double value);
+    Status createStream();
+    Status startAcquisition();
+    void stopAcquisition();
+    Status snapSingle(Frame &out, int timeoutMs);
+    // Whether frames in this GenICam pixel format can be shown and saved.
+    static bool canConvert(std::uint32_t arvPixelFormat);
+
+    // Called on Aravis's stream thread for every finished buffer.
+    static void onNewBuffer(ArvStream *stream, void *link);
+    // Called on Aravis's heartbeat thread when the camera no longer answers.
+    static void onControlLost(void *device, void *link);
+    void takeBuffer();
+    Frame convertBuffer(ArvBuffer *buffer) const;
+    void checkStream();
+    void markLost(const QString &reason);
+
+    struct Link;
+    Link *m_link = nullptr;
+    ArvCamera *m_camera = nullptr;
+    ArvStream *m_stream = nullptr;
+    QString m_description;
+    int m_streamTimeoutMs = 2000;
+    QTimer m_watchdog;
+
+    std::atomic<bool> m_live{false};
+    std::atomic<bool> m_acquiring{false};
+    std::atomic<std::int64_t> m_acceptAfterNs{0};
+    std::atomic<std::int64_t> m_lastFrameMs{0};
+    std::atomic<std::uint64_t> m_sequence{0};
+    SnapSlot m_slot;
+};

@@ -1,0 +1,242 @@
+// Opening a GenICam camera and applying the driver file's settings to it.
+
+#include "imaging/genicam_camera.h"
+
+#include "imaging/camera_settings.h"
+
+#include <arv.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+constexpr quint16 kGvcpPort = 3956;
+constexpr int kMinStreamTimeoutMs = 2000;
+
+QString takeError(GError *&error)
+{
+    const QString message = error ? QString::fromUtf8(error->message) : QStringLiteral("unknown error");
+    g_clear_error(&error);
+    return message;
+}
+
+// The local address the kernel would send from to reach `device`: a GigE Vision camera
+// given by address is opened directly, without a discovery broadcast on every interface.
+QString localAddressTowards(const QString &device)
+{
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(kGvcpPort);
+    if (inet_pton(AF_INET, device.toLatin1().constData(), &remote.sin_addr) != 1)
+        return {};
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return {};
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    const bool found = ::connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) == 0;
+    ::close(fd);
+    char text[INET_ADDRSTRLEN] = {};
+    if (!found || !inet_ntop(AF_INET, &local.sin_addr, text, sizeof text))
+        return {};
+    return QString::fromLatin1(text);
+}
+
+bool isIpv4Address(const QString &text)
+{
+    in_addr address{};
+    return inet_pton(AF_INET, text.toLatin1().constData(), &address) == 1;
+}
+
+// Finds a discovered camera by id, serial number, physical id or address; empty: the first.
+QString findDeviceId(const QString &name, QString &error)
+{
+    arv_update_device_list();
+    const unsigned count = arv_get_n_devices();
+    QStringList seen;
+    for (unsigned i = 0; i < count; ++i) {
+        const QString id = QString::fromUtf8(arv_get_device_id(i));
+        if (name.isEmpty())
+            return id;
+        for (const char *alias : {arv_get_device_id(i), arv_get_device_serial_nbr(i), arv_get_device_physical_id(i),
+                                  arv_get_device_address(i)}) {
+            if (alias && name == QString::fromUtf8(alias))
+                return id;
+        }
+        seen << id;
+    }
+    if (count == 0)
+        error = QStringLiteral("no GenICam camera found");
+    else
+        error = QStringLiteral("no GenICam camera \"%1\"; found %2").arg(name, seen.join(QStringLiteral(", ")));
+    return {};
+}
+
+} // namespace
+
+// One floating-point setting of the driver file and Aravis's accessors for it.
+struct GenicamCamera::FloatFeature
+{
+    const char *key;
+    std::optional<double> value;
+    gboolean (*available)(ArvCamera *, GError **);
+    void (*bounds)(ArvCamera *, double *, double *, GError **);
+    void (*set)(ArvCamera *, double, GError **);
+    gboolean (*autoAvailable)(ArvCamera *, GError **);
+    void (*setAuto)(ArvCamera *, ArvAuto, GError **);
+};
+
+Status GenicamCamera::connectCamera(const QString &name)
+{
+    GError *error = nullptr;
+    if (isIpv4Address(name)) {
+        const QString local = localAddressTowards(name);
+        if (local.isEmpty())
+            return Status::failure(QStringLiteral("no network route to the camera at %1").arg(name));
+        GInetAddress *interfaceAddress = g_inet_address_new_from_string(local.toLatin1().constData());
+        GInetAddress *deviceAddress = g_inet_address_new_from_string(name.toLatin1().constData());
+        ArvDevice *device = arv_gv_device_new(interfaceAddress, deviceAddress, &error);
+        g_object_unref(interfaceAddress);
+        g_object_unref(deviceAddress);
+        if (device) {
+            m_camera = arv_camera_new_with_device(device, &error);
+            g_object_unref(device);
+        }
+    } else {
+        QString reason;
+        const QString id = findDeviceId(name, reason);
+        if (id.isEmpty())
+            return Status::failure(reason);
+        m_camera = arv_camera_new(id.toUtf8().constData(), &error);
+    }
+    if (!m_camera) {
+        const QString who = name.isEmpty() ? QStringLiteral("the GenICam camera") : name;
+        return Status::failure(QStringLiteral("cannot open %1: %2").arg(who, takeError(error)));
+    }
+    return Status::success();
+}
+
+Status GenicamCamera::applySettings(const GenicamSettings &settings)
+{
+    GError *error = nullptr;
+    if (!settings.pixelFormat.isEmpty()) {
+        arv_camera_set_pixel_format_from_string(m_camera, settings.pixelFormat.toLatin1().constData(), &error);
+        // Cameras made before the current naming call RGB8 "RGB8Packed".
+        if (error && settings.pixelFormat == QLatin1String("RGB8")) {
+            g_clear_error(&error);
+            arv_camera_set_pixel_format_from_string(m_camera, "RGB8Packed", &error);
+        }
+        if (error)
+            return Status::failure(
+                QStringLiteral("the camera does not offer pixel-format %1: %2").arg(settings.pixelFormat, takeError(error)));
+    }
+    if (Status s = applySize(settings.width, settings.height); !s)
+        return s;
+    // Aravis's own accessors know the older and vendor names of these features.
+    const FloatFeature features[] = {
+        {"exposure-us", settings.exposureUs, arv_camera_is_exposure_time_available,
+         arv_camera_get_exposure_time_bounds, arv_camera_set_exposure_time, arv_camera_is_exposure_auto_available,
+         arv_camera_set_exposure_time_auto},
+        {"gain-db", settings.gainDb, arv_camera_is_gain_available, arv_camera_get_gain_bounds, arv_camera_set_gain,
+         arv_camera_is_gain_auto_available, arv_camera_set_gain_auto},
+        {"frame-rate", settings.frameRate, arv_camera_is_frame_rate_available, arv_camera_get_frame_rate_bounds,
+         arv_camera_set_frame_rate, nullptr, nullptr}};
+    for (const FloatFeature &feature : features) {
+        if (feature.value)
+            if (Status s = applyFloat(feature, *feature.value); !s)
+                return s;
+    }
+
+    const ArvPixelFormat format = arv_camera_get_pixel_format(m_camera, &error);
+    const QString formatName = QString::fromUtf8(arv_camera_get_pixel_format_as_string(m_camera, nullptr));
+    if (error)
+        return Status::failure(QStringLiteral("cannot read the pixel format: %1").arg(takeError(error)));
+    if (!canConvert(format))
+        return Status::failure(QStringLiteral("the camera delivers %1; set pixel-format to Mono8, Mono10, Mono12, "
+                                              "Mono16, RGB8 or a Bayer 8-bit format")
+                                   .arg(formatName));
+    gint x = 0, y = 0, width = 0, height = 0;
+    arv_camera_get_region(m_camera, &x, &y, &width, &height, nullptr);
+    const double rate = arv_camera_is_frame_rate_available(m_camera, nullptr)
+                            ? arv_camera_get_frame_rate(m_camera, nullptr) : 0.0;
+    const double exposureMs = arv_camera_is_exposure_time_available(m_camera, nullptr)
+                                  ? arv_camera_get_exposure_time(m_camera, nullptr) / 1000.0 : 0.0;
+    // A picture is overdue after a few frame periods, but never sooner than two seconds.
+    m_streamTimeoutMs = std::max(kMinStreamTimeoutMs, int(3.0 * ((rate > 0.0 ? 1000.0 / rate : 0.0) + exposureMs)));
+    m_description = QStringLiteral("GenICam %1 %2 (%3) %4x%5 %6")
+                        .arg(QString::fromUtf8(arv_camera_get_vendor_name(m_camera, nullptr)),
+                             QString::fromUtf8(arv_camera_get_model_name(m_camera, nullptr)),
+                             QString::fromUtf8(arv_camera_get_device_id(m_camera, nullptr)))
+                        .arg(width)
+                        .arg(height)
+                        .arg(formatName);
+    return Status::success();
+}
+
+Status GenicamCamera::applySize(int width, int height)
+{
+    if (width == 0 && height == 0)
+        return Status::success();
+    GError *error = nullptr;
+    gint x = 0, y = 0, w = 0, h = 0;
+    arv_camera_get_region(m_camera, &x, &y, &w, &h, &error);
+    const struct
+    {
+        const char *key;
+        int value;
+        void (*bounds)(ArvCamera *, gint *, gint *, GError **);
+        gint (*increment)(ArvCamera *, GError **);
+    } sides[] = {{"width", width, arv_camera_get_width_bounds, arv_camera_get_width_increment},
+                 {"height", height, arv_camera_get_height_bounds, arv_camera_get_height_increment}};
+    for (const auto &side : sides) {
+        if (side.value == 0)
+            continue;
+        gint min = 0, max = 0;
+        side.bounds(m_camera, &min, &max, &error);
+        const gint step = std::max(1, side.increment(m_camera, nullptr));
+        if (error)
+            return Status::failure(QStringLiteral("cannot read the %1 range: %2").arg(QLatin1String(side.key), takeError(error)));
+        if (side.value < min || side.value > max || (side.value - min) % step != 0)
+            return Status::failure(QStringLiteral("%1 must be from %2 to %3 in steps of %4 for this camera, not %5")
+                                       .arg(QLatin1String(side.key))
+                                       .arg(min)
+                                       .arg(max)
+                                       .arg(step)
+                                       .arg(side.value));
+    }
+    arv_camera_set_region(m_camera, 0, 0, width ? width : w, height ? height : h, &error);
+    if (error)
+        return Status::failure(QStringLiteral("cannot set the picture size: %1").arg(takeError(error)));
+    return Status::success();
+}
+
+Status GenicamCamera::applyFloat(const FloatFeature &feature, double value)
+{
+    GError *error = nullptr;
+    if (!feature.available(m_camera, nullptr))
+        return Status::failure(QStringLiteral("the camera does not let %1 be set").arg(QLatin1String(feature.key)));
+    // An automatic control left on would overwrite the value at once.
+    if (feature.autoAvailable && feature.autoAvailable(m_camera, nullptr))
+        feature.setAuto(m_camera, ARV_AUTO_OFF, nullptr);
+    double min = 0.0, max = 0.0;
+    feature.bounds(m_camera, &min, &max, &error);
+    if (!error && (value < min || value > max))
+        return Status::failure(QStringLiteral("%1 must be from %2 to %3 for this camera, not %4")
+                                   .arg(QLatin1String(feature.key))
+                                   .arg(min)
+                                   .arg(max)
+                                   .arg(value));
+    g_clear_error(&error);
+    feature.set(m_camera, value, &error);
+    if (error)
+        return Status::failure(QStringLiteral("cannot set %1: %2").arg(QLatin1String(feature.key), takeError(error)));
+    return Status::success();
+}
+

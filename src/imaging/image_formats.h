@@ -1,0 +1,41 @@
+#pragma once
+
+#include "app/status.h"
+#include "imaging/frame.h"
+#include "imaging/image_files.h"
+#include "imaging/safe_file.h"
+
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+
+// The single formats behind saveImage() and loadImage(), which choose one by extension.
+// Writers receive a frame already checked for consistency and an opened SafeFile; they
+// neither commit nor discard it.
+
+Status writeBmp(const Frame &frame, SafeFile &file);
+// One row as a bitmap stores it: 8-bit grey, or blue, green, red; without the padding.
+void convertRowForBmp(const Frame &frame, int y, std::uint8_t *out);
+Status writeTiff(const Frame &frame, const ImageMetadata &metadata, SafeFile &file);
+Status writeJpeg(const Frame &frame, SafeFile &file);
+Status writeMio(const Frame &frame, const ImageMetadata &metadata, SafeFile &file);
+
+Status readBmp(const QString &path, Frame &out);
+Status readTiff(const QString &path, Frame &out, ImageMetadata &metadata);
+Status readJpeg(const QString &path, Frame &out);
+Status readMio(const QString &path, Frame &out, ImageMetadata &metadata);
+// .png through Qt's reader.
+Status readWithQt(const QString &path, Frame &out);
+// A picture Qt decoded, as 16-bit grey, 8-bit grey or RGB8.
+Frame frameFromImage(QImage image);
+
+// The JPEG quality of saved pictures.
+constexpr int jpegQuality = 90;
+
+// The top eight significant bits of each Mono16 sample, as 8-bit formats store them.
+// Samples above the significant range (a camera that does not mask its unused bits) saturate.
+void reduceRowTo8Bits(const std::uint8_t *mono16Row, std::uint8_t *out, int width, int significantBits);
+
+// Reads the whole file into `bytes`, with a reason on failure.
+Status readWholeFile(const QString &path, QByteArray &bytes);

@@ -1,0 +1,107 @@
+// JPEG through libjpeg-turbo's TurboJPEG API: quality 90, 8 bits per sample.
+#include "imaging/image_formats.h"
+
+#include <turbojpeg.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int maxReadSide = 65535;
+
+struct TjDeleter
+{
+    void operator()(void *handle) const { tjDestroy(handle); }
+};
+using TjHandle = std::unique_ptr<void, TjDeleter>;
+
+struct TjBufferDeleter
+{
+    void operator()(unsigned char *buffer) const { tjFree(buffer); }
+};
+
+// The compressor and its output buffer live as long as the thread that saves, so a series does
+// not pay for setting them up, and for fresh pages of a multi-megabyte buffer, at every picture.
+struct Compressor
+{
+    TjHandle handle{tjInitCompress()};
+    std::unique_ptr<unsigned char, TjBufferDeleter> buffer;
+    unsigned long capacity = 0;
+    std::vector<std::uint8_t> grey; // Mono16 reduced to 8 bits
+
+    unsigned char *reserve(unsigned long size)
+    {
+        if (size > capacity) {
+            buffer.reset(tjAlloc(int(size)));
+            capacity = buffer ? size : 0;
+        }
+        return buffer.get();
+    }
+};
+
+Compressor &compressor()
+{
+    thread_local Compressor instance;
+    return instance;
+}
+
+QString tjError(void *handle)
+{
+    return QString::fromLocal8Bit(tjGetErrorStr2(handle));
+}
+
+} // namespace
+
+Status writeJpeg(const Frame &frame, SafeFile &file)
+{
+    Compressor &c = compressor();
+    if (!c.handle)
+        return Status::failure(QStringLiteral("the JPEG encoder could not start"));
+    const bool colour = frame.format == PixelFormat::RGB8;
+    const int subsampling = colour ? TJSAMP_420 : TJSAMP_GRAY;
+    const unsigned char *pixels = frame.row(0);
+    int pitch = frame.stride;
+    if (frame.format == PixelFormat::Mono16) {
+        c.grey.resize(std::size_t(frame.width) * std::size_t(frame.height));
+        for (int y = 0; y < frame.height; ++y)
+            reduceRowTo8Bits(frame.row(y), c.grey.data() + std::size_t(y) * std::size_t(frame.width), frame.width,
+                             frame.significantBits);
+        pixels = c.grey.data();
+        pitch = frame.width;
+    }
+    const unsigned long bound = tjBufSize(frame.width, frame.height, subsampling);
+    unsigned char *output = bound == static_cast<unsigned long>(-1) ? nullptr : c.reserve(bound);
+    if (!output)
+        return Status::failure(QStringLiteral("the picture is too large for a .jpg file"));
+    unsigned long size = c.capacity;
+    if (tjCompress2(c.handle.get(), pixels, frame.width, pitch, frame.height, colour ? TJPF_RGB : TJPF_GRAY, &output,
+                    &size, subsampling, jpegQuality, TJFLAG_NOREALLOC) != 0)
+        return Status::failure(QStringLiteral("the JPEG encoder failed: %1").arg(tjError(c.handle.get())));
+    return file.write(output, size);
+}
+
+Status readJpeg(const QString &path, Frame &out)
+{
+    QByteArray bytes;
+    if (Status status = readWholeFile(path, bytes); !status)
+        return status;
+    const TjHandle decoder(tjInitDecompress());
+    if (!decoder)
+        return Status::failure(QStringLiteral("the JPEG decoder could not start"));
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    if (tjDecompressHeader3(decoder.get(), data, static_cast<unsigned long>(bytes.size()), &width, &height, &subsampling,
+                            &colourspace) != 0)
+        return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, tjError(decoder.get())));
+    if (width <= 0 || height <= 0 || width > maxReadSide || height > maxReadSide)
+        return Status::failure(QStringLiteral("Cannot read \"%1\": impossible size %2 x %3").arg(path).arg(width).arg(height));
+    const bool grey = colourspace == TJCS_GRAY;
+    Frame frame = Frame::allocate(width, height, grey ? PixelFormat::Mono8 : PixelFormat::RGB8);
+    // A warning means damaged data (typically a file cut short): refuse rather than show grey rows.
+    if (tjDecompress2(decoder.get(), data, static_cast<unsigned long>(bytes.size()), frame.row(0), width, frame.stride,
+                      height, grey ? TJPF_GRAY : TJPF_RGB, TJFLAG_STOPONWARNING) != 0)
+        return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, tjError(decoder.get())));
+    out = frame;
+    return Status::success();
+}

@@ -1,0 +1,194 @@
+// The tool's own lossless format: a fixed little-endian header and the raw rows.
+// docs/mio-format.md describes it for readers outside this program.
+#include "imaging/image_formats.h"
+
+#include <QFile>
+#include <QtEndian>
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+constexpr std::array<std::uint8_t, 8> mioMagic = {0x89, 'M', 'I', 'O', '\r', '\n', 0x1a, '\n'};
+constexpr int mioVersion = 1;
+constexpr int mioHeaderSize = 128;
+constexpr int mioMaxHeaderSize = 4096;
+constexpr std::uint32_t mioMaxSide = 65535;
+constexpr std::uint64_t mioMaxPixelBytes = std::uint64_t(1) << 31;
+
+// Field offsets of version 1. Bytes 40..123 are reserved and zero; a later version puts
+// further capture data there, so that a reader of this version refuses nothing it could read.
+enum MioOffset : int {
+    offMagic = 0,
+    offVersion = 8,
+    offHeaderSize = 10,
+    offWidth = 12,
+    offHeight = 16,
+    offPixelFormat = 20,
+    offBitsPerPixel = 21,
+    offSignificantBits = 22,
+    offReserved1 = 23,
+    offStride = 24,
+    offReserved2 = 28,
+    offCaptureTime = 32,
+    offReserved3 = 40,
+    offChecksum = 124,
+};
+
+// CRC-32 as in zlib and PNG, so that `zlib.crc32` checks a header without our code.
+std::uint32_t crc32(const std::uint8_t *data, std::size_t size)
+{
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    std::uint32_t crc = 0xffffffffu;
+    for (std::size_t i = 0; i < size; ++i)
+        crc = table[(crc ^ data[i]) & 0xff] ^ (crc >> 8);
+    return crc ^ 0xffffffffu;
+}
+
+// The checksum covers the whole header with its own field read as zero.
+std::uint32_t headerChecksum(QByteArray header)
+{
+    std::memset(header.data() + offChecksum, 0, 4);
+    return crc32(reinterpret_cast<const std::uint8_t *>(header.constData()), std::size_t(header.size()));
+}
+
+bool allZero(const char *bytes, int size)
+{
+    for (int i = 0; i < size; ++i)
+        if (bytes[i] != 0)
+            return false;
+    return true;
+}
+
+Status damaged(const QString &path, const QString &what)
+{
+    return Status::failure(QStringLiteral("\"%1\" is not a readable .mio picture: %2").arg(path, what));
+}
+
+// Checks the fields that describe the pixels; fills `frame` without its data.
+Status checkLayout(const QString &path, const QByteArray &header, Frame &frame)
+{
+    const char *h = header.constData();
+    const auto width = qFromLittleEndian<std::uint32_t>(h + offWidth);
+    const auto height = qFromLittleEndian<std::uint32_t>(h + offHeight);
+    const auto format = std::uint8_t(h[offPixelFormat]);
+    const int bitsPerPixel = std::uint8_t(h[offBitsPerPixel]);
+    const int significant = std::uint8_t(h[offSignificantBits]);
+    const auto stride = qFromLittleEndian<std::uint32_t>(h + offStride);
+    if (width == 0 || height == 0 || width > mioMaxSide || height > mioMaxSide)
+        return damaged(path, QStringLiteral("impossible size %1 x %2").arg(width).arg(height));
+    if (format < std::uint8_t(PixelFormat::Mono8) || format > std::uint8_t(PixelFormat::RGB8))
+        return damaged(path, QStringLiteral("unknown pixel format %1").arg(format));
+    const auto pixelFormat = PixelFormat(format);
+    const int bytes = bytesPerPixel(pixelFormat);
+    if (bitsPerPixel != 8 * bytes)
+        return damaged(path, QStringLiteral("%1 bits per pixel do not fit %2").arg(bitsPerPixel).arg(pixelFormatName(pixelFormat)));
+    const bool significantFits = pixelFormat == PixelFormat::Mono16 ? significant >= 1 && significant <= 16 : significant == 8;
+    if (!significantFits)
+        return damaged(path, QStringLiteral("%1 significant bits do not fit %2").arg(significant).arg(pixelFormatName(pixelFormat)));
+    if (stride < std::uint64_t(width) * std::uint64_t(bytes) || std::uint64_t(stride) * height > mioMaxPixelBytes)
+        return damaged(path, QStringLiteral("impossible row stride %1").arg(stride));
+    frame.width = int(width);
+    frame.height = int(height);
+    frame.format = pixelFormat;
+    frame.significantBits = significant;
+    frame.stride = int(stride);
+    return Status::success();
+}
+
+Status checkHeader(const QString &path, const QByteArray &header, Frame &frame, ImageMetadata &metadata)
+{
+    const char *h = header.constData();
+    if (qFromLittleEndian<std::uint32_t>(h + offChecksum) != headerChecksum(header))
+        return damaged(path, QStringLiteral("the header checksum does not match"));
+    if (!allZero(h + offReserved1, 1) || !allZero(h + offReserved2, 4) || !allZero(h + offReserved3, offChecksum - offReserved3))
+        return damaged(path, QStringLiteral("reserved header bytes are not zero"));
+    if (Status status = checkLayout(path, header, frame); !status)
+        return status;
+    metadata.captureTime = QDateTime::fromMSecsSinceEpoch(qFromLittleEndian<qint64>(h + offCaptureTime), Qt::UTC);
+    return Status::success();
+}
+
+Status readHeader(const QString &path, QFile &file, QByteArray &header)
+{
+    header = file.read(offChecksum + 4);
+    if (header.size() < offChecksum + 4 || std::memcmp(header.constData(), mioMagic.data(), mioMagic.size()) != 0)
+        return damaged(path, QStringLiteral("it does not start with a .mio header"));
+    const int version = qFromLittleEndian<std::uint16_t>(header.constData() + offVersion);
+    if (version != mioVersion)
+        return damaged(path, QStringLiteral("format version %1, this program reads version %2").arg(version).arg(mioVersion));
+    const int headerSize = qFromLittleEndian<std::uint16_t>(header.constData() + offHeaderSize);
+    if (headerSize < mioHeaderSize || headerSize > mioMaxHeaderSize)
+        return damaged(path, QStringLiteral("impossible header size %1").arg(headerSize));
+    header += file.read(headerSize - header.size());
+    if (header.size() != headerSize)
+        return damaged(path, QStringLiteral("the file ends inside the header"));
+    return Status::success();
+}
+
+} // namespace
+
+Status writeMio(const Frame &frame, const ImageMetadata &metadata, SafeFile &file)
+{
+    const int rowBytes = frame.width * bytesPerPixel(frame.format);
+    const QDateTime time = metadata.captureTime.isValid() ? metadata.captureTime : QDateTime::currentDateTimeUtc();
+    QByteArray header(mioHeaderSize, '\0');
+    char *h = header.data();
+    std::memcpy(h + offMagic, mioMagic.data(), mioMagic.size());
+    qToLittleEndian<std::uint16_t>(mioVersion, h + offVersion);
+    qToLittleEndian<std::uint16_t>(mioHeaderSize, h + offHeaderSize);
+    qToLittleEndian<std::uint32_t>(std::uint32_t(frame.width), h + offWidth);
+    qToLittleEndian<std::uint32_t>(std::uint32_t(frame.height), h + offHeight);
+    h[offPixelFormat] = char(frame.format);
+    h[offBitsPerPixel] = char(8 * bytesPerPixel(frame.format));
+    h[offSignificantBits] = char(frame.significantBits);
+    qToLittleEndian<std::uint32_t>(std::uint32_t(rowBytes), h + offStride);
+    qToLittleEndian<qint64>(time.toMSecsSinceEpoch(), h + offCaptureTime);
+    qToLittleEndian<std::uint32_t>(headerChecksum(header), h + offChecksum);
+    if (Status status = file.write(header); !status)
+        return status;
+    // Rows are stored without padding; a tightly packed frame goes out in one piece.
+    if (frame.stride == rowBytes)
+        return file.write(frame.row(0), std::size_t(rowBytes) * std::size_t(frame.height));
+    for (int y = 0; y < frame.height; ++y) {
+        if (Status status = file.write(frame.row(y), std::size_t(rowBytes)); !status)
+            return status;
+    }
+    return Status::success();
+}
+
+Status readMio(const QString &path, Frame &out, ImageMetadata &metadata)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Status::failure(QStringLiteral("Cannot open \"%1\": %2").arg(path, file.errorString()));
+    QByteArray header;
+    if (Status status = readHeader(path, file, header); !status)
+        return status;
+    Frame frame;
+    if (Status status = checkHeader(path, header, frame, metadata); !status)
+        return status;
+    // The size is checked before the pixels are allocated, so a damaged header cannot ask
+    // for more memory than the file could fill.
+    const qint64 pixelBytes = qint64(frame.stride) * frame.height;
+    const qint64 expected = header.size() + pixelBytes;
+    if (file.size() < expected)
+        return damaged(path, QStringLiteral("it is truncated (%1 of %2 bytes)").arg(file.size()).arg(expected));
+    if (file.size() > expected)
+        return damaged(path, QStringLiteral("%1 bytes follow the last row").arg(file.size() - expected));
+    frame.data = QByteArray(pixelBytes, Qt::Uninitialized);
+    if (file.read(frame.data.data(), pixelBytes) != pixelBytes)
+        return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, file.errorString()));
+    out = frame;
+    return Status::success();
+}

@@ -1,0 +1,108 @@
+#include "imaging/test_pattern_camera.h"
+
+#include "imaging/driver_file.h"
+
+#include <chrono>
+
+namespace {
+
+bool parsePixelFormat(const QString &text, PixelFormat &format)
+{
+    const QString t = text.toLower();
+    if (t == QLatin1String("mono8"))
+        format = PixelFormat::Mono8;
+    else if (t == QLatin1String("mono16"))
+        format = PixelFormat::Mono16;
+    else if (t == QLatin1String("rgb8"))
+        format = PixelFormat::RGB8;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+TestPatternCamera::TestPatternCamera(QObject *parent) : Camera(parent) {}
+
+TestPatternCamera::~TestPatternCamera()
+{
+    stopLive();
+}
+
+QString TestPatternCamera::description() const
+{
+    return QStringLiteral("Test pattern %1x%2 %3").arg(m_width).arg(m_height).arg(pixelFormatName(m_format));
+}
+
+Status TestPatternCamera::open(const DriverFile &driver)
+{
+    if (Status s = driver.checkKeys({"width", "height", "pixel-format", "frame-rate"}); !s)
+        return s;
+    for (const Status &s : {driver.readInt("width", 16, 8192, m_width), driver.readInt("height", 16, 8192, m_height),
+                            driver.readDouble("frame-rate", 0.1, 200.0, m_frameRate)}) {
+        if (!s)
+            return s;
+    }
+    const QString format = driver.values.value(QStringLiteral("pixel-format"), QStringLiteral("Mono8"));
+    if (!parsePixelFormat(format, m_format))
+        return Status::failure(QStringLiteral("pixel-format must be Mono8, Mono16 or RGB8, not \"%1\"").arg(format));
+    m_generator = std::make_unique<PatternGenerator>(m_width, m_height, m_format);
+    return Status::success();
+}
+
+Frame TestPatternCamera::nextFrame()
+{
+    return m_generator->frame(++m_sequence);
+}
+
+Status TestPatternCamera::startLive()
+{
+    if (!m_generator)
+        return Status::failure(QStringLiteral("the test pattern is not open"));
+    if (isLive())
+        return Status::success();
+    m_stop = false;
+    m_thread = std::thread([this] { run(); });
+    return Status::success();
+}
+
+void TestPatternCamera::stopLive()
+{
+    if (!m_thread.joinable())
+        return;
+    {
+        const std::lock_guard lock(m_stopMutex);
+        m_stop = true;
+    }
+    m_stopRequested.notify_all();
+    m_thread.join();
+}
+
+void TestPatternCamera::run()
+{
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / m_frameRate));
+    auto due = Clock::now();
+    std::unique_lock lock(m_stopMutex);
+    while (!m_stop) {
+        lock.unlock();
+        publishFrame(nextFrame());
+        lock.lock();
+        // A late frame is skipped, not made up, as a real sensor that kept exposing would.
+        due += period;
+        const auto now = Clock::now();
+        while (due < now)
+            due += period;
+        m_stopRequested.wait_until(lock, due, [this] { return m_stop; });
+    }
+}
+
+Status TestPatternCamera::snap(Frame &out, int timeoutMs)
+{
+    if (!m_generator)
+        return Status::failure(QStringLiteral("the test pattern is not open"));
+    if (isLive())
+        return waitForNextFrame(out, timeoutMs);
+    out = nextFrame();
+    return Status::success();
+}

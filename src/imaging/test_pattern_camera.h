@@ -1,0 +1,45 @@
+#pragma once
+
+#include "imaging/camera.h"
+#include "imaging/pattern_generator.h"
+
+#include <memory>
+#include <thread>
+
+// The built-in synthetic camera (`source = test-pattern`). While live it produces frames
+// at its frame rate on a thread of its own, on a fixed schedule that does not drift.
+class TestPatternCamera : public Camera
+{
+    Q_OBJECT
+public:
+    explicit TestPatternCamera(QObject *parent = nullptr);
+    ~TestPatternCamera() override;
+
+    QString description() const override;
+    Status open(const DriverFile &driver) override;
+    Status startLive() override;
+    void stopLive() override;
+    bool isLive() const override { return m_thread.joinable(); }
+    Status snap(Frame &out, int timeoutMs) override;
+
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    PixelFormat format() const { return m_format; }
+    double frameRate() const { return m_frameRate; }
+
+private:
+    void run();
+    Frame nextFrame();
+
+    int m_width = 1280;
+    int m_height = 1024;
+    PixelFormat m_format = PixelFormat::Mono8;
+    double m_frameRate = 25.0;
+    std::unique_ptr<PatternGenerator> m_generator;
+    std::atomic<std::uint64_t> m_sequence{0};
+
+    std::thread m_thread;
+    std::mutex m_stopMutex;
+    std::condition_variable m_stopRequested;
+    bool m_stop = false;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "imaging/camera.h"
+#include "imaging/snap_slot.h"
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+struct V4l2Settings;
+
+// A V4L2 video device (`source = v4l2`): USB UVC cameras and many frame grabbers.
+// Frames stream through memory-mapped buffers on a thread of the camera's own, which
+// converts each into a frame of our own memory and gives the buffer back to the driver.
+// A device that is unplugged or sends nothing in time is reported once through `lost`.
+class V4l2Camera final : public Camera
+{
+    Q_OBJECT
+public:
+    explicit V4l2Camera(QObject *parent = nullptr);
+    ~V4l2Camera() override;
+
+    QString description() const override;
+    Status open(const DriverFile &driver) override;
+    Status startLive() override;
+    void stopLive() override;
+    bool isLive() const override { return m_live.load(); }
+    Status snap(Frame &out, int timeoutMs) override;
+
+    // The first /dev/video* that can stream pictures in a format this program reads, or
+    // an empty text when there is none.
+    static QString findFirstDevice();
+
+private:
+    Status openDevice(const QString &path);
+    Status setFormat(const V4l2Settings &settings);
+    Status mapBuffers();
+    void unmapBuffers();
+    Status startStreaming();
+    void stopStreaming();
+    void run();
+    bool takeBuffer();
+    Status convert(const std::uint8_t *data, std::size_t size, Frame &out) const;
+    void deliver(const Frame &frame);
+    void markLost(const QString &reason);
+
+    struct Mapping
+    {
+        void *start = nullptr;
+        std::size_t length = 0;
+    };
+
+    int m_fd = -1;
+    QString m_device;
+    QString m_description;
+    std::uint32_t m_fourcc = 0;
+    int m_width = 0;
+    int m_height = 0;
+    int m_stride = 0;
+    std::vector<Mapping> m_buffers;
+    std::uint64_t m_sequence = 0;
+
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_live{false};
+    SnapSlot m_slot;
+};

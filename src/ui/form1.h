@@ -1,0 +1,107 @@
+#pragma once
+
+#include "analog/analog_card.h"
+#include "app/capture_state.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+
+class CommonDialog;
+class DisplayControl;
+class GrabberControl;
+class ImageControl;
+
+// The main window, "Pictures in a row". Its controls carry the system's names; handlers
+// read controls, call the plain logic of the core library and write the controls back.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    // `driverPath` is the acquisition driver loaded at start-up; `card` the analog card
+    // (the window takes it over; null chooses the card that start-up finds).
+    explicit Form1(const QString &driverPath, std::unique_ptr<AnalogCard> card = nullptr, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    CaptureState &state() { return m_state; }
+    AnalogCard &card() { return *m_card; }
+
+    // Window operations.
+    void SetupUI();
+    void ComposeFileName();
+    void Saving();
+
+    // The controls, by their names.
+    QGroupBox *FileSetupFrame = nullptr;
+    DisplayControl *CVdisplay1 = nullptr;
+    QPushButton *StartStop = nullptr;
+    QGroupBox *VideoSetupFrame = nullptr;
+    QGroupBox *ADFrame = nullptr;
+    QPushButton *OpenImage = nullptr;
+    QPushButton *QuitCommand = nullptr;
+    CommonDialog *CommonDialog1 = nullptr;
+    ImageControl *CVimage1 = nullptr;
+    QTimer *Timer1 = nullptr;
+    GrabberControl *CVgrabber1 = nullptr;
+    QPushButton *SetDir = nullptr;
+    QLineEdit *SaveText = nullptr;
+    QLabel *TimeName = nullptr;
+    QComboBox *FileType = nullptr;
+    QCheckBox *NumberCheck = nullptr;
+    QCheckBox *TimeCheck = nullptr;
+    QLabel *FileLabel = nullptr;
+    QCheckBox *LiveCheck1 = nullptr;
+    QFrame *Line1 = nullptr;
+    QLabel *FrameLabel = nullptr;
+    QLineEdit *Frames = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *RangeLabel = nullptr;
+    QGroupBox *Channel0Frame = nullptr;
+    QGroupBox *Channel1Frame = nullptr;
+    QLabel *Channel0Label = nullptr;
+    QPushButton *Read0Command = nullptr;
+    QLabel *Channel0OutLabel = nullptr;
+    QCheckBox *Channel0Check = nullptr;
+    QLabel *Channel1Label = nullptr;
+    QPushButton *Read1Command = nullptr;
+    QLabel *Channel1OutLabel = nullptr;
+    QCheckBox *Channel1Check = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void startUp(const QString &driverPath);
+    void shutDown();
+
+    // Live display (form1.cpp).
+    void LiveCheck1_Click();
+    void OpenImage_Click();
+
+    // File naming and analog readings (form1_naming.cpp).
+    void connectNamingHandlers();
+    void Read0Command_Click();
+    void Read1Command_Click();
+    void SetDir_Click();
+    void SaveText_Change();
+    void FileType_Click();
+
+    // Series recording (form1_recording.cpp).
+    void connectRecordingHandlers();
+    void StartStop_Click();
+
+    CaptureState m_state;
+    std::unique_ptr<AnalogCard> m_card;
+    bool m_shutDown = false;
+};

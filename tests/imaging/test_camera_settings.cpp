@@ -1,0 +1,191 @@
+#include "imaging/camera_factory.h"
+#include "imaging/camera_settings.h"
+#include "imaging/driver_file.h"
+#include "imaging/v4l2_camera.h"
+
+#include <QDir>
+#include <QTest>
+
+namespace {
+
+DriverFile parsed(const QString &text)
+{
+    DriverFile driver;
+    QString error;
+    if (!DriverFile::parse(text, driver, error))
+        qFatal("test driver file does not parse: %s", qPrintable(error));
+    return driver;
+}
+
+} // namespace
+
+class TestCameraSettings : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void genicamRefusals_data();
+    void genicamRefusals();
+    void genicamAccepted();
+    void v4l2Refusals_data();
+    void v4l2Refusals();
+    void v4l2Accepted();
+    void factoryRefusals_data();
+    void factoryRefusals();
+    void shippedDriverFilesParse_data();
+    void shippedDriverFilesParse();
+    void autoWithoutDeviceIsTestPattern();
+};
+
+void TestCameraSettings::genicamRefusals_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("unknown key") << "device = /dev/video0" << "unknown key \"device\"";
+    QTest::newRow("misspelt key") << "exposure = 100" << "unknown key \"exposure\"";
+    QTest::newRow("bad pixel format") << "pixel-format = YUYV" << "pixel-format must be one of Mono8";
+    QTest::newRow("packed mono") << "pixel-format = Mono12Packed" << "pixel-format must be one of";
+    QTest::newRow("zero width") << "width = 0" << "width must be a whole number from 1";
+    QTest::newRow("fractional height") << "height = 480.5" << "height must be a whole number";
+    QTest::newRow("negative exposure") << "exposure-us = -5" << "exposure-us must be a number from 1";
+    QTest::newRow("exposure not a number") << "exposure-us = fast" << "exposure-us must be a number";
+    QTest::newRow("gain out of range") << "gain-db = 500" << "gain-db must be a number from -100 to 100";
+    QTest::newRow("zero frame rate") << "frame-rate = 0" << "frame-rate must be a number from 0.01";
+}
+
+void TestCameraSettings::genicamRefusals()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, reason);
+    GenicamSettings settings;
+    settings.width = 77;
+    const Status read = readGenicamSettings(parsed(QStringLiteral("source = genicam\n") + text), settings);
+    QVERIFY(!read.ok());
+    QVERIFY2(read.reason().contains(reason), qPrintable(read.reason()));
+    QCOMPARE(settings.width, 77); // a refused file changes nothing
+}
+
+void TestCameraSettings::genicamAccepted()
+{
+    GenicamSettings settings;
+    QVERIFY(readGenicamSettings(parsed(QStringLiteral("source = genicam\n")), settings).ok());
+    QVERIFY(settings.camera.isEmpty());
+    QVERIFY(settings.pixelFormat.isEmpty());
+    QCOMPARE(settings.width, 0);
+    QVERIFY(!settings.exposureUs && !settings.gainDb && !settings.frameRate);
+
+    const Status read = readGenicamSettings(
+        parsed(QStringLiteral("source = genicam\ncamera = 192.168.7.20\npixel-format = bayerrg8\nwidth = 640\n"
+                              "height = 480\nexposure-us = 2500\ngain-db = -3.5\nframe-rate = 12.5\n")),
+        settings);
+    QVERIFY2(read.ok(), qPrintable(read.reason()));
+    QCOMPARE(settings.camera, QStringLiteral("192.168.7.20"));
+    QCOMPARE(settings.pixelFormat, QStringLiteral("BayerRG8")); // the camera's own spelling
+    QCOMPARE(settings.width, 640);
+    QCOMPARE(settings.height, 480);
+    QCOMPARE(*settings.exposureUs, 2500.0);
+    QCOMPARE(*settings.gainDb, -3.5);
+    QCOMPARE(*settings.frameRate, 12.5);
+}
+
+void TestCameraSettings::v4l2Refusals_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("genicam key") << "camera = 10.0.0.2" << "unknown key \"camera\"";
+    QTest::newRow("frame rate not offered") << "frame-rate = 30" << "unknown key \"frame-rate\"";
+    QTest::newRow("relative device") << "device = video0" << "device must be a path";
+    QTest::newRow("genicam pixel format") << "pixel-format = Mono8" << "pixel-format must be one of GREY";
+    QTest::newRow("huge width") << "width = 100000" << "width must be a whole number from 1 to 65535";
+}
+
+void TestCameraSettings::v4l2Refusals()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, reason);
+    V4l2Settings settings;
+    const Status read = readV4l2Settings(parsed(QStringLiteral("source = v4l2\n") + text), settings);
+    QVERIFY(!read.ok());
+    QVERIFY2(read.reason().contains(reason), qPrintable(read.reason()));
+}
+
+void TestCameraSettings::v4l2Accepted()
+{
+    V4l2Settings settings;
+    const Status read = readV4l2Settings(
+        parsed(QStringLiteral("source = v4l2\ndevice = /dev/video2\npixel-format = mjpeg\nwidth = 1280\nheight = 720\n")),
+        settings);
+    QVERIFY2(read.ok(), qPrintable(read.reason()));
+    QCOMPARE(settings.device, QStringLiteral("/dev/video2"));
+    QCOMPARE(settings.pixelFormat, QStringLiteral("MJPEG"));
+    QCOMPARE(settings.width, 1280);
+    QCOMPARE(settings.height, 720);
+}
+
+void TestCameraSettings::factoryRefusals_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("unknown source") << "source = firewire" << "unknown source \"firewire\"";
+    QTest::newRow("auto takes no keys") << "source = auto\nwidth = 640" << "unknown key \"width\"";
+    QTest::newRow("v4l2 missing device") << "source = v4l2\ndevice = /dev/video-nonexistent"
+                                         << "cannot open /dev/video-nonexistent";
+    QTest::newRow("v4l2 not a video device") << "source = v4l2\ndevice = /dev/null"
+                                             << "/dev/null is not a V4L2 device";
+    QTest::newRow("v4l2 bad key before device") << "source = v4l2\ncamera = x" << "unknown key \"camera\"";
+    QTest::newRow("genicam bad key") << "source = genicam\ndevice = /dev/video0" << "unknown key \"device\"";
+}
+
+void TestCameraSettings::factoryRefusals()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, reason);
+    QString error;
+    const std::unique_ptr<Camera> camera = createCamera(parsed(text), error);
+    QVERIFY(!camera);
+    QVERIFY2(error.contains(reason), qPrintable(error));
+}
+
+void TestCameraSettings::shippedDriverFilesParse_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("source");
+    QTest::newRow("camera.vin") << "camera.vin" << "auto";
+    QTest::newRow("test-pattern.vin") << "test-pattern.vin" << "test-pattern";
+    QTest::newRow("v4l2.vin") << "v4l2.vin" << "v4l2";
+    QTest::newRow("genicam-first.vin") << "genicam-first.vin" << "genicam";
+    QTest::newRow("genicam-emulator.vin") << "genicam-emulator.vin" << "genicam";
+}
+
+void TestCameraSettings::shippedDriverFilesParse()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, source);
+    const QString dir = qEnvironmentVariable("PIR_DRIVERS_DIR");
+    if (dir.isEmpty())
+        QSKIP("PIR_DRIVERS_DIR is not set; run through CTest");
+    DriverFile driver;
+    QString error;
+    QVERIFY2(DriverFile::load(QDir(dir).filePath(name), driver, error), qPrintable(error));
+    QCOMPARE(driver.source, source);
+    // Every shipped file passes its back-end's key checks (opening needs the device).
+    if (source == QLatin1String("v4l2")) {
+        V4l2Settings settings;
+        QVERIFY(readV4l2Settings(driver, settings).ok());
+    } else if (source == QLatin1String("genicam")) {
+        GenicamSettings settings;
+        QVERIFY(readGenicamSettings(driver, settings).ok());
+    }
+}
+
+void TestCameraSettings::autoWithoutDeviceIsTestPattern()
+{
+    if (!V4l2Camera::findFirstDevice().isEmpty())
+        QSKIP("a V4L2 camera is connected; auto opens it instead");
+    QString error;
+    const std::unique_ptr<Camera> camera = createCamera(parsed(QStringLiteral("source = auto")), error);
+    QVERIFY2(camera, qPrintable(error));
+    QVERIFY2(camera->description().startsWith(QLatin1String("Test pattern")), qPrintable(camera->description()));
+}
+
+QTEST_GUILESS_MAIN(TestCameraSettings)
+#include "test_camera_settings.moc"

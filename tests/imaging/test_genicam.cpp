@@ -1,0 +1,337 @@
+// Runs against Aravis's GigE Vision camera emulator, only inside the private network
+// namespace that scripts/netns-run sets up (CTest starts it that way).
+
+#include "imaging/driver_file.h"
+#include "imaging/genicam_camera.h"
+#include "imaging/image_control.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+constexpr int kTimeoutMs = 3000;
+
+// True when this process sees no network interface but loopback.
+bool onlyLoopback()
+{
+    QFile devices(QStringLiteral("/proc/net/dev"));
+    if (!devices.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> lines = devices.readAll().split('\n');
+    for (qsizetype i = 2; i < lines.size(); ++i) {
+        const QByteArray name = lines[i].split(':').first().trimmed();
+        if (!name.isEmpty() && name != "lo")
+            return false;
+    }
+    return true;
+}
+
+DriverFile emulatorDriver(const QString &extra = {})
+{
+    DriverFile driver;
+    QString error;
+    if (!DriverFile::parse(QStringLiteral("source = genicam\ncamera = 127.0.0.1\n") + extra, driver, error))
+        qFatal("test driver file does not parse: %s", qPrintable(error));
+    // The emulator keeps its settings from one opening to the next, as cameras do.
+    if (!driver.values.contains(QStringLiteral("pixel-format")))
+        driver.values.insert(QStringLiteral("pixel-format"), QStringLiteral("Mono8"));
+    return driver;
+}
+
+std::unique_ptr<GenicamCamera> openEmulator(const QString &extra, Status &opened)
+{
+    auto camera = std::make_unique<GenicamCamera>();
+    opened = camera->open(emulatorDriver(extra));
+    return camera;
+}
+
+} // namespace
+
+class TestGenicam : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void openRefusesWhatTheCameraCannotDo_data();
+    void openRefusesWhatTheCameraCannotDo();
+    void pixelFormats_data();
+    void pixelFormats();
+    void snapWhileNotLive();
+    void liveFramesRefreshTheImage();
+    void snapWhileLive();
+    void largestPicture();
+    // These two stop the emulator: they run last, and the first starts a new one after.
+    void emulatorKilledBetweenSnaps();
+    void emulatorKilledMidStream();
+    void cleanupTestCase();
+
+private:
+    QString writeDriver(const QString &name, const QString &text);
+    void killEmulator();
+    bool startOwnEmulator();
+
+    QTemporaryDir m_dir;
+    QProcess m_ownEmulator;
+};
+
+void TestGenicam::initTestCase()
+{
+    if (qEnvironmentVariable("PIR_NETNS") != QLatin1String("1") || !onlyLoopback())
+        QSKIP("GenICam discovery broadcasts on every network: run only through scripts/netns-run");
+    QVERIFY(qEnvironmentVariableIntValue("PIR_EMULATOR_PID") > 0);
+    QVERIFY(m_dir.isValid());
+}
+
+QString TestGenicam::writeDriver(const QString &name, const QString &text)
+{
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    file.write(text.toUtf8());
+    return path;
+}
+
+void TestGenicam::openRefusesWhatTheCameraCannotDo_data()
+{
+    QTest::addColumn<QString>("extra");
+    QTest::addColumn<QString>("reason");
+    // The emulator's sensor is 2048x2048 and exposes 10 us to 10 s; it has no Mono12.
+    QTest::newRow("too wide") << "width = 4096\n" << "width must be from 1 to 2048";
+    QTest::newRow("exposure too long") << "exposure-us = 20000000\n" << "exposure-us must be from 10 to";
+    QTest::newRow("pixel format not offered") << "pixel-format = Mono12\n" << "does not offer pixel-format Mono12";
+    QTest::newRow("no camera there") << "" << "";
+}
+
+void TestGenicam::openRefusesWhatTheCameraCannotDo()
+{
+    QFETCH(QString, extra);
+    QFETCH(QString, reason);
+    GenicamCamera camera;
+    DriverFile driver = emulatorDriver(extra);
+    if (reason.isEmpty()) {
+        // Nothing answers at this loopback address; the open must fail, not hang.
+        driver.values.insert(QStringLiteral("camera"), QStringLiteral("127.0.0.2"));
+        reason = QStringLiteral("cannot open 127.0.0.2");
+    }
+    const Status opened = camera.open(driver);
+    QVERIFY(!opened.ok());
+    QVERIFY2(opened.reason().contains(reason), qPrintable(opened.reason()));
+}
+
+void TestGenicam::pixelFormats_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("bits");
+    QTest::newRow("Mono8") << "Mono8" << int(PixelFormat::Mono8) << 8;
+    QTest::newRow("Mono16") << "Mono16" << int(PixelFormat::Mono16) << 16;
+    QTest::newRow("RGB8") << "RGB8" << int(PixelFormat::RGB8) << 8;
+    QTest::newRow("BayerRG8") << "BayerRG8" << int(PixelFormat::RGB8) << 8;
+    QTest::newRow("BayerBG8") << "BayerBG8" << int(PixelFormat::RGB8) << 8;
+}
+
+void TestGenicam::pixelFormats()
+{
+    QFETCH(QString, name);
+    QFETCH(int, format);
+    QFETCH(int, bits);
+    Status opened = Status::success();
+    auto camera = openEmulator(QStringLiteral("pixel-format = %1\nwidth = 320\nheight = 240\n").arg(name), opened);
+    QVERIFY2(opened.ok(), qPrintable(opened.reason()));
+    QVERIFY(camera->description().contains(QLatin1String("320x240")));
+    Frame frame;
+    const Status snapped = camera->snap(frame, kTimeoutMs);
+    QVERIFY2(snapped.ok(), qPrintable(snapped.reason()));
+    QCOMPARE(int(frame.format), format);
+    QCOMPARE(frame.significantBits, bits);
+    QCOMPARE(frame.width, 320);
+    QCOMPARE(frame.height, 240);
+    QCOMPARE(frame.data.size(), qsizetype(frame.stride) * 240);
+}
+
+void TestGenicam::snapWhileNotLive()
+{
+    Status opened = Status::success();
+    auto camera = openEmulator(QStringLiteral("width = 512\nheight = 512\n"), opened);
+    QVERIFY2(opened.ok(), qPrintable(opened.reason()));
+    QSignalSpy signalled(camera.get(), &Camera::frameReady);
+    std::uint64_t previous = 0;
+    for (int i = 0; i < 3; ++i) {
+        Frame frame;
+        const Status snapped = camera->snap(frame, kTimeoutMs);
+        QVERIFY2(snapped.ok(), qPrintable(snapped.reason()));
+        QCOMPARE(frame.width, 512);
+        QCOMPARE(frame.format, PixelFormat::Mono8);
+        QVERIFY(frame.sequence > previous);
+        previous = frame.sequence;
+        QVERIFY(!camera->isLive());
+    }
+    // A single acquisition is not a live frame: nothing is offered to the display.
+    QCOMPARE(signalled.count(), 0);
+}
+
+void TestGenicam::liveFramesRefreshTheImage()
+{
+    const QString path = writeDriver(QStringLiteral("live.vin"),
+                                     QStringLiteral("source = genicam\ncamera = 127.0.0.1\npixel-format = Mono8\nwidth = 512\nheight = 512\n"));
+    ImageControl image;
+    image.setFileName(path);
+    QVERIFY2(image.imageHandle() != 0, qPrintable(image.statusText()));
+    QVERIFY(image.canAcquireLive());
+    QCOMPARE(image.imageWidth(), 512);
+
+    QSignalSpy updated(&image, &ImageControl::imageUpdated);
+    image.setLive(true);
+    QVERIFY(image.isLive());
+    // The emulator sends 25 frames a second.
+    QTRY_VERIFY_WITH_TIMEOUT(updated.count() >= 10, 5000);
+    const std::uint64_t seen = image.currentFrame().sequence;
+    QTRY_VERIFY_WITH_TIMEOUT(image.currentFrame().sequence > seen, kTimeoutMs);
+    image.setLive(false);
+    QVERIFY(!image.isLive());
+}
+
+void TestGenicam::snapWhileLive()
+{
+    Status opened = Status::success();
+    auto camera = openEmulator(QStringLiteral("width = 512\nheight = 512\n"), opened);
+    QVERIFY2(opened.ok(), qPrintable(opened.reason()));
+    Camera *live = camera.get();
+    connect(live, &Camera::frameReady, live, [live] { live->acknowledgeFrame(); });
+    QVERIFY(camera->startLive().ok());
+    std::uint64_t previous = 0;
+    for (int i = 0; i < 5; ++i) {
+        Frame frame;
+        const Status snapped = camera->snap(frame, kTimeoutMs);
+        QVERIFY2(snapped.ok(), qPrintable(snapped.reason()));
+        QVERIFY2(frame.sequence > previous, "each snap returns a new frame");
+        previous = frame.sequence;
+    }
+    QVERIFY(camera->isLive());
+    camera->stopLive();
+    QVERIFY(!camera->isLive());
+    // The camera still takes single pictures after live ends.
+    Frame frame;
+    QVERIFY(camera->snap(frame, kTimeoutMs).ok());
+    QVERIFY(frame.sequence > previous);
+}
+
+void TestGenicam::largestPicture()
+{
+    Status opened = Status::success();
+    auto camera = openEmulator(QStringLiteral("width = 2048\nheight = 2048\n"), opened);
+    QVERIFY2(opened.ok(), qPrintable(opened.reason()));
+    Frame frame;
+    const Status snapped = camera->snap(frame, kTimeoutMs);
+    QVERIFY2(snapped.ok(), qPrintable(snapped.reason()));
+    QCOMPARE(frame.width, 2048);
+    QCOMPARE(frame.height, 2048);
+}
+
+void TestGenicam::killEmulator()
+{
+    if (m_ownEmulator.state() != QProcess::NotRunning) {
+        m_ownEmulator.kill();
+        m_ownEmulator.waitForFinished();
+        return;
+    }
+    QCOMPARE(::kill(qEnvironmentVariableIntValue("PIR_EMULATOR_PID"), SIGKILL), 0);
+}
+
+bool TestGenicam::startOwnEmulator()
+{
+    m_ownEmulator.start(QStringLiteral("arv-fake-gv-camera-0.8"), {QStringLiteral("-i"), QStringLiteral("127.0.0.1")});
+    if (!m_ownEmulator.waitForStarted())
+        return false;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        GenicamCamera probe;
+        if (probe.open(emulatorDriver()).ok())
+            return true;
+        QTest::qWait(100);
+    }
+    return false;
+}
+
+void TestGenicam::cleanupTestCase()
+{
+    if (m_ownEmulator.state() != QProcess::NotRunning) {
+        m_ownEmulator.kill();
+        m_ownEmulator.waitForFinished();
+    }
+}
+
+void TestGenicam::emulatorKilledBetweenSnaps()
+{
+    // As in a series: live is off and every picture is a single acquisition.
+    Status opened = Status::success();
+    auto camera = openEmulator(QStringLiteral("width = 512\nheight = 512\n"), opened);
+    QVERIFY2(opened.ok(), qPrintable(opened.reason()));
+    QSignalSpy lost(camera.get(), &Camera::lost);
+    Frame frame;
+    QVERIFY(camera->snap(frame, kTimeoutMs).ok());
+
+    killEmulator();
+    QElapsedTimer clock;
+    clock.start();
+    const Status snapped = camera->snap(frame, kTimeoutMs);
+    QVERIFY(!snapped.ok());
+    QVERIFY2(clock.elapsed() < kTimeoutMs + 1000, "a snap of a lost camera ends after its timeout");
+    QCOMPARE(lost.count(), 1);
+    QCOMPARE(lost.first().first().toString(), snapped.reason());
+    // Later snaps fail at once with the same reason, and nothing is reported twice.
+    clock.restart();
+    const Status again = camera->snap(frame, kTimeoutMs);
+    QCOMPARE(again.reason(), snapped.reason());
+    QVERIFY(clock.elapsed() < 100);
+    QVERIFY(!camera->startLive().ok());
+    QCOMPARE(lost.count(), 1);
+    clock.restart();
+    camera.reset();
+    QVERIFY2(clock.elapsed() < 1000, "releasing a lost camera must not hold the window");
+
+    QVERIFY2(startOwnEmulator(), "the emulator did not come back");
+}
+
+void TestGenicam::emulatorKilledMidStream()
+{
+    const QString path = writeDriver(QStringLiteral("lost.vin"), QStringLiteral("source = genicam\ncamera = 127.0.0.1\npixel-format = Mono8\n"));
+    ImageControl image;
+    image.setFileName(path);
+    QVERIFY2(image.imageHandle() != 0, qPrintable(image.statusText()));
+    QSignalSpy updated(&image, &ImageControl::imageUpdated);
+    QSignalSpy lost(image.camera(), &Camera::lost);
+    image.setLive(true);
+    QTRY_VERIFY_WITH_TIMEOUT(updated.count() >= 3, 5000);
+
+    killEmulator();
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 15000);
+    qInfo("lost reported after %lld ms: %s", clock.elapsed(), qPrintable(lost.first().first().toString()));
+    QTRY_COMPARE_WITH_TIMEOUT(image.imageHandle(), quintptr(0), 1000);
+    QVERIFY2(image.statusText().startsWith(QLatin1String("Camera lost")), qPrintable(image.statusText()));
+
+    // With no image, snap and save fail with the reason instead of writing anything.
+    const Status snapped = image.snap();
+    QVERIFY(!snapped.ok());
+    QVERIFY2(snapped.reason().contains(QLatin1String("Camera lost")), qPrintable(snapped.reason()));
+    const QString out = m_dir.filePath(QStringLiteral("after-lost.bmp"));
+    QVERIFY(!image.save(out).ok());
+    QVERIFY(!QFile::exists(out));
+    // The lost camera is deleted later; releasing it must not hold the window.
+    clock.restart();
+    QTest::qWait(100);
+    QVERIFY(clock.elapsed() < 1000);
+}
+
+QTEST_GUILESS_MAIN(TestGenicam)
+#include "test_genicam.moc"

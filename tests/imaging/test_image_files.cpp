@@ -1,0 +1,541 @@
+#include "imaging/image_files.h"
+
+#include "imaging/image_formats.h"
+#include "imaging/safe_file.h"
+
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <tiffio.h>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Smooth enough for JPEG at quality 90 to stay above 40 dB, varied enough that a swapped
+// channel, a flipped row order or a lost high byte shows.
+Frame testFrame(PixelFormat format, int width, int height, int significantBits = 0)
+{
+    Frame frame = Frame::allocate(width, height, format, significantBits);
+    const int maxValue = (1 << frame.significantBits) - 1;
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t *row = frame.row(y);
+        for (int x = 0; x < width; ++x) {
+            const double u = double(x) / width, v = double(y) / height;
+            const double level = 0.5 + 0.3 * u - 0.2 * v + 0.15 * std::sin(6.0 * u) * std::cos(4.0 * v);
+            const int value = int(std::lround(level * maxValue));
+            if (format == PixelFormat::Mono8)
+                row[x] = std::uint8_t(value);
+            else if (format == PixelFormat::Mono16)
+                qToLittleEndian<std::uint16_t>(std::uint16_t(value), row + 2 * x);
+            else {
+                row[3 * x] = std::uint8_t(value);
+                row[3 * x + 1] = std::uint8_t(255 * u);
+                row[3 * x + 2] = std::uint8_t(255 * v);
+            }
+        }
+    }
+    return frame;
+}
+
+// What an 8-bit format holds of a frame: Mono16 reduced to its top significant bits.
+Frame as8Bit(const Frame &frame)
+{
+    if (frame.format != PixelFormat::Mono16)
+        return frame;
+    Frame reduced = Frame::allocate(frame.width, frame.height, PixelFormat::Mono8);
+    for (int y = 0; y < frame.height; ++y)
+        reduceRowTo8Bits(frame.row(y), reduced.row(y), frame.width, frame.significantBits);
+    return reduced;
+}
+
+Frame fromQImage(QImage image, PixelFormat format)
+{
+    image.convertTo(format == PixelFormat::RGB8 ? QImage::Format_RGB888 : QImage::Format_Grayscale8);
+    Frame frame = Frame::allocate(image.width(), image.height(), format);
+    for (int y = 0; y < frame.height; ++y)
+        std::memcpy(frame.row(y), image.constScanLine(y), std::size_t(frame.stride));
+    return frame;
+}
+
+bool samePixels(const Frame &a, const Frame &b)
+{
+    if (a.width != b.width || a.height != b.height || a.format != b.format)
+        return false;
+    const std::size_t rowBytes = std::size_t(a.width) * std::size_t(bytesPerPixel(a.format));
+    for (int y = 0; y < a.height; ++y)
+        if (std::memcmp(a.row(y), b.row(y), rowBytes) != 0)
+            return false;
+    return true;
+}
+
+double psnr(const Frame &a, const Frame &b)
+{
+    if (a.width != b.width || a.height != b.height || a.format != b.format)
+        return 0.0;
+    const std::size_t rowBytes = std::size_t(a.width) * std::size_t(bytesPerPixel(a.format));
+    double sum = 0.0;
+    for (int y = 0; y < a.height; ++y)
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            const double d = double(a.row(y)[i]) - double(b.row(y)[i]);
+            sum += d * d;
+        }
+    const double mse = sum / double(rowBytes * std::size_t(a.height));
+    return mse == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+// libtiff's own view of a file, without our reader.
+Frame readWithLibtiff(const QString &path, QString &software, QString &dateTime)
+{
+    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!tiff)
+        return {};
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t bits = 0, samples = 0, photometric = 0;
+    char *text = nullptr;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    if (TIFFGetField(tiff, TIFFTAG_SOFTWARE, &text))
+        software = QString::fromLatin1(text);
+    if (TIFFGetField(tiff, TIFFTAG_DATETIME, &text))
+        dateTime = QString::fromLatin1(text);
+    const PixelFormat format = samples == 3 && photometric == PHOTOMETRIC_RGB ? PixelFormat::RGB8
+                               : bits == 16                                   ? PixelFormat::Mono16
+                                                                              : PixelFormat::Mono8;
+    Frame frame = Frame::allocate(int(width), int(height), format);
+    for (std::uint32_t y = 0; y < height; ++y)
+        TIFFReadScanline(tiff, frame.row(int(y)), y);
+    TIFFClose(tiff);
+    return frame;
+}
+
+// A .mio file read the way docs/mio-format.md tells an outside reader to.
+Frame readMioByHand(const QString &path, qint64 &captureMsecs)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    const char *h = bytes.constData();
+    const int headerSize = qFromLittleEndian<std::uint16_t>(h + 10);
+    Frame frame = Frame::allocate(int(qFromLittleEndian<std::uint32_t>(h + 12)), int(qFromLittleEndian<std::uint32_t>(h + 16)),
+                                  PixelFormat(h[20]), h[22]);
+    captureMsecs = qFromLittleEndian<qint64>(h + 32);
+    if (bytes.size() != headerSize + frame.data.size())
+        return {};
+    std::memcpy(frame.data.data(), h + headerSize, std::size_t(frame.data.size()));
+    return frame;
+}
+
+// CRC-32 as zlib computes it, to forge headers that pass the checksum.
+std::uint32_t zlibCrc32(const QByteArray &bytes)
+{
+    std::uint32_t crc = 0xffffffffu;
+    for (char c : bytes) {
+        crc ^= std::uint8_t(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// Saves in a child process that has given up root for the user "nobody".
+Status saveAsNobody(const Frame &frame, const QString &path)
+{
+    constexpr uid_t nobody = 65534;
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return Status::failure(QStringLiteral("pipe failed"));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        const QByteArray reason = ::setgid(nobody) == 0 && ::setuid(nobody) == 0
+                                      ? saveImage(frame, path).reason().toUtf8()
+                                      : QByteArrayLiteral("could not become nobody");
+        [[maybe_unused]] const ssize_t written = ::write(channel[1], reason.constData(), std::size_t(reason.size()));
+        ::_exit(0); // no destructors: the parent owns the temporary directory
+    }
+    ::close(channel[1]);
+    QByteArray reason;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+        reason.append(buffer, n);
+    ::close(channel[0]);
+    ::waitpid(child, nullptr, 0);
+    return reason.isEmpty() ? Status::success() : Status::failure(QString::fromUtf8(reason));
+}
+
+QStringList entries(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+} // namespace
+
+class TestImageFiles : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void roundTrip_data();
+    void roundTrip();
+    void replacesExistingFile();
+    void failedSaveLeavesNothing_data();
+    void failedSaveLeavesNothing();
+    void failureInTheMiddleKeepsOldFile();
+    void errorReasons_data();
+    void errorReasons();
+    void reduceTo8Bits_data();
+    void reduceTo8Bits();
+    void damagedMioRefused_data();
+    void damagedMioRefused();
+    void damagedFilesRefused_data();
+    void damagedFilesRefused();
+    void readsPng();
+    void syncsSeries();
+};
+
+void TestImageFiles::roundTrip_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<PixelFormat>("format");
+    QTest::addColumn<int>("significantBits");
+
+    // An odd width makes the bitmap pad its rows and the JPEG encoder its blocks.
+    const struct
+    {
+        const char *label;
+        PixelFormat format;
+        int bits;
+    } formats[] = {{"Mono8", PixelFormat::Mono8, 8},
+                   {"Mono16 12 bits", PixelFormat::Mono16, 12},
+                   {"Mono16 16 bits", PixelFormat::Mono16, 16},
+                   {"RGB8", PixelFormat::RGB8, 8}};
+    for (const char *name : {"picture.bmp", "picture.tif", "picture.jpg", "picture.mio"})
+        for (const auto &f : formats)
+            QTest::addRow("%s %s", name, f.label) << QString::fromLatin1(name) << f.format << f.bits;
+    QTest::newRow("upper-case .BMP") << QStringLiteral("UPPER.BMP") << PixelFormat::RGB8 << 8;
+    QTest::newRow(".tiff") << QStringLiteral("long.tiff") << PixelFormat::Mono16 << 10;
+    QTest::newRow(".JPEG") << QStringLiteral("long.JPEG") << PixelFormat::Mono8 << 8;
+}
+
+void TestImageFiles::roundTrip()
+{
+    QFETCH(QString, name);
+    QFETCH(PixelFormat, format);
+    QFETCH(int, significantBits);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    const Frame frame = testFrame(format, 333, 217, significantBits);
+    ImageMetadata metadata;
+    metadata.captureTime = QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26, 535));
+    const Status saved = saveImage(frame, path, metadata);
+    QVERIFY2(saved.ok(), qPrintable(saved.reason()));
+    QCOMPARE(entries(dir.path()), QStringList{name}); // no temporary file stays behind
+
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    const bool eightBitFormat = suffix == u"bmp" || suffix.startsWith(u"jp");
+    const Frame expected = eightBitFormat ? as8Bit(frame) : frame;
+    Frame ours;
+    ImageMetadata read;
+    const Status loaded = loadImage(path, ours, read);
+    QVERIFY2(loaded.ok(), qPrintable(loaded.reason()));
+
+    if (suffix.startsWith(u"jp")) {
+        QCOMPARE(ours.format, expected.format);
+        QVERIFY2(psnr(ours, expected) >= 40.0, qPrintable(QString::number(psnr(ours, expected))));
+        const Frame qt = fromQImage(QImage(path), expected.format);
+        QVERIFY2(psnr(qt, expected) >= 40.0, qPrintable(QString::number(psnr(qt, expected))));
+    } else if (suffix == u"bmp") {
+        QVERIFY(samePixels(ours, expected));
+        QVERIFY(samePixels(fromQImage(QImage(path), expected.format), expected));
+    } else if (suffix.startsWith(u"tif")) {
+        QVERIFY(samePixels(ours, expected));
+        QCOMPARE(ours.significantBits, expected.significantBits);
+        QString software, dateTime;
+        QVERIFY(samePixels(readWithLibtiff(path, software, dateTime), expected));
+        QCOMPARE(software, QStringLiteral("Pictures in a row"));
+        QCOMPARE(dateTime, QStringLiteral("2026:03:14 15:09:26"));
+        QCOMPARE(read.captureTime, metadata.captureTime.addMSecs(-535));
+    } else {
+        QVERIFY(samePixels(ours, expected));
+        QCOMPARE(ours.significantBits, expected.significantBits);
+        QCOMPARE(read.captureTime, metadata.captureTime);
+        qint64 msecs = 0;
+        QVERIFY(samePixels(readMioByHand(path, msecs), expected));
+        QCOMPARE(msecs, metadata.captureTime.toMSecsSinceEpoch());
+    }
+}
+
+void TestImageFiles::replacesExistingFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("same.mio"));
+    QVERIFY(saveImage(testFrame(PixelFormat::Mono8, 64, 48), path).ok());
+    const Frame second = testFrame(PixelFormat::RGB8, 32, 24);
+    const Status status = saveImage(second, path);
+    QVERIFY2(status.ok(), qPrintable(status.reason()));
+    Frame read;
+    QVERIFY(loadImage(path, read).ok());
+    QVERIFY(samePixels(read, second));
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("same.mio")});
+}
+
+void TestImageFiles::failedSaveLeavesNothing_data()
+{
+    QTest::addColumn<QString>("relativePath");
+    QTest::addColumn<bool>("withImage");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("missing directory") << QStringLiteral("nowhere/a.bmp") << true << QStringLiteral("does not exist");
+    QTest::newRow("parent is a file") << QStringLiteral("plain-file/a.tif") << true << QStringLiteral("not a directory");
+    QTest::newRow("read-only directory") << QStringLiteral("locked/a.jpg") << true << QStringLiteral("no permission");
+    QTest::newRow("name too long") << QString(300, u'n') + QStringLiteral(".mio") << true << QStringLiteral("too long");
+    QTest::newRow("target is a directory") << QStringLiteral("taken.bmp") << true << QStringLiteral("is a directory");
+    QTest::newRow("unknown extension") << QStringLiteral("a.gif") << true << QStringLiteral("\".gif\"");
+    QTest::newRow(".png is read, not written") << QStringLiteral("a.png") << true << QStringLiteral("\".png\"");
+    QTest::newRow("no extension") << QStringLiteral("a") << true << QStringLiteral("no extension");
+    QTest::newRow("no current image") << QStringLiteral("a.bmp") << false << QStringLiteral("no current image");
+}
+
+void TestImageFiles::failedSaveLeavesNothing()
+{
+    QFETCH(QString, relativePath);
+    QFETCH(bool, withImage);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    writeBytes(dir.filePath(QStringLiteral("plain-file")), "x");
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("taken.bmp")));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("locked")));
+    QFile::setPermissions(dir.filePath(QStringLiteral("locked")), QFile::ReadOwner | QFile::ExeOwner);
+    const QStringList before = entries(dir.path());
+
+    const Frame frame = withImage ? testFrame(PixelFormat::Mono8, 64, 48) : Frame();
+    // Permission bits do not bind root, as the tests run in CI; there a user without rights saves.
+    const bool asNobody = ::geteuid() == 0 && relativePath.startsWith(u"locked");
+    if (asNobody)
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    const Status status = asNobody ? saveAsNobody(frame, dir.filePath(relativePath)) : saveImage(frame, dir.filePath(relativePath));
+    QVERIFY(!status.ok());
+    QVERIFY2(status.reason().contains(reason), qPrintable(status.reason()));
+    QCOMPARE(entries(dir.path()), before);
+    QVERIFY(entries(dir.filePath(QStringLiteral("locked"))).isEmpty());
+    QVERIFY(entries(dir.filePath(QStringLiteral("taken.bmp"))).isEmpty());
+    QFile::setPermissions(dir.filePath(QStringLiteral("locked")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// A write that fails after part of the picture is out (here the file-size limit stands in for a
+// full disk) must remove the partial file and leave the earlier picture of that name as it was.
+void TestImageFiles::failureInTheMiddleKeepsOldFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("series.tif"));
+    QVERIFY(saveImage(testFrame(PixelFormat::Mono8, 64, 48), path).ok());
+    const QByteArray old = fileBytes(path);
+
+    rlimit saved{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 200 * 1024;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+    const QStringList names{QStringLiteral("series.tif"), QStringLiteral("series.bmp"), QStringLiteral("series.mio")};
+    std::vector<Status> statuses;
+    for (const QString &name : names)
+        statuses.push_back(saveImage(testFrame(PixelFormat::Mono16, 1024, 1024), dir.filePath(name)));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    for (const Status &status : statuses) {
+        QVERIFY(!status.ok());
+        QVERIFY2(status.reason().contains(QStringLiteral("larger than")), qPrintable(status.reason()));
+    }
+    QCOMPARE(fileBytes(path), old);
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("series.tif")});
+}
+
+void TestImageFiles::errorReasons_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("ENOSPC") << ENOSPC << QStringLiteral("no space left on the disk of \"/data/run\"");
+    QTest::newRow("EDQUOT") << EDQUOT << QStringLiteral("no space left on the disk of \"/data/run\"");
+    QTest::newRow("ENOENT") << ENOENT << QStringLiteral("the directory \"/data/run\" does not exist");
+    QTest::newRow("EACCES") << EACCES << QStringLiteral("no permission to write in the directory \"/data/run\"");
+    QTest::newRow("EROFS") << EROFS << QStringLiteral("the directory \"/data/run\" is on a read-only file system");
+    QTest::newRow("ENAMETOOLONG") << ENAMETOOLONG << QStringLiteral("the file name \"p.bmp\" is too long");
+}
+
+void TestImageFiles::errorReasons()
+{
+    QFETCH(int, error);
+    QFETCH(QString, reason);
+    QCOMPARE(fileErrorReason(error, QStringLiteral("/data/run/p.bmp")), reason);
+}
+
+void TestImageFiles::reduceTo8Bits_data()
+{
+    QTest::addColumn<int>("sample");
+    QTest::addColumn<int>("significantBits");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("12-bit full scale") << 4095 << 12 << 255;
+    QTest::newRow("12-bit low bits dropped") << 31 << 12 << 1;
+    QTest::newRow("12-bit out of range saturates") << 5000 << 12 << 255;
+    QTest::newRow("10-bit middle") << 512 << 10 << 128;
+    QTest::newRow("16-bit high byte") << 0xab12 << 16 << 0xab;
+    QTest::newRow("8 bits in 16 stay") << 200 << 8 << 200;
+}
+
+void TestImageFiles::reduceTo8Bits()
+{
+    QFETCH(int, sample);
+    QFETCH(int, significantBits);
+    QFETCH(int, expected);
+    std::uint8_t in[2];
+    qToLittleEndian<std::uint16_t>(std::uint16_t(sample), in);
+    std::uint8_t out = 0;
+    reduceRowTo8Bits(in, &out, 1, significantBits);
+    QCOMPARE(int(out), expected);
+}
+
+void TestImageFiles::damagedMioRefused_data()
+{
+    QTest::addColumn<int>("offset"); // -1: cut the file to `value` bytes; -2: append `value` bytes
+    QTest::addColumn<int>("size");   // 1, 2 or 4 bytes at `offset`
+    QTest::addColumn<qint64>("value");
+    QTest::addColumn<bool>("fixChecksum");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("empty") << -1 << 0 << qint64(0) << false << QStringLiteral("header");
+    QTest::newRow("cut in the header") << -1 << 0 << qint64(60) << false << QStringLiteral("header");
+    QTest::newRow("cut in the pixels") << -1 << 0 << qint64(128 + 100) << false << QStringLiteral("truncated");
+    QTest::newRow("last byte missing") << -1 << 0 << qint64(128 + 40 * 30 * 2 - 1) << false << QStringLiteral("truncated");
+    QTest::newRow("bytes appended") << -2 << 0 << qint64(3) << false << QStringLiteral("follow the last row");
+    QTest::newRow("magic") << 1 << 1 << qint64('X') << false << QStringLiteral("header");
+    QTest::newRow("newer version") << 8 << 2 << qint64(2) << true << QStringLiteral("version 2");
+    QTest::newRow("header too short") << 10 << 2 << qint64(64) << true << QStringLiteral("header size");
+    QTest::newRow("checksum") << 33 << 1 << qint64(0x55) << false << QStringLiteral("checksum");
+    QTest::newRow("zero width") << 12 << 4 << qint64(0) << true << QStringLiteral("size");
+    QTest::newRow("huge width") << 12 << 4 << qint64(0xffffffff) << true << QStringLiteral("size");
+    QTest::newRow("huge height, stride") << 16 << 4 << qint64(60000) << true << QStringLiteral("truncated");
+    QTest::newRow("unknown pixel format") << 20 << 1 << qint64(9) << true << QStringLiteral("pixel format");
+    QTest::newRow("bits per pixel") << 21 << 1 << qint64(8) << true << QStringLiteral("bits per pixel");
+    QTest::newRow("significant bits") << 22 << 1 << qint64(17) << true << QStringLiteral("significant bits");
+    QTest::newRow("stride too short") << 24 << 4 << qint64(79) << true << QStringLiteral("stride");
+    QTest::newRow("stride overflows") << 24 << 4 << qint64(0xfffffff0) << true << QStringLiteral("stride");
+    QTest::newRow("reserved byte") << 90 << 1 << qint64(1) << true << QStringLiteral("reserved");
+}
+
+void TestImageFiles::damagedMioRefused()
+{
+    QFETCH(int, offset);
+    QFETCH(int, size);
+    QFETCH(qint64, value);
+    QFETCH(bool, fixChecksum);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("damaged.mio"));
+    QVERIFY(saveImage(testFrame(PixelFormat::Mono16, 40, 30, 12), path).ok());
+    QByteArray bytes = fileBytes(path);
+    if (offset == -1)
+        bytes.truncate(value);
+    else if (offset == -2)
+        bytes.append(QByteArray(value, '\0'));
+    else if (size == 1)
+        bytes[offset] = char(value);
+    else if (size == 2)
+        qToLittleEndian<std::uint16_t>(std::uint16_t(value), bytes.data() + offset);
+    else
+        qToLittleEndian<std::uint32_t>(std::uint32_t(value), bytes.data() + offset);
+    if (fixChecksum) {
+        QByteArray header = bytes.left(128);
+        std::memset(header.data() + 124, 0, 4);
+        qToLittleEndian<std::uint32_t>(zlibCrc32(header), bytes.data() + 124);
+    }
+    writeBytes(path, bytes);
+
+    Frame out = testFrame(PixelFormat::RGB8, 4, 4);
+    const Status status = loadImage(path, out);
+    QVERIFY(!status.ok());
+    QVERIFY2(status.reason().contains(reason), qPrintable(status.reason()));
+    QCOMPARE(out.width, 4); // a refused file leaves the caller's frame alone
+}
+
+void TestImageFiles::damagedFilesRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<double>("keep"); // share of the file kept
+    QTest::newRow("jpg cut in half") << QStringLiteral("cut.jpg") << 0.5;
+    QTest::newRow("jpg header only") << QStringLiteral("cut.jpg") << 0.01;
+    QTest::newRow("tif cut in half") << QStringLiteral("cut.tif") << 0.5;
+    QTest::newRow("tif header only") << QStringLiteral("cut.tif") << 0.001;
+    QTest::newRow("bmp cut in half") << QStringLiteral("cut.bmp") << 0.5;
+    QTest::newRow("empty bmp") << QStringLiteral("cut.bmp") << 0.0;
+}
+
+void TestImageFiles::damagedFilesRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(double, keep);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    QVERIFY(saveImage(testFrame(PixelFormat::Mono8, 200, 150), path).ok());
+    const QByteArray bytes = fileBytes(path);
+    writeBytes(path, bytes.left(qsizetype(double(bytes.size()) * keep)));
+    Frame out;
+    const Status status = loadImage(path, out);
+    QVERIFY(!status.ok());
+    QVERIFY(!status.reason().isEmpty());
+    QVERIFY(out.isNull());
+}
+
+void TestImageFiles::readsPng()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("deep.png"));
+    const Frame frame = testFrame(PixelFormat::Mono16, 50, 40);
+    const QImage image(reinterpret_cast<const uchar *>(frame.data.constData()), frame.width, frame.height, frame.stride,
+                       QImage::Format_Grayscale16);
+    QVERIFY(image.save(path));
+    Frame read;
+    const Status status = loadImage(path, read);
+    QVERIFY2(status.ok(), qPrintable(status.reason()));
+    QVERIFY(samePixels(read, frame)); // 16-bit grey stays 16-bit
+}
+
+void TestImageFiles::syncsSeries()
+{
+    QTemporaryDir dir;
+    QVERIFY(syncSavedPictures(dir.path()).ok());
+    const Status missing = syncSavedPictures(dir.filePath(QStringLiteral("gone")));
+    QVERIFY(!missing.ok());
+    QVERIFY2(missing.reason().contains(QStringLiteral("gone")), qPrintable(missing.reason()));
+}
+
+QTEST_GUILESS_MAIN(TestImageFiles)
+#include "test_image_files.moc"

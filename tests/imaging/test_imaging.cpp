@@ -1,0 +1,168 @@
+#include "imaging/driver_file.h"
+#include "imaging/grabber_control.h"
+#include "imaging/image_control.h"
+#include "imaging/pattern_generator.h"
+#include "imaging/stopwatch.h"
+#include "imaging/test_pattern_camera.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <thread>
+
+class TestImaging : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void driverFileParsing_data();
+    void driverFileParsing();
+    void patternFramesDiffer_data();
+    void patternFramesDiffer();
+    void snapTakesANewFrameLiveAndStill();
+    void liveFramesArriveWithoutPilingUp();
+    void snapKeepsTheBufferOfTheSameSize();
+    void stopwatch();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestImaging::driverFileParsing_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("width"); // value of `width`, or the expected error's words
+
+    QTest::newRow("plain") << "source = test-pattern\nwidth = 640\n" << true << "640";
+    QTest::newRow("comments, blanks, case") << "# camera\n\n  Source=Test-Pattern \n WIDTH =  800 \n" << true << "800";
+    QTest::newRow("crlf") << "source = auto\r\nwidth = 32\r\n" << true << "32";
+    QTest::newRow("value with =") << "source = genicam\nwidth = a=b\n" << true << "a=b";
+    QTest::newRow("no source") << "width = 640\n" << false << "no source";
+    QTest::newRow("no equals") << "source = auto\nwidth 640\n" << false << "line 2";
+    QTest::newRow("empty key") << "source = auto\n= 640\n" << false << "line 2";
+    QTest::newRow("twice") << "source = auto\nwidth = 1\nwidth = 2\n" << false << "twice";
+    QTest::newRow("source twice") << "source = auto\nsource = v4l2\n" << false << "twice";
+    QTest::newRow("bad key") << "source = auto\nwi dth = 1\n" << false << "bad key";
+}
+
+void TestImaging::driverFileParsing()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, ok);
+    QFETCH(QString, width);
+    DriverFile driver;
+    QString error;
+    QCOMPARE(DriverFile::parse(text, driver, error), ok);
+    if (ok)
+        QCOMPARE(driver.values.value(QStringLiteral("width")), width);
+    else
+        QVERIFY2(error.contains(width), qPrintable(error));
+}
+
+void TestImaging::patternFramesDiffer_data()
+{
+    QTest::addColumn<PixelFormat>("format");
+    QTest::newRow("Mono8") << PixelFormat::Mono8;
+    QTest::newRow("Mono16") << PixelFormat::Mono16;
+    QTest::newRow("RGB8") << PixelFormat::RGB8;
+}
+
+void TestImaging::patternFramesDiffer()
+{
+    QFETCH(PixelFormat, format);
+    const PatternGenerator generator(100, 70, format);
+    const Frame a = generator.frame(1);
+    const Frame b = generator.frame(2);
+    QCOMPARE(a.width, 100);
+    QCOMPARE(a.height, 70);
+    QCOMPARE(a.stride, 100 * bytesPerPixel(format));
+    QCOMPARE(a.data.size(), qsizetype(a.stride) * 70);
+    QVERIFY(a.data != b.data);
+    QCOMPARE(generator.frame(1).data, a.data); // the same number draws the same picture
+    // The number box differs between frames 1 and 7 even where the ramp would not.
+    QVERIFY(generator.frame(1).data.left(a.stride * 6) != generator.frame(65).data.left(a.stride * 6));
+}
+
+void TestImaging::snapTakesANewFrameLiveAndStill()
+{
+    DriverFile driver;
+    QString error;
+    QVERIFY(DriverFile::parse("source = test-pattern\nwidth = 64\nheight = 48\nframe-rate = 50\n", driver, error));
+    TestPatternCamera camera;
+    QVERIFY(camera.open(driver).ok());
+    Frame first, second;
+    QVERIFY(camera.snap(first, 100).ok());
+    QVERIFY(camera.snap(second, 100).ok());
+    QCOMPARE(second.sequence, first.sequence + 1);
+
+    QVERIFY(camera.startLive().ok());
+    Frame live;
+    QVERIFY(camera.snap(live, 1000).ok());
+    QVERIFY(live.sequence > second.sequence);
+    Frame next;
+    QVERIFY(camera.snap(next, 1000).ok());
+    QVERIFY(next.sequence > live.sequence);
+    camera.stopLive();
+    QVERIFY(!camera.isLive());
+}
+
+void TestImaging::liveFramesArriveWithoutPilingUp()
+{
+    const QString path = m_dir.filePath(QStringLiteral("fast.vin"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("source = test-pattern\nwidth = 64\nheight = 48\nframe-rate = 200\n");
+    file.close();
+    ImageControl image;
+    image.setFileName(path);
+    QVERIFY(image.imageHandle() != 0);
+    QSignalSpy updated(&image, &ImageControl::imageUpdated);
+    image.setLive(true);
+    // The UI thread is busy: frames go on being made, but only one waits in the queue.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    QCoreApplication::processEvents();
+    QCOMPARE(updated.count(), 1);
+    QTRY_VERIFY(updated.count() >= 5);
+    QVERIFY(image.camera()->framesPublished() > image.camera()->framesSignalled());
+    image.setLive(false);
+    QVERIFY(!image.isLive());
+}
+
+void TestImaging::snapKeepsTheBufferOfTheSameSize()
+{
+    ImageControl image;
+    GrabberControl grabber(image);
+    QSignalSpy notified(&grabber, &GrabberControl::notification);
+    const QString small = m_dir.filePath(QStringLiteral("small.vin"));
+    QFile file(small);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("source = test-pattern\nwidth = 32\nheight = 32\n");
+    file.close();
+    image.setFileName(small);
+    const quintptr handle = image.imageHandle();
+    QVERIFY(handle != 0);
+    QVERIFY(image.snap().ok());
+    QCOMPARE(image.imageHandle(), handle); // same buffer, new content
+    QCOMPARE(notified.count(), 0);
+}
+
+void TestImaging::stopwatch()
+{
+    std::int32_t handle = 0;
+    QCOMPARE(StopwatchCreate(handle), 0);
+    QCOMPARE(StopwatchStart(handle, 0), 0);
+    double first = -1, second = -1;
+    QCOMPARE(StopwatchRead(handle, 0, first), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    QCOMPARE(StopwatchRead(handle, 0, second), 0);
+    QVERIFY(first >= 0 && first < 5);
+    QVERIFY(second >= 19.5);
+    QVERIFY(second != std::floor(second) || first != std::floor(first)); // finer than a millisecond
+    QCOMPARE(StopwatchRead(handle, kWatchesPerSet, first), -1);
+    QCOMPARE(StopwatchDestroy(handle), 0);
+    QCOMPARE(StopwatchRead(handle, 0, first), -1);
+}
+
+QTEST_MAIN(TestImaging)
+#include "test_imaging.moc"
