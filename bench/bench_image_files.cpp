@@ -41,7 +41,9 @@ struct Stats
 Stats summarize(std::vector<double> ms)
 {
     std::sort(ms.begin(), ms.end());
-    const auto at = [&ms](double q) { return ms[std::min(ms.size() - 1, std::size_t(q * double(ms.size() - 1) + 0.5))]; };
+    const auto at = [&ms](double q) {
+        return ms[std::min(ms.size() - 1, std::size_t(q * double(ms.size() - 1) + 0.5))];
+    };
     return {at(0.5), at(0.99), ms.back()};
 }
 
@@ -51,6 +53,7 @@ struct Case
     std::string name;
     std::function<bool(const QString &)> save;
     std::vector<double> ms;
+    const char *suffix = "raw"; // of the file written, which chooses the format
 };
 
 // Runs the cases round-robin in a new random order every round, so that a stall of the
@@ -64,7 +67,8 @@ void timeRoundRobin(const QString &dir, std::vector<Case> &cases, int repetition
     for (int i = 0; i < repetitions + 2; ++i) {
         std::shuffle(order.begin(), order.end(), random);
         for (const std::size_t c : order) {
-            const QString path = QStringLiteral("%1/p%2-%3.part").arg(dir).arg(i).arg(c);
+            const QString path =
+                QStringLiteral("%1/p%2-%3.%4").arg(dir).arg(i).arg(c).arg(QLatin1String(cases[c].suffix));
             QElapsedTimer timer;
             timer.start();
             const bool ok = cases[c].save(path);
@@ -106,7 +110,8 @@ Frame benchFrame(PixelFormat format, int width, int height)
         std::uint8_t *row = frame.row(y);
         for (int x = 0; x < width * (format == PixelFormat::RGB8 ? 3 : 1); ++x) {
             const double u = double(x) / width, v = double(y) / height;
-            double level = 0.5 + 0.25 * std::sin(9.0 * u + 3.0 * v) * std::cos(7.0 * v) + 0.02 * (random.generateDouble() - 0.5);
+            double level =
+                0.5 + 0.25 * std::sin(9.0 * u + 3.0 * v) * std::cos(7.0 * v) + 0.02 * (random.generateDouble() - 0.5);
             const int value = std::clamp(int(level * maxValue), 0, maxValue);
             if (format == PixelFormat::Mono16)
                 qToLittleEndian<std::uint16_t>(std::uint16_t(value), row + 2 * x);
@@ -146,23 +151,9 @@ void printRow(const Case &c, const Case *baseline, const char *baselineName)
     std::printf("\n");
 }
 
-// The path with the extension that chooses the format; the round-robin names its files ".part".
-QString withSuffix(const QString &path, const char *suffix)
-{
-    return path + QLatin1Char('.') + QLatin1String(suffix);
-}
-
-bool saveAndRemove(const Frame &frame, const QString &path, const char *suffix)
-{
-    const QString named = withSuffix(path, suffix);
-    const bool ok = saveImage(frame, named).ok();
-    QFile::remove(named);
-    return ok;
-}
-
 std::size_t savedSize(const Frame &frame, const QString &dir, const char *suffix)
 {
-    const QString probe = withSuffix(dir + QStringLiteral("/probe"), suffix);
+    const QString probe = dir + QStringLiteral("/probe.") + QLatin1String(suffix);
     saveImage(frame, probe);
     const auto size = std::size_t(QFileInfo(probe).size());
     QFile::remove(probe);
@@ -170,54 +161,77 @@ std::size_t savedSize(const Frame &frame, const QString &dir, const char *suffix
 }
 
 // The lossless formats and .bmp beside a raw write of as many bytes as each file has. The
-// bitmap also beside its conversion alone (grey 16 to 8 bits, RGB to BGR, rows bottom up).
+// bitmap also beside its conversion alone (grey 16 to 8 bits, RGB to BGR, rows bottom up) and
+// Qt's writer, in a round of their own: their large allocations would slow the others.
 void benchUncompressed(const QString &dir, const Frame &frame, int repetitions)
 {
     const QByteArray bytes(qsizetype(savedSize(frame, dir, "tif")) + 4096, '\x5a');
-    std::vector<Case> cases;
-    for (const char *suffix : {"mio", "tif", "bmp"}) {
-        const std::size_t size = savedSize(frame, dir, suffix);
-        cases.push_back({"raw write of " + std::to_string(size) + " bytes",
-                         [&bytes, size](const QString &p) { return rawWrite(p, bytes.constData(), size); }, {}});
-        cases.push_back({std::string("saveImage .") + suffix,
-                         [&frame, suffix](const QString &p) { return saveAndRemove(frame, p, suffix); }, {}});
+    const auto formatCases = [&](std::initializer_list<const char *> suffixes) {
+        std::vector<Case> cases;
+        for (const char *suffix : suffixes) {
+            const std::size_t size = savedSize(frame, dir, suffix);
+            cases.push_back({"raw write of " + std::to_string(size) + " bytes",
+                             [&bytes, size](const QString &p) { return rawWrite(p, bytes.constData(), size); },
+                             {}});
+            cases.push_back({std::string("saveImage .") + suffix,
+                             [&frame](const QString &p) { return saveImage(frame, p).ok(); },
+                             {},
+                             suffix});
+        }
+        return cases;
+    };
+    std::vector<Case> lossless = formatCases({"mio", "tif"});
+    timeRoundRobin(dir, lossless, repetitions);
+    for (std::size_t i = 0; i < lossless.size(); i += 2) {
+        printRow(lossless[i], nullptr, "");
+        printRow(lossless[i + 1], &lossless[i], "of raw");
     }
+
+    std::vector<Case> bitmap = formatCases({"bmp"});
     std::vector<std::uint8_t> rows(SafeFile::pieceSize + std::size_t(frame.stride));
-    cases.push_back({"  its conversion alone", [&](const QString &) {
-                         const std::size_t rowBytes = std::size_t(frame.width) * (frame.format == PixelFormat::RGB8 ? 3 : 1);
-                         std::size_t used = 0;
-                         for (int y = frame.height - 1; y >= 0; --y, used += rowBytes) {
-                             if (used + rowBytes > SafeFile::pieceSize)
-                                 used = 0;
-                             convertRowForBmp(frame, y, rows.data() + used);
-                         }
-                         return rows[0] != 1 || rows[1] != 2; // keeps the loop from being optimised away
-                     }, {}});
-    cases.push_back({"Qt's BMP writer (with 16->8 bits)", [&](const QString &p) {
-                         const QByteArray pixels = eightBitPixels(frame);
-                         return QImageWriter(p, "bmp").write(qtImage(frame, pixels));
-                     }, {}});
-    timeRoundRobin(dir, cases, repetitions);
-    for (std::size_t i = 0; i < 6; i += 2) {
-        printRow(cases[i], nullptr, "");
-        printRow(cases[i + 1], &cases[i], "of raw");
-    }
-    printRow(cases[6], nullptr, "");
+    bitmap.push_back({"  its conversion alone",
+                      [&](const QString &) {
+                          const std::size_t rowBytes =
+                              std::size_t(frame.width) * (frame.format == PixelFormat::RGB8 ? 3 : 1);
+                          std::size_t used = 0;
+                          for (int y = frame.height - 1; y >= 0; --y, used += rowBytes) {
+                              if (used + rowBytes > SafeFile::pieceSize)
+                                  used = 0;
+                              convertRowForBmp(frame, y, rows.data() + used);
+                          }
+                          return rows[0] != 1 || rows[1] != 2; // keeps the loop from being optimised away
+                      },
+                      {}});
+    bitmap.push_back({"Qt's BMP writer (with 16->8 bits)",
+                      [&](const QString &p) {
+                          const QByteArray pixels = eightBitPixels(frame);
+                          return QImageWriter(p, "bmp").write(qtImage(frame, pixels));
+                      },
+                      {},
+                      "bmp"});
+    timeRoundRobin(dir, bitmap, repetitions);
+    printRow(bitmap[0], nullptr, "");
+    printRow(bitmap[1], &bitmap[0], "of raw");
+    printRow(bitmap[2], nullptr, "");
     Case ceiling{"raw + conversion", {}, {}};
-    for (std::size_t i = 0; i < cases[4].ms.size(); ++i)
-        ceiling.ms.push_back(cases[4].ms[i] + cases[6].ms[i]);
-    printRow({"  .bmp against raw + conversion", {}, cases[5].ms}, &ceiling, "of raw + conversion");
-    printRow(cases[7], &cases[4], "of raw");
+    for (std::size_t i = 0; i < bitmap[0].ms.size(); ++i)
+        ceiling.ms.push_back(bitmap[0].ms[i] + bitmap[2].ms[i]);
+    printRow({"  .bmp against raw + conversion", {}, bitmap[1].ms}, &ceiling, "of raw + conversion");
+    printRow(bitmap[3], &bitmap[0], "of raw");
 
     // How much a sync costs, kept apart so that its writeback does not slow the cases above.
     std::vector<Case> durable;
     for (const auto &[name, durability] : {std::pair{".mio, cached (as saved)", Durability::Cached},
                                            std::pair{".mio, writeback started", Durability::StartWriteback},
                                            std::pair{".mio, fdatasync", Durability::Synced}}) {
-        durable.push_back({name, [&frame, durability](const QString &p) {
+        durable.push_back({name,
+                           [&frame, durability](const QString &p) {
                                SafeFile file(p);
-                               return file.open().ok() && writeMio(frame, {}, file).ok() && file.commit(durability).ok();
-                           }, {}});
+                               return file.open().ok() && writeMio(frame, {}, file).ok() &&
+                                      file.commit(durability).ok();
+                           },
+                           {},
+                           "mio"});
     }
     timeRoundRobin(dir, durable, repetitions);
     for (const Case &c : durable)
@@ -245,8 +259,9 @@ void benchJpeg(const QString &dir, const Frame &frame, int repetitions)
     std::vector<Case> cases;
     cases.push_back({"bare TurboJPEG compress", [&](const QString &) { return compress(); }, {}});
     cases.push_back({"raw write of its " + std::to_string(jpegSize) + " bytes",
-                     [&](const QString &p) { return rawWrite(p, reinterpret_cast<const char *>(buffer), jpegSize); }, {}});
-    cases.push_back({"saveImage .jpg", [&frame](const QString &p) { return saveAndRemove(frame, p, "jpg"); }, {}});
+                     [&](const QString &p) { return rawWrite(p, reinterpret_cast<const char *>(buffer), jpegSize); },
+                     {}});
+    cases.push_back({"saveImage .jpg", [&frame](const QString &p) { return saveImage(frame, p).ok(); }, {}, "jpg"});
     timeRoundRobin(dir, cases, repetitions);
     tjFree(buffer);
     tjDestroy(handle);
@@ -275,7 +290,8 @@ int main(int argc, char **argv)
     QTemporaryDir scratch;
     const QString dir = argc > 1 && argv[1][0] != 0 ? QString::fromLocal8Bit(argv[1]) : scratch.path();
     const int repetitions = argc > 2 ? std::max(3, std::atoi(argv[2])) : 31;
-    std::printf("Saving pictures into %s, %d repetitions each; milliseconds per picture.\n", qPrintable(dir), repetitions);
+    std::printf("Saving pictures into %s, %d repetitions each; milliseconds per picture.\n", qPrintable(dir),
+                repetitions);
     const std::pair<int, int> sizes[] = {{640, 480}, {1920, 1080}, {2048, 2048}};
     for (const auto &[width, height] : sizes)
         for (PixelFormat format : {PixelFormat::Mono8, PixelFormat::Mono16, PixelFormat::RGB8})

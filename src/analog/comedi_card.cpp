@@ -50,7 +50,8 @@ std::int16_t toTwelveBitCount(std::uint32_t sample, std::uint32_t maxdata)
     if (maxdata == twelveBitMax || maxdata == 0)
         return std::int16_t(qMin(sample, twelveBitMax));
     // Truncating, as a 12-bit converter would: a 16-bit sample loses its four low bits.
-    const std::uint64_t count = std::uint64_t(qMin(sample, maxdata)) * (twelveBitMax + 1) / (std::uint64_t(maxdata) + 1);
+    const std::uint64_t count =
+        std::uint64_t(qMin(sample, maxdata)) * (twelveBitMax + 1) / (std::uint64_t(maxdata) + 1);
     return std::int16_t(qMin<std::uint64_t>(count, twelveBitMax));
 }
 
@@ -60,7 +61,8 @@ std::unique_ptr<ComediCard> ComediCard::open(int board, QString *reason)
     comedi_t *device = comedi_open(path.constData());
     if (!device) {
         if (reason)
-            *reason = QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(comedi_strerror(comedi_errno())));
+            *reason = QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(path),
+                                                    QString::fromLocal8Bit(comedi_strerror(comedi_errno())));
         return nullptr;
     }
     const int subdevice = comedi_find_subdevice_by_type(device, COMEDI_SUBD_AI, 0);
@@ -83,22 +85,29 @@ ComediCard::~ComediCard()
     comedi_close(m_device);
 }
 
+std::vector<RangeLimits> ComediCard::rangesOf(unsigned channel) const
+{
+    std::vector<RangeLimits> ranges;
+    const int rangeCount = comedi_get_n_ranges(m_device, unsigned(m_subdevice), channel);
+    for (int i = 0; i < rangeCount; ++i) {
+        const comedi_range *r = comedi_get_range(m_device, unsigned(m_subdevice), channel, unsigned(i));
+        // A range that cannot be described must never be chosen.
+        constexpr unsigned undescribed = ~0u;
+        ranges.push_back(r ? RangeLimits{r->min, r->max, r->unit} : RangeLimits{0, 0, undescribed});
+    }
+    return ranges;
+}
+
 int ComediCard::AnalogIn(int board, int channel, int range, std::int16_t &count)
 {
+    const unsigned subdevice = unsigned(m_subdevice);
     if (board != m_board)
         return AnalogError::BadBoard;
-    if (channel < 0 || channel >= comedi_get_n_channels(m_device, unsigned(m_subdevice)))
+    if (channel < 0 || channel >= comedi_get_n_channels(m_device, subdevice))
         return AnalogError::BadChannel;
 
-    const unsigned subdevice = unsigned(m_subdevice);
     const unsigned chan = unsigned(channel);
-    std::vector<RangeLimits> ranges;
-    const int rangeCount = comedi_get_n_ranges(m_device, subdevice, chan);
-    for (int i = 0; i < rangeCount; ++i) {
-        const comedi_range *r = comedi_get_range(m_device, subdevice, chan, unsigned(i));
-        ranges.push_back(r ? RangeLimits{r->min, r->max, r->unit} : RangeLimits{0, 0, RangeUnit::None});
-    }
-    const int chosen = chooseRange(ranges, range);
+    const int chosen = chooseRange(rangesOf(chan), range);
     if (chosen < 0)
         return AnalogError::NoMatchingRange;
 

@@ -43,12 +43,15 @@ public:
     // Null when the device cannot be opened or has no analog input; `reason` tells why.
     static std::unique_ptr<ComediCard> open(int board, QString *reason = nullptr);
     ~ComediCard() override;
+    ComediCard(const ComediCard &) = delete;
+    ComediCard &operator=(const ComediCard &) = delete;
 
     int AnalogIn(int board, int channel, int range, std::int16_t &count) override;
     bool isSimulated() const override { return false; }
 
 private:
     ComediCard(comedi_t_struct *device, int board, int subdevice);
+    std::vector<RangeLimits> rangesOf(unsigned channel) const;
 
     comedi_t_struct *m_device;
     int m_board;

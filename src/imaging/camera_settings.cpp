@@ -29,8 +29,7 @@ Status readPixelFormat(const DriverFile &driver, const QStringList &names, QStri
         QStringLiteral("pixel-format must be one of %1, not \"%2\"").arg(names.join(QStringLiteral(", ")), it.value()));
 }
 
-Status readOptionalDouble(const DriverFile &driver, const char *key, double min, double max,
-                          std::optional<double> &out)
+Status readOptionalDouble(const DriverFile &driver, const char *key, double min, double max, std::optional<double> &out)
 {
     if (!driver.values.contains(QLatin1String(key)))
         return Status::success();
@@ -53,21 +52,20 @@ Status readSize(const DriverFile &driver, int &width, int &height)
 Status readGenicamSettings(const DriverFile &driver, GenicamSettings &out)
 {
     GenicamSettings settings;
-    if (Status s = driver.checkKeys(
-            {"camera", "pixel-format", "width", "height", "exposure-us", "gain-db", "frame-rate"});
+    if (Status s =
+            driver.checkKeys({"camera", "pixel-format", "width", "height", "exposure-us", "gain-db", "frame-rate"});
         !s)
         return s;
-    static const QStringList formats = {QStringLiteral("Mono8"),    QStringLiteral("Mono10"),
-                                        QStringLiteral("Mono12"),   QStringLiteral("Mono16"),
-                                        QStringLiteral("RGB8"),     QStringLiteral("BayerRG8"),
-                                        QStringLiteral("BayerGR8"), QStringLiteral("BayerGB8"),
-                                        QStringLiteral("BayerBG8")};
+    static const QStringList formats = {
+        QStringLiteral("Mono8"),    QStringLiteral("Mono10"),   QStringLiteral("Mono12"),
+        QStringLiteral("Mono16"),   QStringLiteral("RGB8"),     QStringLiteral("BayerRG8"),
+        QStringLiteral("BayerGR8"), QStringLiteral("BayerGB8"), QStringLiteral("BayerBG8")};
     settings.camera = driver.values.value(QStringLiteral("camera"));
-    for (const Status &s : {readPixelFormat(driver, formats, settings.pixelFormat),
-                            readSize(driver, settings.width, settings.height),
-                            readOptionalDouble(driver, "exposure-us", 1.0, 1.0e8, settings.exposureUs),
-                            readOptionalDouble(driver, "gain-db", -100.0, 100.0, settings.gainDb),
-                            readOptionalDouble(driver, "frame-rate", 0.01, 100000.0, settings.frameRate)}) {
+    for (const Status &s :
+         {readPixelFormat(driver, formats, settings.pixelFormat), readSize(driver, settings.width, settings.height),
+          readOptionalDouble(driver, "exposure-us", 1.0, 1.0e8, settings.exposureUs),
+          readOptionalDouble(driver, "gain-db", -100.0, 100.0, settings.gainDb),
+          readOptionalDouble(driver, "frame-rate", 0.01, 100000.0, settings.frameRate)}) {
         if (!s)
             return s;
     }
@@ -84,9 +82,10 @@ Status readV4l2Settings(const DriverFile &driver, V4l2Settings &out)
                                         QStringLiteral("RGB24"), QStringLiteral("MJPEG")};
     settings.device = driver.values.value(QStringLiteral("device"));
     if (driver.values.contains(QStringLiteral("device")) && !settings.device.startsWith(QLatin1Char('/')))
-        return Status::failure(QStringLiteral("device must be a path such as /dev/video0, not \"%1\"").arg(settings.device));
-    for (const Status &s : {readPixelFormat(driver, formats, settings.pixelFormat),
-                            readSize(driver, settings.width, settings.height)}) {
+        return Status::failure(
+            QStringLiteral("device must be a path such as /dev/video0, not \"%1\"").arg(settings.device));
+    for (const Status &s :
+         {readPixelFormat(driver, formats, settings.pixelFormat), readSize(driver, settings.width, settings.height)}) {
         if (!s)
             return s;
     }

@@ -37,7 +37,8 @@ Frame convertImage(const std::uint8_t *data, std::size_t size, ArvPixelFormat fo
                    int xPadding)
 {
     const int stride = width * bytesPerSample(format) + xPadding;
-    if (width <= 0 || height <= 0 || !data || size < std::size_t(stride) * std::size_t(height - 1) + std::size_t(stride - xPadding))
+    if (width <= 0 || height <= 0 || !data ||
+        size < std::size_t(stride) * std::size_t(height - 1) + std::size_t(stride - xPadding))
         return {};
     switch (format) {
     case ARV_PIXEL_FORMAT_MONO_8:
@@ -112,11 +113,6 @@ GenicamCamera::~GenicamCamera()
         std::thread(release).detach();
     else
         release();
-}
-
-QString GenicamCamera::description() const
-{
-    return m_description;
 }
 
 Status GenicamCamera::open(const DriverFile &driver)

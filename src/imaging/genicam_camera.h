@@ -25,7 +25,7 @@ public:
     explicit GenicamCamera(QObject *parent = nullptr);
     ~GenicamCamera() override;
 
-    QString description() const override;
+    QString description() const override { return m_description; }
     Status open(const DriverFile &driver) override;
     Status startLive() override;
     void stopLive() override;
@@ -44,6 +44,8 @@ private:
     Status connectCamera(const QString &name);
     Status applySettings(const GenicamSettings &settings);
     Status applySize(int width, int height);
+    // Reads what the camera settled on, for the description and the stream timeout.
+    Status readBack();
     struct FloatFeature;
     Status applyFloat(const FloatFeature &feature, double value);
     Status createStream();

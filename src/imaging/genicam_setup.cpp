@@ -134,16 +134,15 @@ Status GenicamCamera::applySettings(const GenicamSettings &settings)
             arv_camera_set_pixel_format_from_string(m_camera, "RGB8Packed", &error);
         }
         if (error)
-            return Status::failure(
-                QStringLiteral("the camera does not offer pixel-format %1: %2").arg(settings.pixelFormat, takeError(error)));
+            return Status::failure(QStringLiteral("the camera does not offer pixel-format %1: %2")
+                                       .arg(settings.pixelFormat, takeError(error)));
     }
     if (Status s = applySize(settings.width, settings.height); !s)
         return s;
     // Aravis's own accessors know the older and vendor names of these features.
     const FloatFeature features[] = {
-        {"exposure-us", settings.exposureUs, arv_camera_is_exposure_time_available,
-         arv_camera_get_exposure_time_bounds, arv_camera_set_exposure_time, arv_camera_is_exposure_auto_available,
-         arv_camera_set_exposure_time_auto},
+        {"exposure-us", settings.exposureUs, arv_camera_is_exposure_time_available, arv_camera_get_exposure_time_bounds,
+         arv_camera_set_exposure_time, arv_camera_is_exposure_auto_available, arv_camera_set_exposure_time_auto},
         {"gain-db", settings.gainDb, arv_camera_is_gain_available, arv_camera_get_gain_bounds, arv_camera_set_gain,
          arv_camera_is_gain_auto_available, arv_camera_set_gain_auto},
         {"frame-rate", settings.frameRate, arv_camera_is_frame_rate_available, arv_camera_get_frame_rate_bounds,
@@ -153,7 +152,12 @@ Status GenicamCamera::applySettings(const GenicamSettings &settings)
             if (Status s = applyFloat(feature, *feature.value); !s)
                 return s;
     }
+    return readBack();
+}
 
+Status GenicamCamera::readBack()
+{
+    GError *error = nullptr;
     const ArvPixelFormat format = arv_camera_get_pixel_format(m_camera, &error);
     const QString formatName = QString::fromUtf8(arv_camera_get_pixel_format_as_string(m_camera, nullptr));
     if (error)
@@ -164,10 +168,11 @@ Status GenicamCamera::applySettings(const GenicamSettings &settings)
                                    .arg(formatName));
     gint x = 0, y = 0, width = 0, height = 0;
     arv_camera_get_region(m_camera, &x, &y, &width, &height, nullptr);
-    const double rate = arv_camera_is_frame_rate_available(m_camera, nullptr)
-                            ? arv_camera_get_frame_rate(m_camera, nullptr) : 0.0;
+    const double rate =
+        arv_camera_is_frame_rate_available(m_camera, nullptr) ? arv_camera_get_frame_rate(m_camera, nullptr) : 0.0;
     const double exposureMs = arv_camera_is_exposure_time_available(m_camera, nullptr)
-                                  ? arv_camera_get_exposure_time(m_camera, nullptr) / 1000.0 : 0.0;
+                                  ? arv_camera_get_exposure_time(m_camera, nullptr) / 1000.0
+                                  : 0.0;
     // A picture is overdue after a few frame periods, but never sooner than two seconds.
     m_streamTimeoutMs = std::max(kMinStreamTimeoutMs, int(3.0 * ((rate > 0.0 ? 1000.0 / rate : 0.0) + exposureMs)));
     m_description = QStringLiteral("GenICam %1 %2 (%3) %4x%5 %6")
@@ -187,6 +192,8 @@ Status GenicamCamera::applySize(int width, int height)
     GError *error = nullptr;
     gint x = 0, y = 0, w = 0, h = 0;
     arv_camera_get_region(m_camera, &x, &y, &w, &h, &error);
+    // The ranges shrink by the offsets: clear them first, the picture starts at the corner.
+    arv_camera_set_region(m_camera, 0, 0, w, h, nullptr);
     const struct
     {
         const char *key;
@@ -202,7 +209,8 @@ Status GenicamCamera::applySize(int width, int height)
         side.bounds(m_camera, &min, &max, &error);
         const gint step = std::max(1, side.increment(m_camera, nullptr));
         if (error)
-            return Status::failure(QStringLiteral("cannot read the %1 range: %2").arg(QLatin1String(side.key), takeError(error)));
+            return Status::failure(
+                QStringLiteral("cannot read the %1 range: %2").arg(QLatin1String(side.key), takeError(error)));
         if (side.value < min || side.value > max || (side.value - min) % step != 0)
             return Status::failure(QStringLiteral("%1 must be from %2 to %3 in steps of %4 for this camera, not %5")
                                        .arg(QLatin1String(side.key))
@@ -239,4 +247,3 @@ Status GenicamCamera::applyFloat(const FloatFeature &feature, double value)
         return Status::failure(QStringLiteral("cannot set %1: %2").arg(QLatin1String(feature.key), takeError(error)));
     return Status::success();
 }
-

@@ -51,7 +51,8 @@ bool isConsistent(const Frame &frame)
     const qint64 rowBytes = qint64(frame.width) * bytesPerPixel(frame.format);
     const bool bitsFit = frame.format == PixelFormat::Mono16 ? frame.significantBits >= 1 && frame.significantBits <= 16
                                                              : frame.significantBits == 8;
-    return bitsFit && frame.stride >= rowBytes && frame.data.size() >= qint64(frame.stride) * (frame.height - 1) + rowBytes;
+    return bitsFit && frame.stride >= rowBytes &&
+           frame.data.size() >= qint64(frame.stride) * (frame.height - 1) + rowBytes;
 }
 
 Status writeFormat(FileKind kind, const Frame &frame, const ImageMetadata &metadata, SafeFile &file)
@@ -86,10 +87,11 @@ Status saveImage(const Frame &frame, const QString &path, const ImageMetadata &m
     const FileKind kind = kindOf(path);
     if (kind == FileKind::Png || kind == FileKind::Unknown) {
         const QString suffix = QFileInfo(path).suffix();
-        return saveFailure(path, suffix.isEmpty() ? QStringLiteral("the name has no extension (.bmp, .tif, .jpg or .mio)")
-                                                  : QStringLiteral("the extension \".%1\" names no format pictures are saved in "
-                                                                   "(.bmp, .tif, .jpg or .mio)")
-                                                        .arg(suffix));
+        return saveFailure(path, suffix.isEmpty()
+                                     ? QStringLiteral("the name has no extension (.bmp, .tif, .jpg or .mio)")
+                                     : QStringLiteral("the extension \".%1\" names no format pictures are saved in "
+                                                      "(.bmp, .tif, .jpg or .mio)")
+                                           .arg(suffix));
     }
     if (!isConsistent(frame))
         return saveFailure(path, QStringLiteral("the image's layout is damaged"));
@@ -112,8 +114,9 @@ Status syncSavedPictures(const QString &directory)
     if (fd >= 0)
         ::close(fd);
     if (!synced)
-        return Status::failure(QStringLiteral("Cannot write the pictures in \"%1\" to the disk: %2.")
-                                   .arg(QDir::toNativeSeparators(directory), QString::fromLocal8Bit(std::strerror(error))));
+        return Status::failure(
+            QStringLiteral("Cannot write the pictures in \"%1\" to the disk: %2.")
+                .arg(QDir::toNativeSeparators(directory), QString::fromLocal8Bit(std::strerror(error))));
     return Status::success();
 }
 
@@ -142,8 +145,9 @@ Status loadImage(const QString &path, Frame &out, ImageMetadata &metadata)
     case FileKind::Unknown:
         break;
     }
-    return Status::failure(QStringLiteral("\"%1\" is not a picture this program reads (.bmp, .tif, .jpg, .png or .mio).")
-                               .arg(QDir::toNativeSeparators(path)));
+    return Status::failure(
+        QStringLiteral("\"%1\" is not a picture this program reads (.bmp, .tif, .jpg, .png or .mio).")
+            .arg(QDir::toNativeSeparators(path)));
 }
 
 void reduceRowTo8Bits(const std::uint8_t *mono16Row, std::uint8_t *out, int width, int significantBits)

@@ -3,6 +3,7 @@
 
 #include <turbojpeg.h>
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -71,7 +72,7 @@ Status writeJpeg(const Frame &frame, SafeFile &file)
         pitch = frame.width;
     }
     const unsigned long bound = tjBufSize(frame.width, frame.height, subsampling);
-    unsigned char *output = bound == static_cast<unsigned long>(-1) ? nullptr : c.reserve(bound);
+    unsigned char *output = bound > unsigned(std::numeric_limits<int>::max()) ? nullptr : c.reserve(bound);
     if (!output)
         return Status::failure(QStringLiteral("the picture is too large for a .jpg file"));
     unsigned long size = c.capacity;
@@ -91,11 +92,12 @@ Status readJpeg(const QString &path, Frame &out)
         return Status::failure(QStringLiteral("the JPEG decoder could not start"));
     const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(decoder.get(), data, static_cast<unsigned long>(bytes.size()), &width, &height, &subsampling,
-                            &colourspace) != 0)
+    if (tjDecompressHeader3(decoder.get(), data, static_cast<unsigned long>(bytes.size()), &width, &height,
+                            &subsampling, &colourspace) != 0)
         return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, tjError(decoder.get())));
     if (width <= 0 || height <= 0 || width > maxReadSide || height > maxReadSide)
-        return Status::failure(QStringLiteral("Cannot read \"%1\": impossible size %2 x %3").arg(path).arg(width).arg(height));
+        return Status::failure(
+            QStringLiteral("Cannot read \"%1\": impossible size %2 x %3").arg(path).arg(width).arg(height));
     const bool grey = colourspace == TJCS_GRAY;
     Frame frame = Frame::allocate(width, height, grey ? PixelFormat::Mono8 : PixelFormat::RGB8);
     // A warning means damaged data (typically a file cut short): refuse rather than show grey rows.

@@ -90,12 +90,14 @@ Status checkLayout(const QString &path, const QByteArray &header, Frame &frame)
     if (format < std::uint8_t(PixelFormat::Mono8) || format > std::uint8_t(PixelFormat::RGB8))
         return damaged(path, QStringLiteral("unknown pixel format %1").arg(format));
     const auto pixelFormat = PixelFormat(format);
+    const QString formatName = pixelFormatName(pixelFormat);
     const int bytes = bytesPerPixel(pixelFormat);
     if (bitsPerPixel != 8 * bytes)
-        return damaged(path, QStringLiteral("%1 bits per pixel do not fit %2").arg(bitsPerPixel).arg(pixelFormatName(pixelFormat)));
-    const bool significantFits = pixelFormat == PixelFormat::Mono16 ? significant >= 1 && significant <= 16 : significant == 8;
-    if (!significantFits)
-        return damaged(path, QStringLiteral("%1 significant bits do not fit %2").arg(significant).arg(pixelFormatName(pixelFormat)));
+        return damaged(path, QStringLiteral("%1 bits per pixel do not fit %2").arg(bitsPerPixel).arg(formatName));
+    const int maxSignificant = pixelFormat == PixelFormat::Mono16 ? 16 : 8;
+    const int minSignificant = pixelFormat == PixelFormat::Mono16 ? 1 : 8;
+    if (significant < minSignificant || significant > maxSignificant)
+        return damaged(path, QStringLiteral("%1 significant bits do not fit %2").arg(significant).arg(formatName));
     if (stride < std::uint64_t(width) * std::uint64_t(bytes) || std::uint64_t(stride) * height > mioMaxPixelBytes)
         return damaged(path, QStringLiteral("impossible row stride %1").arg(stride));
     frame.width = int(width);
@@ -111,7 +113,8 @@ Status checkHeader(const QString &path, const QByteArray &header, Frame &frame, 
     const char *h = header.constData();
     if (qFromLittleEndian<std::uint32_t>(h + offChecksum) != headerChecksum(header))
         return damaged(path, QStringLiteral("the header checksum does not match"));
-    if (!allZero(h + offReserved1, 1) || !allZero(h + offReserved2, 4) || !allZero(h + offReserved3, offChecksum - offReserved3))
+    if (!allZero(h + offReserved1, 1) || !allZero(h + offReserved2, 4) ||
+        !allZero(h + offReserved3, offChecksum - offReserved3))
         return damaged(path, QStringLiteral("reserved header bytes are not zero"));
     if (Status status = checkLayout(path, header, frame); !status)
         return status;
@@ -121,12 +124,16 @@ Status checkHeader(const QString &path, const QByteArray &header, Frame &frame, 
 
 Status readHeader(const QString &path, QFile &file, QByteArray &header)
 {
-    header = file.read(offChecksum + 4);
-    if (header.size() < offChecksum + 4 || std::memcmp(header.constData(), mioMagic.data(), mioMagic.size()) != 0)
+    header = file.read(mioHeaderSize);
+    if (header.size() < qsizetype(mioMagic.size()) ||
+        std::memcmp(header.constData(), mioMagic.data(), mioMagic.size()) != 0)
         return damaged(path, QStringLiteral("it does not start with a .mio header"));
+    if (header.size() < mioHeaderSize)
+        return damaged(path, QStringLiteral("the file ends inside the header"));
     const int version = qFromLittleEndian<std::uint16_t>(header.constData() + offVersion);
     if (version != mioVersion)
-        return damaged(path, QStringLiteral("format version %1, this program reads version %2").arg(version).arg(mioVersion));
+        return damaged(path,
+                       QStringLiteral("format version %1, this program reads version %2").arg(version).arg(mioVersion));
     const int headerSize = qFromLittleEndian<std::uint16_t>(header.constData() + offHeaderSize);
     if (headerSize < mioHeaderSize || headerSize > mioMaxHeaderSize)
         return damaged(path, QStringLiteral("impossible header size %1").arg(headerSize));

@@ -168,11 +168,13 @@ Status decodeMjpeg(const std::uint8_t *data, std::size_t size, Frame &out)
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
     if (tjDecompressHeader3(decoder.get(), jpeg, static_cast<unsigned long>(size), &width, &height, &subsampling,
                             &colorspace) != 0)
-        return Status::failure(QStringLiteral("bad JPEG frame: %1").arg(QString::fromUtf8(tjGetErrorStr2(decoder.get()))));
+        return Status::failure(
+            QStringLiteral("bad JPEG frame: %1").arg(QString::fromUtf8(tjGetErrorStr2(decoder.get()))));
     Frame frame = Frame::allocate(width, height, PixelFormat::RGB8);
     if (tjDecompress2(decoder.get(), jpeg, static_cast<unsigned long>(size), frame.row(0), width, frame.stride, height,
                       TJPF_RGB, TJFLAG_STOPONWARNING) != 0)
-        return Status::failure(QStringLiteral("bad JPEG frame: %1").arg(QString::fromUtf8(tjGetErrorStr2(decoder.get()))));
+        return Status::failure(
+            QStringLiteral("bad JPEG frame: %1").arg(QString::fromUtf8(tjGetErrorStr2(decoder.get()))));
     out = frame;
     return Status::success();
 }

@@ -72,7 +72,7 @@ private:
     QString m_tempPath;
     int m_fd = -1;
     QByteArray m_buffer;
-    std::size_t m_used = 0;     // bytes in m_buffer, fewer than pieceSize between calls
+    std::size_t m_used = 0;      // bytes in m_buffer, fewer than pieceSize between calls
     std::uint64_t m_written = 0; // bytes in the file
     Status m_firstFailure = Status::success();
 };

@@ -39,7 +39,8 @@ public:
     Result wait(int timeoutMs, Frame &out)
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !m_frame.isNull() || m_isLost.load(); });
+        m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [this] { return !m_frame.isNull() || m_isLost.load(); });
         m_armed = false;
         const Result result = m_isLost.load() ? Result::Lost : m_frame.isNull() ? Result::Timeout : Result::Frame;
         if (result == Result::Frame)

@@ -36,8 +36,9 @@ int captureMessage(TIFF *, void *userData, const char *module, const char *forma
     if (context->message.isEmpty()) {
         char text[512];
         std::vsnprintf(text, sizeof text, format, args);
-        context->message = module ? QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(module), QString::fromLocal8Bit(text))
-                                  : QString::fromLocal8Bit(text);
+        context->message =
+            module ? QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(module), QString::fromLocal8Bit(text))
+                   : QString::fromLocal8Bit(text);
     }
     return 1;
 }
@@ -62,9 +63,8 @@ Status appendAt(TiffContext &context, const std::uint8_t *data, std::size_t size
         if (Status status = file.write(zeros, gap); !status)
             return status;
     }
-    const std::size_t overlap = context.position < file.size()
-                                    ? std::size_t(std::min<std::uint64_t>(size, file.size() - context.position))
-                                    : 0;
+    const std::size_t overlap =
+        context.position < file.size() ? std::size_t(std::min<std::uint64_t>(size, file.size() - context.position)) : 0;
     if (overlap > 0) {
         if (Status status = file.writeAt(context.position, data, overlap); !status)
             return status;
@@ -126,8 +126,8 @@ TiffHandle openTiff(const QString &path, const char *mode, TiffContext &context)
     TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreMessage, nullptr);
     const QByteArray name = QFile::encodeName(path);
     TIFF *tiff = context.file ? TIFFClientOpenExt(name.constData(), mode, &context, readProc, writeProc, seekProc,
-                                                     closeProc, sizeProc, mapProc, unmapProc, options)
-                                 : TIFFOpenExt(name.constData(), mode, options);
+                                                  closeProc, sizeProc, mapProc, unmapProc, options)
+                              : TIFFOpenExt(name.constData(), mode, options);
     TIFFOpenOptionsFree(options);
     return TiffHandle(tiff);
 }
@@ -152,7 +152,8 @@ void setTags(TIFF *tiff, const Frame &frame, const ImageMetadata &metadata, std:
     if (frame.format == PixelFormat::Mono16)
         TIFFSetField(tiff, TIFFTAG_MAXSAMPLEVALUE, std::uint16_t((1u << frame.significantBits) - 1));
     const QDateTime time = metadata.captureTime.isValid() ? metadata.captureTime : QDateTime::currentDateTime();
-    TIFFSetField(tiff, TIFFTAG_DATETIME, time.toLocalTime().toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")).toLatin1().constData());
+    TIFFSetField(tiff, TIFFTAG_DATETIME,
+                 time.toLocalTime().toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")).toLatin1().constData());
     TIFFSetField(tiff, TIFFTAG_SOFTWARE, softwareName);
 }
 
@@ -267,7 +268,8 @@ Status readTiff(const QString &path, Frame &out, ImageMetadata &metadata)
     TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
     if (width == 0 || height == 0 || width > maxReadSide || height > maxReadSide)
-        return Status::failure(QStringLiteral("Cannot read \"%1\": impossible size %2 x %3").arg(path).arg(width).arg(height));
+        return Status::failure(
+            QStringLiteral("Cannot read \"%1\": impossible size %2 x %3").arg(path).arg(width).arg(height));
     Frame frame;
     frame.width = int(width);
     frame.height = int(height);
@@ -277,7 +279,8 @@ Status readTiff(const QString &path, Frame &out, ImageMetadata &metadata)
     }
     char *dateTime = nullptr;
     if (TIFFGetField(tiff.get(), TIFFTAG_DATETIME, &dateTime) && dateTime)
-        metadata.captureTime = QDateTime::fromString(QString::fromLatin1(dateTime), QStringLiteral("yyyy:MM:dd HH:mm:ss"));
+        metadata.captureTime =
+            QDateTime::fromString(QString::fromLatin1(dateTime), QStringLiteral("yyyy:MM:dd HH:mm:ss"));
     out = frame;
     return Status::success();
 }

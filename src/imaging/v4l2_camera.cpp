@@ -31,8 +31,10 @@ struct NamedFormat
 };
 
 // The formats this program converts, in the order it prefers them when none is asked for.
-constexpr NamedFormat kFormats[] = {{"YUYV", V4L2_PIX_FMT_YUYV}, {"MJPEG", V4L2_PIX_FMT_MJPEG},
-                                    {"GREY", V4L2_PIX_FMT_GREY}, {"Y16", V4L2_PIX_FMT_Y16},
+constexpr NamedFormat kFormats[] = {{"YUYV", V4L2_PIX_FMT_YUYV},
+                                    {"MJPEG", V4L2_PIX_FMT_MJPEG},
+                                    {"GREY", V4L2_PIX_FMT_GREY},
+                                    {"Y16", V4L2_PIX_FMT_Y16},
                                     {"RGB24", V4L2_PIX_FMT_RGB24}};
 
 bool isSupported(std::uint32_t fourcc)
@@ -95,7 +97,9 @@ std::uint32_t preferredFormat(int fd)
 
 } // namespace
 
-V4l2Camera::V4l2Camera(QObject *parent) : Camera(parent) {}
+V4l2Camera::V4l2Camera(QObject *parent) : Camera(parent)
+{
+}
 
 V4l2Camera::~V4l2Camera()
 {
@@ -122,11 +126,6 @@ QString V4l2Camera::findFirstDevice()
             return path;
     }
     return {};
-}
-
-QString V4l2Camera::description() const
-{
-    return m_description;
 }
 
 Status V4l2Camera::open(const DriverFile &driver)
@@ -172,8 +171,8 @@ Status V4l2Camera::setFormat(const V4l2Settings &settings)
     if (settings.pixelFormat.isEmpty() && !isSupported(wanted))
         wanted = preferredFormat(m_fd);
     if (wanted == 0)
-        return Status::failure(QStringLiteral("%1 offers no format this program reads (GREY, Y16, YUYV, RGB24, MJPEG)")
-                                   .arg(m_device));
+        return Status::failure(
+            QStringLiteral("%1 offers no format this program reads (GREY, Y16, YUYV, RGB24, MJPEG)").arg(m_device));
     format.fmt.pix.pixelformat = wanted;
     if (settings.width)
         format.fmt.pix.width = std::uint32_t(settings.width);
@@ -210,14 +209,16 @@ Status V4l2Camera::mapBuffers()
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
     if (xioctl(m_fd, VIDIOC_REQBUFS, &request) < 0 || request.count < 2)
-        return Status::failure(QStringLiteral("%1 cannot stream through mapped buffers: %2").arg(m_device, lastError()));
+        return Status::failure(
+            QStringLiteral("%1 cannot stream through mapped buffers: %2").arg(m_device, lastError()));
     for (std::uint32_t i = 0; i < request.count; ++i) {
         v4l2_buffer buffer{};
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
         buffer.index = i;
         if (xioctl(m_fd, VIDIOC_QUERYBUF, &buffer) < 0)
-            return Status::failure(QStringLiteral("cannot query buffer %1 of %2: %3").arg(i).arg(m_device, lastError()));
+            return Status::failure(
+                QStringLiteral("cannot query buffer %1 of %2: %3").arg(i).arg(m_device, lastError()));
         void *start = ::mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, buffer.m.offset);
         if (start == MAP_FAILED)
             return Status::failure(QStringLiteral("cannot map buffer %1 of %2: %3").arg(i).arg(m_device, lastError()));
@@ -314,8 +315,9 @@ Status V4l2Camera::convert(const std::uint8_t *data, std::size_t size, Frame &ou
 {
     if (m_fourcc == V4L2_PIX_FMT_MJPEG || m_fourcc == V4L2_PIX_FMT_JPEG)
         return decodeMjpeg(data, size, out);
-    const int packed = m_fourcc == V4L2_PIX_FMT_GREY ? m_width : m_fourcc == V4L2_PIX_FMT_RGB24 ? 3 * m_width
-                                                                                               : 2 * m_width;
+    const int packed = m_fourcc == V4L2_PIX_FMT_GREY    ? m_width
+                       : m_fourcc == V4L2_PIX_FMT_RGB24 ? 3 * m_width
+                                                        : 2 * m_width;
     const int stride = m_stride > 0 ? m_stride : packed;
     if (m_height <= 0 || size < std::size_t(stride) * std::size_t(m_height - 1) + std::size_t(packed))
         return Status::failure(QStringLiteral("short frame"));

@@ -21,7 +21,7 @@ public:
     explicit V4l2Camera(QObject *parent = nullptr);
     ~V4l2Camera() override;
 
-    QString description() const override;
+    QString description() const override { return m_description; }
     Status open(const DriverFile &driver) override;
     Status startLive() override;
     void stopLive() override;

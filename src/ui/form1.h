@@ -2,6 +2,8 @@
 
 #include "analog/analog_card.h"
 #include "app/capture_state.h"
+#include "recording/series.h"
+#include "ui/focus_guard.h"
 
 #include <QWidget>
 
@@ -100,6 +102,9 @@ private:
     // Series recording (form1_recording.cpp).
     void connectRecordingHandlers();
     void StartStop_Click();
+    void startSeries();
+    void stopSeries(SeriesEvent why);
+    FocusGuard::Verdict Frames_Validate();
 
     CaptureState m_state;
     std::unique_ptr<AnalogCard> m_card;

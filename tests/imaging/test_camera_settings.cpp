@@ -40,16 +40,26 @@ void TestCameraSettings::genicamRefusals_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("unknown key") << "device = /dev/video0" << "unknown key \"device\"";
-    QTest::newRow("misspelt key") << "exposure = 100" << "unknown key \"exposure\"";
-    QTest::newRow("bad pixel format") << "pixel-format = YUYV" << "pixel-format must be one of Mono8";
-    QTest::newRow("packed mono") << "pixel-format = Mono12Packed" << "pixel-format must be one of";
-    QTest::newRow("zero width") << "width = 0" << "width must be a whole number from 1";
-    QTest::newRow("fractional height") << "height = 480.5" << "height must be a whole number";
-    QTest::newRow("negative exposure") << "exposure-us = -5" << "exposure-us must be a number from 1";
-    QTest::newRow("exposure not a number") << "exposure-us = fast" << "exposure-us must be a number";
-    QTest::newRow("gain out of range") << "gain-db = 500" << "gain-db must be a number from -100 to 100";
-    QTest::newRow("zero frame rate") << "frame-rate = 0" << "frame-rate must be a number from 0.01";
+    QTest::newRow("unknown key") << "device = /dev/video0"
+                                 << "unknown key \"device\"";
+    QTest::newRow("misspelt key") << "exposure = 100"
+                                  << "unknown key \"exposure\"";
+    QTest::newRow("bad pixel format") << "pixel-format = YUYV"
+                                      << "pixel-format must be one of Mono8";
+    QTest::newRow("packed mono") << "pixel-format = Mono12Packed"
+                                 << "pixel-format must be one of";
+    QTest::newRow("zero width") << "width = 0"
+                                << "width must be a whole number from 1";
+    QTest::newRow("fractional height") << "height = 480.5"
+                                       << "height must be a whole number";
+    QTest::newRow("negative exposure") << "exposure-us = -5"
+                                       << "exposure-us must be a number from 1";
+    QTest::newRow("exposure not a number") << "exposure-us = fast"
+                                           << "exposure-us must be a number";
+    QTest::newRow("gain out of range") << "gain-db = 500"
+                                       << "gain-db must be a number from -100 to 100";
+    QTest::newRow("zero frame rate") << "frame-rate = 0"
+                                     << "frame-rate must be a number from 0.01";
 }
 
 void TestCameraSettings::genicamRefusals()
@@ -91,11 +101,16 @@ void TestCameraSettings::v4l2Refusals_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("genicam key") << "camera = 10.0.0.2" << "unknown key \"camera\"";
-    QTest::newRow("frame rate not offered") << "frame-rate = 30" << "unknown key \"frame-rate\"";
-    QTest::newRow("relative device") << "device = video0" << "device must be a path";
-    QTest::newRow("genicam pixel format") << "pixel-format = Mono8" << "pixel-format must be one of GREY";
-    QTest::newRow("huge width") << "width = 100000" << "width must be a whole number from 1 to 65535";
+    QTest::newRow("genicam key") << "camera = 10.0.0.2"
+                                 << "unknown key \"camera\"";
+    QTest::newRow("frame rate not offered") << "frame-rate = 30"
+                                            << "unknown key \"frame-rate\"";
+    QTest::newRow("relative device") << "device = video0"
+                                     << "device must be a path";
+    QTest::newRow("genicam pixel format") << "pixel-format = Mono8"
+                                          << "pixel-format must be one of GREY";
+    QTest::newRow("huge width") << "width = 100000"
+                                << "width must be a whole number from 1 to 65535";
 }
 
 void TestCameraSettings::v4l2Refusals()
@@ -112,7 +127,8 @@ void TestCameraSettings::v4l2Accepted()
 {
     V4l2Settings settings;
     const Status read = readV4l2Settings(
-        parsed(QStringLiteral("source = v4l2\ndevice = /dev/video2\npixel-format = mjpeg\nwidth = 1280\nheight = 720\n")),
+        parsed(
+            QStringLiteral("source = v4l2\ndevice = /dev/video2\npixel-format = mjpeg\nwidth = 1280\nheight = 720\n")),
         settings);
     QVERIFY2(read.ok(), qPrintable(read.reason()));
     QCOMPARE(settings.device, QStringLiteral("/dev/video2"));
@@ -125,14 +141,18 @@ void TestCameraSettings::factoryRefusals_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("unknown source") << "source = firewire" << "unknown source \"firewire\"";
-    QTest::newRow("auto takes no keys") << "source = auto\nwidth = 640" << "unknown key \"width\"";
+    QTest::newRow("unknown source") << "source = firewire"
+                                    << "unknown source \"firewire\"";
+    QTest::newRow("auto takes no keys") << "source = auto\nwidth = 640"
+                                        << "unknown key \"width\"";
     QTest::newRow("v4l2 missing device") << "source = v4l2\ndevice = /dev/video-nonexistent"
                                          << "cannot open /dev/video-nonexistent";
     QTest::newRow("v4l2 not a video device") << "source = v4l2\ndevice = /dev/null"
                                              << "/dev/null is not a V4L2 device";
-    QTest::newRow("v4l2 bad key before device") << "source = v4l2\ncamera = x" << "unknown key \"camera\"";
-    QTest::newRow("genicam bad key") << "source = genicam\ndevice = /dev/video0" << "unknown key \"device\"";
+    QTest::newRow("v4l2 bad key before device") << "source = v4l2\ncamera = x"
+                                                << "unknown key \"camera\"";
+    QTest::newRow("genicam bad key") << "source = genicam\ndevice = /dev/video0"
+                                     << "unknown key \"device\"";
 }
 
 void TestCameraSettings::factoryRefusals()
@@ -149,11 +169,16 @@ void TestCameraSettings::shippedDriverFilesParse_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("source");
-    QTest::newRow("camera.vin") << "camera.vin" << "auto";
-    QTest::newRow("test-pattern.vin") << "test-pattern.vin" << "test-pattern";
-    QTest::newRow("v4l2.vin") << "v4l2.vin" << "v4l2";
-    QTest::newRow("genicam-first.vin") << "genicam-first.vin" << "genicam";
-    QTest::newRow("genicam-emulator.vin") << "genicam-emulator.vin" << "genicam";
+    QTest::newRow("camera.vin") << "camera.vin"
+                                << "auto";
+    QTest::newRow("test-pattern.vin") << "test-pattern.vin"
+                                      << "test-pattern";
+    QTest::newRow("v4l2.vin") << "v4l2.vin"
+                              << "v4l2";
+    QTest::newRow("genicam-first.vin") << "genicam-first.vin"
+                                       << "genicam";
+    QTest::newRow("genicam-emulator.vin") << "genicam-emulator.vin"
+                                          << "genicam";
 }
 
 void TestCameraSettings::shippedDriverFilesParse()

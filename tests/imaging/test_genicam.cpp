@@ -4,6 +4,7 @@
 #include "imaging/driver_file.h"
 #include "imaging/genicam_camera.h"
 #include "imaging/image_control.h"
+#include "imaging/image_files.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <memory>
@@ -68,6 +70,7 @@ private Q_SLOTS:
     void liveFramesRefreshTheImage();
     void snapWhileLive();
     void largestPicture();
+    void picturesInARowAreNewAndDecodable();
     // These two stop the emulator: they run last, and the first starts a new one after.
     void emulatorKilledBetweenSnaps();
     void emulatorKilledMidStream();
@@ -105,10 +108,14 @@ void TestGenicam::openRefusesWhatTheCameraCannotDo_data()
     QTest::addColumn<QString>("extra");
     QTest::addColumn<QString>("reason");
     // The emulator's sensor is 2048x2048 and exposes 10 us to 10 s; it has no Mono12.
-    QTest::newRow("too wide") << "width = 4096\n" << "width must be from 1 to 2048";
-    QTest::newRow("exposure too long") << "exposure-us = 20000000\n" << "exposure-us must be from 10 to";
-    QTest::newRow("pixel format not offered") << "pixel-format = Mono12\n" << "does not offer pixel-format Mono12";
-    QTest::newRow("no camera there") << "" << "";
+    QTest::newRow("too wide") << "width = 4096\n"
+                              << "width must be from 1 to 2048";
+    QTest::newRow("exposure too long") << "exposure-us = 20000000\n"
+                                       << "exposure-us must be from 10 to";
+    QTest::newRow("pixel format not offered") << "pixel-format = Mono12\n"
+                                              << "does not offer pixel-format Mono12";
+    QTest::newRow("no camera there") << ""
+                                     << "";
 }
 
 void TestGenicam::openRefusesWhatTheCameraCannotDo()
@@ -181,8 +188,9 @@ void TestGenicam::snapWhileNotLive()
 
 void TestGenicam::liveFramesRefreshTheImage()
 {
-    const QString path = writeDriver(QStringLiteral("live.vin"),
-                                     QStringLiteral("source = genicam\ncamera = 127.0.0.1\npixel-format = Mono8\nwidth = 512\nheight = 512\n"));
+    const QString path = writeDriver(
+        QStringLiteral("live.vin"),
+        QStringLiteral("source = genicam\ncamera = 127.0.0.1\npixel-format = Mono8\nwidth = 512\nheight = 512\n"));
     ImageControl image;
     image.setFileName(path);
     QVERIFY2(image.imageHandle() != 0, qPrintable(image.statusText()));
@@ -235,6 +243,50 @@ void TestGenicam::largestPicture()
     QVERIFY2(snapped.ok(), qPrintable(snapped.reason()));
     QCOMPARE(frame.width, 2048);
     QCOMPARE(frame.height, 2048);
+}
+
+void TestGenicam::picturesInARowAreNewAndDecodable()
+{
+    // The image control's part of a series: live off, one snap and save every 100 ms.
+    const QString path = writeDriver(QStringLiteral("series.vin"),
+                                     QStringLiteral("source = genicam\ncamera = 127.0.0.1\npixel-format = Mono8\n"
+                                                    "width = 512\nheight = 512\n"));
+    ImageControl image;
+    image.setFileName(path);
+    QVERIFY2(image.imageHandle() != 0, qPrintable(image.statusText()));
+    QStringList saved;
+    QList<std::uint64_t> sequences;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(100);
+    QObject::connect(&timer, &QTimer::timeout, &image, [&] {
+        const QString name =
+            m_dir.filePath(QStringLiteral("series%1.tif").arg(saved.size() + 1, 3, 10, QLatin1Char('0')));
+        if (image.snap().ok() && image.save(name).ok()) {
+            saved << name;
+            sequences << image.currentFrame().sequence;
+        } else {
+            timer.stop();
+        }
+        if (saved.size() == 10)
+            timer.stop();
+    });
+    timer.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!timer.isActive(), 5000);
+    QCOMPARE(saved.size(), 10);
+    QByteArray previous;
+    for (int i = 0; i < saved.size(); ++i) {
+        Frame frame;
+        const Status loaded = loadImage(saved[i], frame);
+        QVERIFY2(loaded.ok(), qPrintable(loaded.reason()));
+        QCOMPARE(frame.width, 512);
+        QCOMPARE(frame.format, PixelFormat::Mono8);
+        // The emulator's pattern moves with every frame: a repeated picture would match.
+        QVERIFY2(frame.data != previous, qPrintable(QStringLiteral("picture %1 repeats the one before").arg(i + 1)));
+        previous = frame.data;
+        if (i > 0)
+            QVERIFY(sequences[i] > sequences[i - 1]);
+    }
 }
 
 void TestGenicam::killEmulator()
@@ -303,7 +355,8 @@ void TestGenicam::emulatorKilledBetweenSnaps()
 
 void TestGenicam::emulatorKilledMidStream()
 {
-    const QString path = writeDriver(QStringLiteral("lost.vin"), QStringLiteral("source = genicam\ncamera = 127.0.0.1\npixel-format = Mono8\n"));
+    const QString path = writeDriver(QStringLiteral("lost.vin"),
+                                     QStringLiteral("source = genicam\ncamera = 127.0.0.1\npixel-format = Mono8\n"));
     ImageControl image;
     image.setFileName(path);
     QVERIFY2(image.imageHandle() != 0, qPrintable(image.statusText()));

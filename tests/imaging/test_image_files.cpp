@@ -47,6 +47,16 @@ Frame testFrame(PixelFormat format, int width, int height, int significantBits =
     return frame;
 }
 
+Frame withPadding(const Frame &tight, int padding)
+{
+    Frame frame = tight;
+    frame.stride = tight.stride + padding;
+    frame.data = QByteArray(qsizetype(frame.stride) * frame.height, '\x7f');
+    for (int y = 0; y < frame.height; ++y)
+        std::memcpy(frame.row(y), tight.row(y), std::size_t(tight.stride));
+    return frame;
+}
+
 // What an 8-bit format holds of a frame: Mono16 reduced to its top significant bits.
 Frame as8Bit(const Frame &frame)
 {
@@ -130,8 +140,8 @@ Frame readMioByHand(const QString &path, qint64 &captureMsecs)
     const QByteArray bytes = file.readAll();
     const char *h = bytes.constData();
     const int headerSize = qFromLittleEndian<std::uint16_t>(h + 10);
-    Frame frame = Frame::allocate(int(qFromLittleEndian<std::uint32_t>(h + 12)), int(qFromLittleEndian<std::uint32_t>(h + 16)),
-                                  PixelFormat(h[20]), h[22]);
+    Frame frame = Frame::allocate(int(qFromLittleEndian<std::uint32_t>(h + 12)),
+                                  int(qFromLittleEndian<std::uint32_t>(h + 16)), PixelFormat(h[20]), h[22]);
     captureMsecs = qFromLittleEndian<qint64>(h + 32);
     if (bytes.size() != headerSize + frame.data.size())
         return {};
@@ -225,6 +235,7 @@ void TestImageFiles::roundTrip_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<PixelFormat>("format");
     QTest::addColumn<int>("significantBits");
+    QTest::addColumn<int>("padding"); // bytes after each row in memory, as some cameras deliver
 
     // An odd width makes the bitmap pad its rows and the JPEG encoder its blocks.
     const struct
@@ -238,10 +249,14 @@ void TestImageFiles::roundTrip_data()
                    {"RGB8", PixelFormat::RGB8, 8}};
     for (const char *name : {"picture.bmp", "picture.tif", "picture.jpg", "picture.mio"})
         for (const auto &f : formats)
-            QTest::addRow("%s %s", name, f.label) << QString::fromLatin1(name) << f.format << f.bits;
-    QTest::newRow("upper-case .BMP") << QStringLiteral("UPPER.BMP") << PixelFormat::RGB8 << 8;
-    QTest::newRow(".tiff") << QStringLiteral("long.tiff") << PixelFormat::Mono16 << 10;
-    QTest::newRow(".JPEG") << QStringLiteral("long.JPEG") << PixelFormat::Mono8 << 8;
+            QTest::addRow("%s %s", name, f.label) << QString::fromLatin1(name) << f.format << f.bits << 0;
+    QTest::newRow("upper-case .BMP") << QStringLiteral("UPPER.BMP") << PixelFormat::RGB8 << 8 << 0;
+    QTest::newRow(".tiff") << QStringLiteral("long.tiff") << PixelFormat::Mono16 << 10 << 0;
+    QTest::newRow(".JPEG") << QStringLiteral("long.JPEG") << PixelFormat::Mono8 << 8 << 0;
+    QTest::newRow("padded rows .bmp") << QStringLiteral("padded.bmp") << PixelFormat::Mono16 << 12 << 6;
+    QTest::newRow("padded rows .tif") << QStringLiteral("padded.tif") << PixelFormat::RGB8 << 8 << 7;
+    QTest::newRow("padded rows .jpg") << QStringLiteral("padded.jpg") << PixelFormat::RGB8 << 8 << 5;
+    QTest::newRow("padded rows .mio") << QStringLiteral("padded.mio") << PixelFormat::Mono16 << 16 << 2;
 }
 
 void TestImageFiles::roundTrip()
@@ -249,9 +264,10 @@ void TestImageFiles::roundTrip()
     QFETCH(QString, name);
     QFETCH(PixelFormat, format);
     QFETCH(int, significantBits);
+    QFETCH(int, padding);
     QTemporaryDir dir;
     const QString path = dir.filePath(name);
-    const Frame frame = testFrame(format, 333, 217, significantBits);
+    const Frame frame = withPadding(testFrame(format, 333, 217, significantBits), padding);
     ImageMetadata metadata;
     metadata.captureTime = QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26, 535));
     const Status saved = saveImage(frame, path, metadata);
@@ -313,7 +329,8 @@ void TestImageFiles::failedSaveLeavesNothing_data()
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("missing directory") << QStringLiteral("nowhere/a.bmp") << true << QStringLiteral("does not exist");
-    QTest::newRow("parent is a file") << QStringLiteral("plain-file/a.tif") << true << QStringLiteral("not a directory");
+    QTest::newRow("parent is a file") << QStringLiteral("plain-file/a.tif") << true
+                                      << QStringLiteral("not a directory");
     QTest::newRow("read-only directory") << QStringLiteral("locked/a.jpg") << true << QStringLiteral("no permission");
     QTest::newRow("name too long") << QString(300, u'n') + QStringLiteral(".mio") << true << QStringLiteral("too long");
     QTest::newRow("target is a directory") << QStringLiteral("taken.bmp") << true << QStringLiteral("is a directory");
@@ -339,14 +356,17 @@ void TestImageFiles::failedSaveLeavesNothing()
     // Permission bits do not bind root, as the tests run in CI; there a user without rights saves.
     const bool asNobody = ::geteuid() == 0 && relativePath.startsWith(u"locked");
     if (asNobody)
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
-    const Status status = asNobody ? saveAsNobody(frame, dir.filePath(relativePath)) : saveImage(frame, dir.filePath(relativePath));
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                                              QFile::ExeOther);
+    const Status status =
+        asNobody ? saveAsNobody(frame, dir.filePath(relativePath)) : saveImage(frame, dir.filePath(relativePath));
     QVERIFY(!status.ok());
     QVERIFY2(status.reason().contains(reason), qPrintable(status.reason()));
     QCOMPARE(entries(dir.path()), before);
     QVERIFY(entries(dir.filePath(QStringLiteral("locked"))).isEmpty());
     QVERIFY(entries(dir.filePath(QStringLiteral("taken.bmp"))).isEmpty());
-    QFile::setPermissions(dir.filePath(QStringLiteral("locked")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(dir.filePath(QStringLiteral("locked")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 // A write that fails after part of the picture is out (here the file-size limit stands in for a
@@ -434,7 +454,8 @@ void TestImageFiles::damagedMioRefused_data()
     QTest::newRow("empty") << -1 << 0 << qint64(0) << false << QStringLiteral("header");
     QTest::newRow("cut in the header") << -1 << 0 << qint64(60) << false << QStringLiteral("header");
     QTest::newRow("cut in the pixels") << -1 << 0 << qint64(128 + 100) << false << QStringLiteral("truncated");
-    QTest::newRow("last byte missing") << -1 << 0 << qint64(128 + 40 * 30 * 2 - 1) << false << QStringLiteral("truncated");
+    QTest::newRow("last byte missing") << -1 << 0 << qint64(128 + 40 * 30 * 2 - 1) << false
+                                       << QStringLiteral("truncated");
     QTest::newRow("bytes appended") << -2 << 0 << qint64(3) << false << QStringLiteral("follow the last row");
     QTest::newRow("magic") << 1 << 1 << qint64('X') << false << QStringLiteral("header");
     QTest::newRow("newer version") << 8 << 2 << qint64(2) << true << QStringLiteral("version 2");

@@ -199,10 +199,10 @@ void TestPixelConversion::bayerKeepsMeasuredSites()
     for (int i = 0; i < width * height; ++i)
         mosaic[i] = std::uint8_t(i * 5);
     const Frame frame = convertBayer8(mosaic.data(), width, height, width, BayerPattern::GRBG);
-    QCOMPARE(pixelAt(frame, 1, 0)[0], int(mosaic[1]));           // red site
-    QCOMPARE(pixelAt(frame, 0, 0)[1], int(mosaic[0]));           // green site, red row
-    QCOMPARE(pixelAt(frame, 0, 1)[2], int(mosaic[width]));       // blue site
-    QCOMPARE(pixelAt(frame, 1, 1)[1], int(mosaic[width + 1]));   // green site, blue row
+    QCOMPARE(pixelAt(frame, 1, 0)[0], int(mosaic[1]));             // red site
+    QCOMPARE(pixelAt(frame, 0, 0)[1], int(mosaic[0]));             // green site, red row
+    QCOMPARE(pixelAt(frame, 0, 1)[2], int(mosaic[width]));         // blue site
+    QCOMPARE(pixelAt(frame, 1, 1)[1], int(mosaic[width + 1]));     // green site, blue row
     QCOMPARE(pixelAt(frame, 3, 2)[0], int(mosaic[2 * width + 3])); // red site inside
 }
 

@@ -1,0 +1,137 @@
+// A headless series of pictures through the real window: how exactly the pictures keep to
+// their schedule, and what each part of a capture step costs.
+//
+// Run:  QT_QPA_PLATFORM=offscreen build/bin/bench_series_timing [pictures] [interval-ms] [out-dir]
+// Defaults: 200 pictures at 50 ms from a 2048x2048 Mono8 test-pattern camera, once per format.
+
+#include "analog/simulated_card.h"
+#include "imaging/display_control.h"
+#include "imaging/image_control.h"
+#include "ui/form1.h"
+#include "ui/message_box.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, std::size_t(std::ceil(p * double(v.size())) - 1))];
+}
+
+struct Series
+{
+    std::vector<double> errors; // capture instant minus its due time, ms
+    int missed = 0;
+    double drift = 0; // error of the last picture minus error of the second
+};
+
+Series runSeries(Form1 &form, const QString &extension, int pictures, int interval, const QString &dir)
+{
+    Series result;
+    form.state().FileExtension = extension;
+    form.SaveText->setText(QStringLiteral("bench%1").arg(extension.mid(1)));
+    form.state().SaveDirectory = dir + QLatin1Char('/');
+    form.Timer1->setInterval(interval);
+    QObject::connect(form.Timer1, &QTimer::timeout, &form, [&] {
+        // Runs after the capture step: the counter has moved on past the picture just taken.
+        const double n = double(form.state().FrameCounter - 2);
+        result.errors.push_back(form.state().ElapsedMsec - n * interval);
+        if (int(result.errors.size()) >= pictures - 1)
+            form.StartStop->click();
+    });
+    form.StartStop->click();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (form.state().Recording == RecordingState::Idle)
+            loop.quit();
+    });
+    poll.start(10);
+    loop.exec();
+    QObject::disconnect(form.Timer1, &QTimer::timeout, &form, nullptr);
+    QObject::connect(form.Timer1, &QTimer::timeout, &form, &Form1::Saving);
+    if (!result.errors.empty()) {
+        const double last = result.errors.back();
+        result.missed = int(std::floor((last + interval * double(result.errors.size())) / interval)) -
+                        int(result.errors.size());
+        result.drift = last - result.errors.front();
+    }
+    return result;
+}
+
+// Median cost of each part of a step, taken one by one outside a series.
+void stepParts(Form1 &form, const QString &extension, const QString &dir)
+{
+    std::vector<double> snap, compose, save, refresh;
+    form.state().FileExtension = extension;
+    form.state().SaveDirectory = dir + QLatin1Char('/');
+    QElapsedTimer t;
+    for (int i = 0; i < 30; ++i) {
+        t.start();
+        form.CVimage1->snap();
+        snap.push_back(t.nsecsElapsed() / 1e6);
+        t.start();
+        form.ComposeFileName();
+        compose.push_back(t.nsecsElapsed() / 1e6);
+        t.start();
+        form.CVimage1->save(form.state().FullFileName);
+        save.push_back(t.nsecsElapsed() / 1e6);
+        t.start();
+        form.CVdisplay1->refresh();
+        QCoreApplication::processEvents(); // the redraw happens here
+        refresh.push_back(t.nsecsElapsed() / 1e6);
+        ++form.state().FrameCounter;
+    }
+    form.state().FrameCounter = 1;
+    std::printf("  step parts (median ms): snap %.2f, compose %.3f, save %.2f, refresh %.2f\n",
+                percentile(snap, 0.5), percentile(compose, 0.5), percentile(save, 0.5), percentile(refresh, 0.5));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const int pictures = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int interval = argc > 2 ? std::atoi(argv[2]) : 50;
+    QTemporaryDir tmp(argc > 3 ? QString::fromLocal8Bit(argv[3]) + QStringLiteral("/bench-XXXXXX") : QString());
+    const QString driver = tmp.filePath(QStringLiteral("camera.vin"));
+    QFile file(driver);
+    file.open(QIODevice::WriteOnly);
+    file.write("source = test-pattern\nwidth = 2048\nheight = 2048\npixel-format = Mono8\n");
+    file.close();
+    setMessageSink([](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
+
+    Form1 form(driver, std::make_unique<SimulatedCard>());
+    form.show();
+    form.NumberCheck->setChecked(true);
+    std::printf("%d pictures of 2048x2048 Mono8 every %d ms\n", pictures, interval);
+    std::printf("format | error median | p99 | max | drift | missed | files\n");
+    for (const char *ext : {".bmp", ".tif", ".jpg", ".mio"}) {
+        const QString dir = tmp.filePath(QString::fromLatin1(ext + 1));
+        QDir().mkpath(dir);
+        const Series s = runSeries(form, QString::fromLatin1(ext), pictures, interval, dir);
+        const auto files = QDir(dir).entryList(QDir::Files).size();
+        std::printf("%s | %.2f ms | %.2f ms | %.2f ms | %.2f ms | %d | %lld\n", ext, percentile(s.errors, 0.5),
+                    percentile(s.errors, 0.99), percentile(s.errors, 1.0), s.drift, s.missed, (long long)files);
+        stepParts(form, QString::fromLatin1(ext), dir);
+        QDir(dir).removeRecursively();
+    }
+    return 0;
+}

@@ -1,0 +1,154 @@
+// A long series through the real window, as a lab leaves it running: does memory stay flat,
+// does the series keep its schedule, and is every picture on the disk and readable.
+//
+// Run:  QT_QPA_PLATFORM=offscreen build/bin/bench_soak [pictures] [interval-ms] [out-dir]
+// Defaults: 20000 pictures at 50 ms (about 17 minutes) of a 640x480 Mono8 test pattern, .bmp.
+// The pictures (about 6 GB at the defaults) are removed at the end.
+
+#include "analog/simulated_card.h"
+#include "imaging/image_files.h"
+#include "ui/form1.h"
+#include "ui/message_box.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// Resident memory of this process in KiB, as the kernel counts it.
+long residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+struct Soak
+{
+    std::vector<double> times; // stopwatch reading of each picture, ms since Start
+    long rssStart = 0;         // after the first picture
+    long rssWarm = 0;          // after the first 1000 pictures
+    long rssEnd = 0;
+    QStringList messages;
+};
+
+void runSoak(Form1 &form, Soak &soak, int pictures, int interval, const QString &dir)
+{
+    form.state().FileExtension = QStringLiteral(".bmp");
+    form.state().SaveDirectory = dir + QLatin1Char('/');
+    form.SaveText->setText(QStringLiteral("soak"));
+    form.Timer1->setInterval(interval);
+    // Connected after the capture step, so it sees the time of the picture just taken.
+    auto record = [&] {
+        if (form.state().Recording == RecordingState::Idle)
+            return;
+        soak.times.push_back(form.state().ElapsedMsec);
+        const int taken = int(soak.times.size());
+        if (taken == 1000)
+            soak.rssWarm = residentKiB();
+        if (taken % 2000 == 0)
+            std::printf("  %d pictures, %ld KiB resident\n", taken, residentKiB()), std::fflush(stdout);
+        if (taken >= pictures)
+            form.StartStop->click();
+    };
+    QObject::connect(form.Timer1, &QTimer::timeout, &form, record);
+    form.StartStop->click(); // the first picture is taken here, outside a tick
+    soak.times.push_back(form.state().ElapsedMsec);
+    soak.rssStart = residentKiB();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (form.state().Recording == RecordingState::Idle)
+            loop.quit();
+    });
+    poll.start(100);
+    loop.exec();
+    soak.rssEnd = residentKiB();
+}
+
+// Ticks that came too late and were dropped show as gaps of two or more intervals between
+// the stopwatch times of neighbouring pictures.
+int missedTicks(const std::vector<double> &times, int interval)
+{
+    int missed = 0;
+    for (std::size_t i = 1; i < times.size(); ++i)
+        missed += std::max(0, int(std::lround((times[i] - times[i - 1]) / interval)) - 1);
+    return missed;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, std::size_t(std::ceil(p * double(v.size())) - 1))];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const int pictures = argc > 1 ? std::atoi(argv[1]) : 20000;
+    const int interval = argc > 2 ? std::atoi(argv[2]) : 50;
+    QTemporaryDir tmp(argc > 3 ? QString::fromLocal8Bit(argv[3]) + QStringLiteral("/soak-XXXXXX") : QString());
+    const QString driver = tmp.filePath(QStringLiteral("camera.vin"));
+    QFile file(driver);
+    file.open(QIODevice::WriteOnly);
+    file.write("source = test-pattern\nwidth = 640\nheight = 480\npixel-format = Mono8\n");
+    file.close();
+    Soak soak;
+    setMessageSink([&](const QString &text) { soak.messages << text; });
+
+    Form1 form(driver, std::make_unique<SimulatedCard>());
+    form.show();
+    form.NumberCheck->setChecked(true);
+    const QString dir = tmp.filePath(QStringLiteral("pictures"));
+    QDir().mkpath(dir);
+    std::printf("%d pictures of 640x480 Mono8 .bmp every %d ms into %s\n", pictures, interval, qPrintable(dir));
+    std::fflush(stdout);
+    QElapsedTimer wall;
+    wall.start();
+    runSoak(form, soak, pictures, interval, dir);
+    const double seconds = wall.elapsed() / 1000.0;
+
+    std::vector<double> steps;
+    for (std::size_t i = 1; i < soak.times.size(); ++i)
+        steps.push_back(soak.times[i] - soak.times[i - 1]);
+    const QStringList files = QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    int readable = 0;
+    for (const QString &name : files) {
+        Frame frame;
+        if (loadImage(dir + QLatin1Char('/') + name, frame).ok() && frame.width == 640 && frame.height == 480)
+            ++readable;
+        else
+            std::printf("  unreadable: %s\n", qPrintable(name));
+    }
+    std::printf("wall time %.1f s, last picture at %.0f ms\n", seconds, soak.times.empty() ? 0.0 : soak.times.back());
+    std::printf("resident memory: start %ld KiB, after 1000 pictures %ld KiB, end %ld KiB (end - start %+ld KiB)\n",
+                soak.rssStart, soak.rssWarm, soak.rssEnd, soak.rssEnd - soak.rssStart);
+    std::printf("interval between pictures: median %.2f ms, p99 %.2f ms, max %.2f ms\n", percentile(steps, 0.5),
+                percentile(steps, 0.99), percentile(steps, 1.0));
+    std::printf("ticks missed (from the stopwatch): %d\n", missedTicks(soak.times, interval));
+    std::printf("files: %lld written, %d expected, %d readable\n", (long long)files.size(), pictures, readable);
+    for (const QString &m : soak.messages)
+        std::printf("message: %s\n", qPrintable(m));
+    return 0;
+}

@@ -1,0 +1,33 @@
+#include "recording/series.h"
+
+std::optional<RecordingState> seriesTransition(RecordingState from, SeriesEvent event)
+{
+    switch (event) {
+    case SeriesEvent::Start:
+        if (from == RecordingState::Idle)
+            return RecordingState::Recording;
+        break;
+    case SeriesEvent::Stop:
+    case SeriesEvent::StepFailed:
+        if (from == RecordingState::Recording)
+            return RecordingState::Idle;
+        break;
+    }
+    return std::nullopt;
+}
+
+QString startRefusal(const StartRequest &request, const std::function<bool(const QString &)> &fileExists)
+{
+    if (request.fileLabelCaption == QLatin1String("Filename to Save"))
+        return QStringLiteral("Please choose a filename first!");
+    if (request.baseNameText == request.lastBaseName)
+        return QStringLiteral("Please choose a new filename!");
+    if (fileExists(request.fullFileName))
+        return QStringLiteral("File already exists:") + request.fullFileName;
+    return QString();
+}
+
+QString savingFailureMessage(const QString &fileName, const QString &reason)
+{
+    return QStringLiteral("Could not save the picture:\n%1\n%2").arg(fileName, reason);
+}
