@@ -30,6 +30,7 @@ QString takeChannelReading(CaptureState &state, AnalogCard &card, int channel, c
         state.ScaledValue = std::numeric_limits<double>::quiet_NaN();
         text = QStringLiteral("ERR") + state.UnitSuffix;
     }
+    state.LastReading[setup.channelNumber] = CaptureState::ChannelRecord{status == 0, state.RawCount, state.ScaledValue};
     state.AnalogSuffix += u'_' + text;
     return text;
 }

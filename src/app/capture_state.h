@@ -23,6 +23,15 @@ struct CaptureState
     std::int32_t StopwatchHandle = 0;
     std::int16_t BoardNumber = 0;
 
+    // The last reading of each channel, as the card gave it, for the series record.
+    struct ChannelRecord
+    {
+        bool ok = false;
+        std::int16_t count = 0;
+        double value = 0;
+    };
+    ChannelRecord LastReading[2];
+
     // Scratch values of the channel reading in progress.
     int ChannelNumber = 0;
     int InputRange = 0;

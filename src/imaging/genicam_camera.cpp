@@ -176,12 +176,19 @@ void GenicamCamera::stopAcquisition()
     g_clear_error(&error);
 }
 
-Status GenicamCamera::startLive()
+Status GenicamCamera::usable() const
 {
     if (m_slot.isLost())
         return Status::failure(m_slot.lostReason());
     if (!m_stream)
         return Status::failure(QStringLiteral("the camera is not open"));
+    return Status::success();
+}
+
+Status GenicamCamera::startLive()
+{
+    if (Status s = usable(); !s)
+        return s;
     if (m_live.load())
         return Status::success();
     m_lastFrameMs = steadyMs();
@@ -203,10 +210,8 @@ void GenicamCamera::stopLive()
 
 Status GenicamCamera::snap(Frame &out, int timeoutMs)
 {
-    if (m_slot.isLost())
-        return Status::failure(m_slot.lostReason());
-    if (!m_stream)
-        return Status::failure(QStringLiteral("the camera is not open"));
+    if (Status s = usable(); !s)
+        return s;
     if (!m_live.load())
         return snapSingle(out, timeoutMs);
     const Status waited = waitForNextFrame(out, timeoutMs);

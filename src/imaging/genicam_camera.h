@@ -63,6 +63,8 @@ private:
     Frame convertBuffer(ArvBuffer *buffer) const;
     void checkStream();
     void markLost(const QString &reason);
+    // Fails with the reason when the camera was lost or never opened.
+    Status usable() const;
 
     struct Link;
     Link *m_link = nullptr;

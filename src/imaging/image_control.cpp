@@ -22,6 +22,7 @@ void ImageControl::setFileName(const QString &path)
     }
     m_fileName = path;
     m_frame = Frame();
+    m_source.clear();
 
     if (QFileInfo(path).suffix().compare(QLatin1String("vin"), Qt::CaseInsensitive) == 0) {
         DriverFile driver;
@@ -46,6 +47,7 @@ void ImageControl::setFileName(const QString &path)
         connect(m_camera.get(), &Camera::frameReady, this, &ImageControl::onFrameReady, Qt::QueuedConnection);
         connect(m_camera.get(), &Camera::lost, this, &ImageControl::onCameraLost, Qt::QueuedConnection);
         m_status = m_camera->description();
+        m_source = driver.source;
         m_handle = m_nextHandle++;
         m_frame = first;
         return;
@@ -58,6 +60,7 @@ void ImageControl::setFileName(const QString &path)
         return;
     }
     m_status = QFileInfo(path).fileName();
+    m_source = QStringLiteral("file");
     m_handle = m_nextHandle++;
     m_frame = still;
 }

@@ -45,6 +45,8 @@ public:
 
     // One short line on the source, or on why there is no image.
     QString statusText() const { return m_status; }
+    // The driver file's source ("test-pattern", "genicam", ...), or "file" for a still image.
+    QString sourceName() const { return m_source; }
     Camera *camera() const { return m_camera.get(); }
 
 Q_SIGNALS:
@@ -65,4 +67,5 @@ private:
     quintptr m_handle = 0;
     quintptr m_nextHandle = 1;
     QString m_status;
+    QString m_source;
 };

@@ -5,6 +5,7 @@
 #include "imaging/image_files.h"
 #include "imaging/safe_file.h"
 
+#include <QIODevice>
 #include <QImage>
 #include <QString>
 
@@ -25,6 +26,8 @@ Status readBmp(const QString &path, Frame &out);
 Status readTiff(const QString &path, Frame &out, ImageMetadata &metadata);
 Status readJpeg(const QString &path, Frame &out);
 Status readMio(const QString &path, Frame &out, ImageMetadata &metadata);
+// The same from an open device; `path` only names it in the reasons.
+Status readMio(const QString &path, QIODevice &device, Frame &out, ImageMetadata &metadata);
 // .png through Qt's reader.
 Status readWithQt(const QString &path, Frame &out);
 // A picture Qt decoded, as 16-bit grey, 8-bit grey or RGB8.

@@ -122,7 +122,7 @@ Status checkHeader(const QString &path, const QByteArray &header, Frame &frame, 
     return Status::success();
 }
 
-Status readHeader(const QString &path, QFile &file, QByteArray &header)
+Status readHeader(const QString &path, QIODevice &file, QByteArray &header)
 {
     header = file.read(mioHeaderSize);
     if (header.size() < qsizetype(mioMagic.size()) ||
@@ -179,6 +179,11 @@ Status readMio(const QString &path, Frame &out, ImageMetadata &metadata)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Status::failure(QStringLiteral("Cannot open \"%1\": %2").arg(path, file.errorString()));
+    return readMio(path, file, out, metadata);
+}
+
+Status readMio(const QString &path, QIODevice &file, Frame &out, ImageMetadata &metadata)
+{
     QByteArray header;
     if (Status status = readHeader(path, file, header); !status)
         return status;

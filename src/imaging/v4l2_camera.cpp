@@ -351,12 +351,19 @@ void V4l2Camera::deliver(const Frame &frame)
     m_slot.offer(numbered);
 }
 
-Status V4l2Camera::startLive()
+Status V4l2Camera::usable() const
 {
     if (m_slot.isLost())
         return Status::failure(m_slot.lostReason());
     if (m_fd < 0 || m_buffers.empty())
         return Status::failure(QStringLiteral("the camera is not open"));
+    return Status::success();
+}
+
+Status V4l2Camera::startLive()
+{
+    if (Status s = usable(); !s)
+        return s;
     if (m_live.load())
         return Status::success();
     m_live = true;
@@ -377,10 +384,8 @@ void V4l2Camera::stopLive()
 
 Status V4l2Camera::snap(Frame &out, int timeoutMs)
 {
-    if (m_slot.isLost())
-        return Status::failure(m_slot.lostReason());
-    if (m_fd < 0 || m_buffers.empty())
-        return Status::failure(QStringLiteral("the camera is not open"));
+    if (Status s = usable(); !s)
+        return s;
     if (m_live.load()) {
         const Status waited = waitForNextFrame(out, timeoutMs);
         if (!waited)

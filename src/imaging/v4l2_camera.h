@@ -44,6 +44,8 @@ private:
     Status convert(const std::uint8_t *data, std::size_t size, Frame &out) const;
     void deliver(const Frame &frame);
     void markLost(const QString &reason);
+    // Fails with the reason when the camera was lost or never opened.
+    Status usable() const;
 
     struct Mapping
     {

@@ -3,6 +3,7 @@
 #include "analog/analog_card.h"
 #include "app/capture_state.h"
 #include "recording/series.h"
+#include "recording/series_log.h"
 #include "ui/focus_guard.h"
 
 #include <QWidget>
@@ -105,8 +106,13 @@ private:
     void startSeries();
     void stopSeries(SeriesEvent why);
     FocusGuard::Verdict Frames_Validate();
+    void openSeriesLog();
+    void logStep(const Status &saved);
+    void warnAboutLog(const Status &failure);
 
     CaptureState m_state;
     std::unique_ptr<AnalogCard> m_card;
     bool m_shutDown = false;
+    SeriesLog m_log;
+    bool m_logWarned = false;
 };

@@ -4,11 +4,14 @@
 #include "imaging/image_control.h"
 #include "imaging/stopwatch.h"
 #include "recording/interval.h"
+#include "recording/save_target.h"
 #include "recording/series.h"
 #include "ui/focus_guard.h"
 #include "ui/message_box.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -47,16 +50,22 @@ FocusGuard::Verdict Form1::Frames_Validate()
 void Form1::Saving()
 {
     StopwatchRead(m_state.StopwatchHandle, 0, m_state.ElapsedMsec);
+    ImageMetadata metadata;
+    metadata.captureTime = QDateTime::currentDateTime();
     const Status acquired = CVimage1->snap();
     ComposeFileName();
     Status saved = acquired;
-    if (saved) {
-        // A fresh machine has no output directory yet; the first picture makes it.
+    if (saved)
+        saved = checkSaveTarget(m_state.SaveDirectory, m_state.FullFileName);
+    // A fresh machine has no output directory yet; the first picture of a series makes it. One
+    // that goes away later is not made again: it may be the mount point of an unplugged disk.
+    if (saved && m_state.FrameCounter == 1) {
         if (!QDir().mkpath(m_state.SaveDirectory))
             saved = Status::failure(QStringLiteral("cannot create the directory %1").arg(m_state.SaveDirectory));
     }
     if (saved)
-        saved = CVimage1->save(m_state.FullFileName);
+        saved = CVimage1->save(m_state.FullFileName, metadata);
+    logStep(saved);
     if (!saved) {
         const QString name = m_state.FullFileName;
         stopSeries(SeriesEvent::StepFailed);
@@ -91,6 +100,7 @@ void Form1::startSeries()
     OpenImage->setEnabled(false);
     if (LiveCheck1->isChecked())
         LiveCheck1->setChecked(false);
+    openSeriesLog();
     StopwatchStart(m_state.StopwatchHandle, 0);
     // The timer runs from the same instant as the stopwatch, so that picture n is due at
     // Start + (n - 1) x interval however long the first step takes. Nothing else runs on this
@@ -106,6 +116,7 @@ void Form1::stopSeries(SeriesEvent why)
         return;
     m_state.Recording = *next;
     Timer1->stop();
+    m_log.close();
     StartStop->setText(QStringLiteral("Start"));
     FileSetupFrame->setEnabled(true);
     VideoSetupFrame->setEnabled(true);
@@ -116,4 +127,66 @@ void Form1::stopSeries(SeriesEvent why)
     m_state.ElapsedMsec = 0;
     ComposeFileName();
     m_state.LastBaseName = SaveText->text();
+}
+
+void Form1::openSeriesLog()
+{
+    m_logWarned = false;
+    const QDateTime start = QDateTime::currentDateTime();
+    SeriesLogHeader header;
+    header.program = QStringLiteral("Pictures in a row");
+    header.version = QCoreApplication::applicationVersion();
+    header.start = start;
+    header.driverFile = CVimage1->fileName();
+    header.source = CVimage1->sourceName();
+    header.width = CVimage1->imageWidth();
+    header.height = CVimage1->imageHeight();
+    header.pixelFormat = CVimage1->imageHandle() ? pixelFormatName(CVimage1->currentFrame().format) : QString();
+    header.card = m_card->isSimulated() ? QStringLiteral("simulated") : QStringLiteral("comedi /dev/comedi%1").arg(m_state.BoardNumber);
+    header.intervalMs = Timer1->interval();
+    const std::pair<QCheckBox *, const char *> options[] = {{NumberCheck, "number"}, {TimeCheck, "time"},
+                                                           {Channel0Check, "channel 0"}, {Channel1Check, "channel 1"}};
+    for (const auto &[box, name] : options) {
+        if (box->isChecked())
+            header.options << QLatin1String(name);
+    }
+    QDir().mkpath(m_state.SaveDirectory);
+    const Status opened = m_log.open(seriesLogPath(m_state.SaveDirectory, m_state.BaseName, start), header);
+    if (!opened)
+        warnAboutLog(opened);
+}
+
+void Form1::logStep(const Status &saved)
+{
+    if (!m_log.isOpen())
+        return;
+    SeriesLogRow row;
+    row.picture = m_state.FrameCounter;
+    row.fileName = m_state.FullFileName;
+    row.scheduledMs = double(m_state.FrameCounter - 1) * Timer1->interval();
+    row.stopwatchMs = m_state.ElapsedMsec;
+    auto reading = [this](int channel) {
+        const CaptureState::ChannelRecord &r = m_state.LastReading[channel];
+        return ChannelValue{r.ok, r.count, r.value};
+    };
+    if (Channel0Check->isChecked())
+        row.channel0 = reading(0);
+    if (Channel1Check->isChecked())
+        row.channel1 = reading(1);
+    row.result = saved ? QStringLiteral("ok") : saved.reason();
+    row.bytes = saved ? QFileInfo(m_state.FullFileName).size() : 0;
+    const Status written = m_log.append(row);
+    if (!written)
+        warnAboutLog(written);
+}
+
+void Form1::warnAboutLog(const Status &failure)
+{
+    if (m_logWarned)
+        return;
+    m_logWarned = true;
+    // Shown once the step is over: the series goes on, and a tick must not run inside it.
+    QTimer::singleShot(0, this, [this, reason = failure.reason()] {
+        showMessage(this, QStringLiteral("The series log cannot be written:\n%1\nThe pictures are still saved.").arg(reason));
+    });
 }

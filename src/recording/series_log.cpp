@@ -1,0 +1,94 @@
+#include "recording/series_log.h"
+
+namespace {
+
+// A field as RFC 4180 wants it: quoted when it holds a comma, a quote or a line break.
+QString csvField(const QString &text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')) &&
+        !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// Numbers are written with a decimal point whatever the locale, so that every tool reads them.
+QString milliseconds(double ms)
+{
+    return QString::number(ms, 'f', 3);
+}
+
+void appendChannel(QStringList &fields, const std::optional<ChannelValue> &channel)
+{
+    if (!channel) {
+        fields << QString() << QString();
+    } else if (!channel->ok) {
+        fields << QStringLiteral("ERR") << QStringLiteral("ERR");
+    } else {
+        // Shortest text that reads back as the same double: full precision, no noise digits.
+        fields << QString::number(channel->count) << QString::number(channel->value, 'g', QLocale::FloatingPointShortest);
+    }
+}
+
+} // namespace
+
+QString seriesLogPath(const QString &directory, const QString &baseName, const QDateTime &start)
+{
+    return directory + baseName + QLatin1Char('_') + start.toString(QStringLiteral("yyyyMMdd-HHmmss")) +
+           QStringLiteral(".csv");
+}
+
+QString formatLogHeader(const SeriesLogHeader &h)
+{
+    QString text;
+    text += QStringLiteral("# %1 %2\n").arg(h.program, h.version);
+    text += QStringLiteral("# start: %1\n").arg(h.start.toOffsetFromUtc(h.start.offsetFromUtc()).toString(Qt::ISODateWithMs));
+    text += QStringLiteral("# camera: driver file %1, source %2, %3x%4, %5\n")
+                .arg(h.driverFile, h.source)
+                .arg(h.width)
+                .arg(h.height)
+                .arg(h.pixelFormat);
+    text += QStringLiteral("# card: %1\n").arg(h.card);
+    text += QStringLiteral("# interval: %1 ms\n").arg(h.intervalMs);
+    text += QStringLiteral("# options: %1\n").arg(h.options.isEmpty() ? QStringLiteral("none") : h.options.join(QStringLiteral(", ")));
+    text += QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
+                           "channel1_count,channel1_V,result,bytes\n");
+    return text;
+}
+
+QString formatLogRow(const SeriesLogRow &row)
+{
+    QStringList fields;
+    fields << QString::number(row.picture) << csvField(row.fileName) << milliseconds(row.scheduledMs)
+           << milliseconds(row.stopwatchMs) << milliseconds(row.stopwatchMs - row.scheduledMs);
+    appendChannel(fields, row.channel0);
+    appendChannel(fields, row.channel1);
+    fields << csvField(row.result) << QString::number(row.bytes);
+    return fields.join(QLatin1Char(',')) + QLatin1Char('\n');
+}
+
+Status SeriesLog::open(const QString &path, const SeriesLogHeader &header)
+{
+    m_file.close();
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return Status::failure(QStringLiteral("cannot write the series log %1: %2").arg(path, m_file.errorString()));
+    return write(formatLogHeader(header));
+}
+
+Status SeriesLog::append(const SeriesLogRow &row)
+{
+    if (!m_file.isOpen())
+        return Status::failure(QStringLiteral("the series log is not open"));
+    return write(formatLogRow(row));
+}
+
+Status SeriesLog::write(const QString &text)
+{
+    // Unbuffered: each row is one write() straight to the kernel.
+    const QByteArray bytes = text.toUtf8();
+    if (m_file.write(bytes) != bytes.size())
+        return Status::failure(QStringLiteral("cannot write the series log %1: %2").arg(m_file.fileName(), m_file.errorString()));
+    return Status::success();
+}

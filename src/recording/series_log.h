@@ -1,0 +1,68 @@
+#pragma once
+
+#include "app/status.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The record of one series, written beside its pictures: a few '#' lines on the set-up,
+// then a header row and one row per capture step. Each row is handed to the kernel as soon
+// as it is written, so the log is complete up to the last picture even if the program is
+// killed.
+struct SeriesLogHeader
+{
+    QString program;
+    QString version;
+    QDateTime start;
+    QString driverFile;
+    QString source;
+    int width = 0;
+    int height = 0;
+    QString pixelFormat;
+    QString card;
+    int intervalMs = 0;
+    QStringList options;
+};
+
+struct ChannelValue
+{
+    bool ok = false;
+    int count = 0;
+    double value = 0;
+};
+
+struct SeriesLogRow
+{
+    qint64 picture = 0;
+    QString fileName;
+    double scheduledMs = 0;
+    double stopwatchMs = 0;
+    std::optional<ChannelValue> channel0; // empty when the channel is not ticked
+    std::optional<ChannelValue> channel1;
+    QString result; // "ok" or the reason the save failed
+    qint64 bytes = 0;
+};
+
+// `<directory><base name>_<yyyyMMdd-HHmmss>.csv`
+QString seriesLogPath(const QString &directory, const QString &baseName, const QDateTime &start);
+QString formatLogHeader(const SeriesLogHeader &header);
+QString formatLogRow(const SeriesLogRow &row);
+
+class SeriesLog
+{
+public:
+    Status open(const QString &path, const SeriesLogHeader &header);
+    Status append(const SeriesLogRow &row);
+    void close() { m_file.close(); }
+    bool isOpen() const { return m_file.isOpen(); }
+    QString path() const { return m_file.fileName(); }
+
+private:
+    Status write(const QString &text);
+
+    QFile m_file;
+};

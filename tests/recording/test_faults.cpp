@@ -1,0 +1,266 @@
+// A series meets what a lab throws at it: a full disk, a folder taken away or made read-only,
+// and base names that are hard to take as file names. Whatever happens, the series either
+// saves where the name says or stops with the save message; earlier pictures stay whole,
+// nothing half-written is left and the window keeps working.
+//
+// The disk and read-only cases mount small file systems; they run only in the private mount
+// namespace that in_mount_namespace.sh opens, and skip with the reason elsewhere.
+#include "analog/simulated_card.h"
+#include "imaging/image_files.h"
+#include "ui/form1.h"
+#include "ui/message_box.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+bool runMount(const QStringList &arguments)
+{
+    return QProcess::execute(QStringLiteral("mount"), arguments) == 0;
+}
+
+// Every file below `dir`, relative to it, sorted.
+QStringList filesBelow(const QString &dir)
+{
+    QStringList files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(dir).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+} // namespace
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void hostileBaseNames_data();
+    void hostileBaseNames();
+    void folderRemovedMidSeries();
+    void diskFull();
+    void folderMadeReadOnly();
+
+private:
+    void makeForm(int width, int height);
+    void startSeries(const QString &directory, const QString &base, int intervalMs);
+    QString mountTmpfs(const QString &size);
+    void verifySeriesStoppedBy(const QString &directory, const QString &reasonPart, int atLeast);
+
+    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QStringList m_mounts;
+    QStringList m_messages;
+};
+
+void TestFaults::makeForm(int width, int height)
+{
+    const QString driver = m_dir->filePath(QStringLiteral("camera.vin"));
+    QFile file(driver);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QStringLiteral("source = test-pattern\nwidth = %1\nheight = %2\n").arg(width).arg(height).toUtf8());
+    file.close();
+    m_form = std::make_unique<Form1>(driver, std::make_unique<SimulatedCard>());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    // Numbered names and nothing else, so that every picture of a series has its own name.
+    m_form->NumberCheck->setChecked(true);
+    m_form->TimeCheck->setChecked(false);
+    m_form->Channel0Check->setChecked(false);
+    m_form->Channel1Check->setChecked(false);
+}
+
+void TestFaults::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_messages.clear();
+    setMessageSink([this](const QString &text) { m_messages << text; });
+    makeForm(64, 48);
+}
+
+void TestFaults::cleanup()
+{
+    m_form.reset();
+    setMessageSink({});
+    // Unmounted innermost first, before the temporary folder that holds the mount points goes.
+    while (!m_mounts.isEmpty())
+        QProcess::execute(QStringLiteral("umount"), {m_mounts.takeLast()});
+    m_dir.reset();
+}
+
+void TestFaults::startSeries(const QString &directory, const QString &base, int intervalMs)
+{
+    Form1 &f = *m_form;
+    f.Timer1->setInterval(intervalMs);
+    f.state().SaveDirectory = directory + QLatin1Char('/');
+    f.SaveText->setText(base);
+    QTest::mouseClick(f.StartStop, Qt::LeftButton);
+}
+
+// A fresh tmpfs of the given size inside the private mount namespace.
+QString TestFaults::mountTmpfs(const QString &size)
+{
+    if (qEnvironmentVariableIsSet("PIR_PRIVATE_MOUNTS_REFUSED"))
+        return QStringLiteral("skip: no private mount namespace may be made on this machine");
+    if (!qEnvironmentVariableIsSet("PIR_PRIVATE_MOUNTS"))
+        return QStringLiteral("skip: needs a private mount namespace; run through tests/recording/in_mount_namespace.sh");
+    const QString point = m_dir->filePath(QStringLiteral("disk"));
+    QDir().mkpath(point);
+    if (!runMount({QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("size=") + size,
+                   QStringLiteral("tmpfs"), point}))
+        return QStringLiteral("skip: mounting a tmpfs is not allowed here");
+    m_mounts << point;
+    return point;
+}
+
+// The series has stopped with the save message for its next picture; every picture before
+// it decodes, and neither that picture nor a temporary file was left.
+void TestFaults::verifySeriesStoppedBy(const QString &directory, const QString &reasonPart, int atLeast)
+{
+    Form1 &f = *m_form;
+    QTRY_COMPARE_WITH_TIMEOUT(f.state().Recording, RecordingState::Idle, 30000);
+    QCOMPARE(m_messages.size(), 1);
+    const QStringList lines = m_messages.takeFirst().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], QStringLiteral("Could not save the picture:"));
+    QVERIFY2(lines[1].startsWith(directory + QLatin1Char('/')), qPrintable(lines[1]));
+    QVERIFY2(lines[2].contains(reasonPart), qPrintable(lines[2]));
+    QVERIFY(!QFileInfo::exists(lines[1]));
+    QVERIFY(!f.Timer1->isActive());
+    QCOMPARE(f.StartStop->text(), QStringLiteral("Start"));
+    QVERIFY(f.FileSetupFrame->isEnabled());
+    const QStringList pictures = QDir(directory).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
+    QVERIFY2(pictures.size() >= atLeast, qPrintable(pictures.join(QLatin1Char(' '))));
+    for (int i = 0; i < pictures.size(); ++i) {
+        QCOMPARE(pictures[i].section(QLatin1Char('_'), -1), QStringLiteral("%1.bmp").arg(i + 1, 3, 10, QLatin1Char('0')));
+        Frame frame;
+        QVERIFY2(loadImage(directory + QLatin1Char('/') + pictures[i], frame).ok(), qPrintable(pictures[i]));
+        QCOMPARE(frame.width, m_form->CVimage1->imageWidth());
+    }
+    QVERIFY(lines[1].endsWith(QStringLiteral("_%1.bmp").arg(pictures.size() + 1, 3, 10, QLatin1Char('0'))));
+    const QStringList all = QDir(directory).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : all)
+        QVERIFY2(!name.endsWith(QLatin1String(".part")), qPrintable(name));
+}
+
+void TestFaults::hostileBaseNames_data()
+{
+    // The base name, and the file it saves below the chosen folder; none when the series must
+    // stop at once, with a reason that contains `refusal`.
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("into a subfolder") << "sub/inner" << "sub/inner_001.bmp" << "";
+    QTest::newRow("into a missing subfolder") << "nowhere/inner" << "" << "does not exist";
+    QTest::newRow("out to the parent") << "../escaped" << "" << "leads out of the directory";
+    QTest::newRow("out and back in") << "../out/back" << "back_001.bmp" << "";
+    QTest::newRow("down and up") << "sub/../level" << "level_001.bmp" << "";
+    QTest::newRow("only dots") << ".." << ".._001.bmp" << "";
+    QTest::newRow("leading slash") << "/rooted" << "rooted_001.bmp" << "";
+    QTest::newRow("300 characters") << QString(300, QLatin1Char('x')) << "" << "too long";
+    QTest::newRow("leading dash") << "-rf" << "-rf_001.bmp" << "";
+    QTest::newRow("spaces") << " two  spaces " << " two  spaces _001.bmp" << "";
+    QTest::newRow("non-ASCII") << "Grüße Ωmega 日本" << "Grüße Ωmega 日本_001.bmp" << "";
+    QTest::newRow("empty") << "" << "_001.bmp" << "";
+}
+
+void TestFaults::hostileBaseNames()
+{
+    QFETCH(QString, base);
+    QFETCH(QString, saved);
+    QFETCH(QString, refusal);
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out + QStringLiteral("/sub")));
+    startSeries(out, base, 200);
+    Form1 &f = *m_form;
+    if (f.state().Recording == RecordingState::Recording)
+        QTest::mouseClick(f.StartStop, Qt::LeftButton);
+    QCOMPARE(f.state().Recording, RecordingState::Idle);
+    QCOMPARE(f.StartStop->text(), QStringLiteral("Start"));
+    if (saved.isEmpty()) {
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages.first().startsWith(QStringLiteral("Could not save the picture:\n")), qPrintable(m_messages.first()));
+        QVERIFY2(m_messages.first().contains(refusal), qPrintable(m_messages.first()));
+        QCOMPARE(filesBelow(out), QStringList());
+    } else {
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(QLatin1Char('\n'))));
+        // Only pictures are looked at: a series may write other records beside them.
+        QCOMPARE(filesBelow(out).filter(QStringLiteral(".bmp")), QStringList{saved});
+        Frame frame;
+        QVERIFY(loadImage(out + QLatin1Char('/') + saved, frame).ok());
+    }
+    // Nothing lands beside the chosen folder.
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList{QStringLiteral("camera.vin"), QStringLiteral("out")}));
+    QVERIFY(f.isVisible());
+}
+
+void TestFaults::folderRemovedMidSeries()
+{
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    startSeries(out, QStringLiteral("Gone"), 50);
+    QTRY_VERIFY(QDir(out).entryList({QStringLiteral("*.bmp")}, QDir::Files).size() >= 3);
+    // Moved away, as far as the series can tell the same as removed. It must not make the
+    // folder again: on an unplugged disk that would fill its bare mount point.
+    const QString kept = m_dir->filePath(QStringLiteral("kept"));
+    QVERIFY(QDir().rename(out, kept));
+    QTRY_COMPARE(m_form->state().Recording, RecordingState::Idle);
+    QVERIFY(!QFileInfo::exists(out));
+    // Put back, the folder holds every picture the series saved, whole.
+    QVERIFY(QDir().rename(kept, out));
+    verifySeriesStoppedBy(out, QStringLiteral("does not exist"), 3);
+}
+
+void TestFaults::diskFull()
+{
+    const QString disk = mountTmpfs(QStringLiteral("2m"));
+    if (disk.startsWith(QLatin1String("skip: ")))
+        QSKIP(qPrintable(disk.mid(6)));
+    // 640 x 480 grey pictures take 300 KiB each: the 2 MiB disk is full after six.
+    makeForm(640, 480);
+    const QString out = disk + QStringLiteral("/out");
+    startSeries(out, QStringLiteral("Full"), 50);
+    verifySeriesStoppedBy(out, QStringLiteral("no space"), 3);
+    // The window keeps working: with room again, the next series saves.
+    const QStringList pictures = QDir(out).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
+    QVERIFY(QFile::remove(out + QLatin1Char('/') + pictures.last()));
+    startSeries(out, QStringLiteral("Again"), 1000);
+    QCOMPARE(m_form->state().Recording, RecordingState::Recording);
+    QTest::mouseClick(m_form->StartStop, Qt::LeftButton);
+    QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(QLatin1Char('\n'))));
+    Frame frame;
+    QVERIFY(loadImage(out + QStringLiteral("/Again_001.bmp"), frame).ok());
+}
+
+void TestFaults::folderMadeReadOnly()
+{
+    const QString disk = mountTmpfs(QStringLiteral("8m"));
+    if (disk.startsWith(QLatin1String("skip: ")))
+        QSKIP(qPrintable(disk.mid(6)));
+    const QString out = disk + QStringLiteral("/out");
+    startSeries(out, QStringLiteral("Locked"), 50);
+    QTRY_VERIFY(QDir(out).entryList({QStringLiteral("*.bmp")}, QDir::Files).size() >= 3);
+    // Root ignores permission bits, so the folder is made read-only by a read-only bind mount.
+    QVERIFY(runMount({QStringLiteral("--bind"), out, out}));
+    m_mounts << out;
+    QVERIFY(runMount({QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), out}));
+    verifySeriesStoppedBy(out, QStringLiteral("read-only"), 3);
+}
+
+QTEST_MAIN(TestFaults)
+#include "test_faults.moc"

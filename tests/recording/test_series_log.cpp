@@ -1,0 +1,57 @@
+#include "recording/series_log.h"
+
+#include <QtTest>
+
+class TestSeriesLog : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void rows_data();
+    void rows();
+    void path();
+};
+
+void TestSeriesLog::rows_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("channels"); // 0 none, 1 good, 2 failed
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("both read") << "/d/a.bmp" << 1 << "ok"
+                               << "7,/d/a.bmp,300.000,301.257,1.257,2048,106,2171,5.30029296875,ok,1234\n";
+    QTest::newRow("not ticked") << "/d/a.bmp" << 0 << "ok" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234\n";
+    QTest::newRow("failed read") << "/d/a.bmp" << 2 << "ok" << "7,/d/a.bmp,300.000,301.257,1.257,ERR,ERR,ERR,ERR,ok,1234\n";
+    QTest::newRow("comma and quote") << "/d/a,\"b\".bmp" << 0 << "no space left, disk full"
+                                     << "7,\"/d/a,\"\"b\"\".bmp\",300.000,301.257,1.257,,,,,\"no space left, disk full\",1234\n";
+}
+
+void TestSeriesLog::rows()
+{
+    QFETCH(QString, file);
+    QFETCH(int, channels);
+    QFETCH(QString, result);
+    QFETCH(QString, expected);
+    SeriesLogRow row;
+    row.picture = 7;
+    row.fileName = file;
+    row.scheduledMs = 300;
+    row.stopwatchMs = 301.2571;
+    if (channels) {
+        row.channel0 = ChannelValue{channels == 1, 2048, 212 * (2048 / 4096.0)};
+        row.channel1 = ChannelValue{channels == 1, 2171, 10 * (2171 / 4096.0)};
+    }
+    row.result = result;
+    row.bytes = 1234;
+    QCOMPARE(formatLogRow(row), expected);
+}
+
+void TestSeriesLog::path()
+{
+    const QDateTime start(QDate(2026, 3, 4), QTime(5, 6, 7, 890));
+    QCOMPARE(seriesLogPath(QStringLiteral("/data/"), QStringLiteral("Probe A"), start),
+             QStringLiteral("/data/Probe A_20260304-050607.csv"));
+}
+
+QTEST_MAIN(TestSeriesLog)
+#include "test_series_log.moc"

@@ -1,0 +1,174 @@
+#include "analog/simulated_card.h"
+#include "ui/form1.h"
+#include "ui/message_box.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+class TestForm1SeriesLog : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void logMatchesTheSeries();
+    void failedSaveIsRecorded();
+    void logBesideUnusualNames();
+    void unwritableLogWarnsOnceAndPicturesGoOn();
+
+private:
+    void runSeries(const QString &base, int pictures);
+    QStringList logLines(const QString &dir) const;
+
+    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    SimulatedCard *m_card = nullptr;
+    QStringList m_messages;
+};
+
+void TestForm1SeriesLog::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_messages.clear();
+    setMessageSink([this](const QString &text) { m_messages << text; });
+    const QString driver = m_dir->filePath(QStringLiteral("camera.vin"));
+    QFile file(driver);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("source = test-pattern\nwidth = 64\nheight = 48\npixel-format = Mono16\n");
+    file.close();
+    auto card = std::make_unique<SimulatedCard>();
+    m_card = card.get();
+    m_form = std::make_unique<Form1>(driver, std::move(card));
+    m_form->state().SaveDirectory = m_dir->path() + QStringLiteral("/out/");
+    m_form->NumberCheck->setChecked(true);
+    m_form->Timer1->setInterval(50);
+}
+
+void TestForm1SeriesLog::cleanup()
+{
+    m_form.reset();
+    setMessageSink({});
+}
+
+void TestForm1SeriesLog::runSeries(const QString &base, int pictures)
+{
+    m_form->SaveText->setText(base);
+    m_form->StartStop->click();
+    QTRY_VERIFY(m_form->state().FrameCounter > pictures || m_form->state().Recording == RecordingState::Idle);
+    if (m_form->state().Recording == RecordingState::Recording)
+        m_form->StartStop->click();
+}
+
+QStringList TestForm1SeriesLog::logLines(const QString &dir) const
+{
+    const QStringList logs = QDir(dir).entryList({QStringLiteral("*.csv")}, QDir::Files);
+    if (logs.size() != 1)
+        return {};
+    QFile file(dir + QLatin1Char('/') + logs.first());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void TestForm1SeriesLog::logMatchesTheSeries()
+{
+    m_card->setCount(0, 2048);
+    m_form->Channel1Check->setChecked(false);
+    runSeries(QStringLiteral("Probe"), 4);
+    const QString out = m_dir->path() + QStringLiteral("/out");
+    const QStringList logs = QDir(out).entryList({QStringLiteral("Probe_????????-??????.csv")}, QDir::Files);
+    QCOMPARE(logs.size(), 1);
+    const QStringList lines = logLines(out);
+    const QStringList comments = lines.filter(QRegularExpression(QStringLiteral("^#")));
+    QCOMPARE(comments.size(), 6);
+    QVERIFY(comments[0].startsWith(QStringLiteral("# Pictures in a row")));
+    QVERIFY(QRegularExpression(QStringLiteral("^# start: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
+                .match(comments[1])
+                .hasMatch());
+    QVERIFY(comments[2].contains(QStringLiteral("source test-pattern, 64x48, Mono16")));
+    QCOMPARE(comments[3], QStringLiteral("# card: simulated"));
+    QCOMPARE(comments[4], QStringLiteral("# interval: 50 ms"));
+    QCOMPARE(comments[5], QStringLiteral("# options: number, time, channel 0"));
+    QCOMPARE(lines[6], QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
+                                      "channel1_count,channel1_V,result,bytes"));
+    const QStringList rows = lines.mid(7);
+    QVERIFY(rows.size() >= 4);
+    double lastTime = -1;
+    for (int i = 0; i < rows.size(); ++i) {
+        const QStringList f = rows[i].split(QLatin1Char(','));
+        QCOMPARE(f.size(), 11);
+        QCOMPARE(f[0].toInt(), i + 1);
+        QVERIFY2(QFileInfo::exists(f[1]), qPrintable(f[1]));
+        QCOMPARE(QFileInfo(f[1]).size(), f[10].toLongLong());
+        QCOMPARE(f[2].toDouble(), 50.0 * i);
+        const double time = f[3].toDouble();
+        QVERIFY(time > lastTime);
+        lastTime = time;
+        QCOMPARE(f[4].toDouble(), QString::number(time - 50.0 * i, 'f', 3).toDouble());
+        QVERIFY(f[4].toDouble() > -1.0); // never early
+        QCOMPARE(f[5], QStringLiteral("2048"));
+        QCOMPARE(f[6].toDouble(), 106.0);
+        QVERIFY(f[7].isEmpty() && f[8].isEmpty());
+        QCOMPARE(f[9], QStringLiteral("ok"));
+    }
+}
+
+void TestForm1SeriesLog::failedSaveIsRecorded()
+{
+    m_card->setFailure(4);
+    m_form->SaveText->setText(QStringLiteral("Gone"));
+    m_form->StartStop->click();
+    const QString out = m_dir->path() + QStringLiteral("/out");
+    QVERIFY(QDir().rename(out, m_dir->path() + QStringLiteral("/moved")));
+    QFile blocker(out);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QTRY_COMPARE(m_form->state().Recording, RecordingState::Idle);
+    const QStringList lines = logLines(m_dir->path() + QStringLiteral("/moved"));
+    QVERIFY(lines.size() >= 9);
+    const QStringList first = lines[7].split(QLatin1Char(','));
+    QCOMPARE(first[5], QStringLiteral("ERR"));
+    QCOMPARE(first[9], QStringLiteral("ok"));
+    const QStringList last = lines.last().split(QLatin1Char(','));
+    QVERIFY2(last[9] != QLatin1String("ok"), qPrintable(lines.last()));
+    QCOMPARE(last[10], QStringLiteral("0"));
+    QCOMPARE(m_messages.size(), 1);
+    QVERIFY(m_messages.first().startsWith(QStringLiteral("Could not save the picture:")));
+}
+
+void TestForm1SeriesLog::logBesideUnusualNames()
+{
+    const QString dir = m_dir->path() + QStringLiteral("/Messreihe Größe, \"B\"/");
+    m_form->state().SaveDirectory = dir;
+    runSeries(QStringLiteral("Zwölf Äpfel"), 2);
+    QVERIFY(m_messages.isEmpty());
+    const QStringList lines = logLines(dir);
+    QVERIFY(lines.size() >= 9);
+    // A name with a comma and quotes is one quoted field.
+    QVERIFY2(lines[7].startsWith(QStringLiteral("1,\"") + QString(dir).replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
+                                 QStringLiteral("Zwölf Äpfel_001_")),
+             qPrintable(lines[7]));
+}
+
+void TestForm1SeriesLog::unwritableLogWarnsOnceAndPicturesGoOn()
+{
+    // A folder where the log's name should be makes the log unwritable.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int s = 0; s <= 3; ++s)
+        QDir().mkpath(seriesLogPath(m_form->state().SaveDirectory, QStringLiteral("Blocked"), now.addSecs(s)));
+    runSeries(QStringLiteral("Blocked"), 3);
+    QTRY_COMPARE(m_messages.size(), 1);
+    QVERIFY(m_messages.first().startsWith(QStringLiteral("The series log cannot be written:")));
+    const QStringList pictures = QDir(m_form->state().SaveDirectory).entryList({QStringLiteral("Blocked_*.bmp")}, QDir::Files);
+    QVERIFY(pictures.size() >= 3);
+}
+
+QTEST_MAIN(TestForm1SeriesLog)
+#include "test_form1_series_log.moc"
