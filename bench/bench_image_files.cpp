@@ -160,82 +160,83 @@ std::size_t savedSize(const Frame &frame, const QString &dir, const char *suffix
     return size;
 }
 
-// The lossless formats and .bmp beside a raw write of as many bytes as each file has. The
-// bitmap also beside its conversion alone (grey 16 to 8 bits, RGB to BGR, rows bottom up) and
-// Qt's writer, in a round of their own: their large allocations would slow the others.
-void benchUncompressed(const QString &dir, const Frame &frame, int repetitions)
+// Each format's save beside a raw write of as many bytes as its file has.
+std::vector<Case> formatCases(const QString &dir, const Frame &frame, const QByteArray &bytes,
+                              std::initializer_list<const char *> suffixes)
 {
-    const QByteArray bytes(qsizetype(savedSize(frame, dir, "tif")) + 4096, '\x5a');
-    const auto formatCases = [&](std::initializer_list<const char *> suffixes) {
-        std::vector<Case> cases;
-        for (const char *suffix : suffixes) {
-            const std::size_t size = savedSize(frame, dir, suffix);
-            cases.push_back({"raw write of " + std::to_string(size) + " bytes",
-                             [&bytes, size](const QString &p) { return rawWrite(p, bytes.constData(), size); },
-                             {}});
-            cases.push_back({std::string("saveImage .") + suffix,
-                             [&frame](const QString &p) { return saveImage(frame, p).ok(); },
-                             {},
-                             suffix});
-        }
-        return cases;
-    };
-    std::vector<Case> lossless = formatCases({"mio", "tif"});
-    timeRoundRobin(dir, lossless, repetitions);
-    for (std::size_t i = 0; i < lossless.size(); i += 2) {
-        printRow(lossless[i], nullptr, "");
-        printRow(lossless[i + 1], &lossless[i], "of raw");
+    std::vector<Case> cases;
+    for (const char *suffix : suffixes) {
+        const std::size_t size = savedSize(frame, dir, suffix);
+        cases.push_back({"raw write of " + std::to_string(size) + " bytes",
+                         [&bytes, size](const QString &p) { return rawWrite(p, bytes.constData(), size); },
+                         {}});
+        cases.push_back({std::string("saveImage .") + suffix,
+                         [&frame](const QString &p) { return saveImage(frame, p).ok(); },
+                         {},
+                         suffix});
     }
+    return cases;
+}
 
-    std::vector<Case> bitmap = formatCases({"bmp"});
+void benchLossless(const QString &dir, const Frame &frame, const QByteArray &bytes, int repetitions)
+{
+    std::vector<Case> cases = formatCases(dir, frame, bytes, {"mio", "tif"});
+    timeRoundRobin(dir, cases, repetitions);
+    for (std::size_t i = 0; i < cases.size(); i += 2) {
+        printRow(cases[i], nullptr, "");
+        printRow(cases[i + 1], &cases[i], "of raw");
+    }
+}
+
+// The bitmap also beside its conversion alone (grey 16 to 8 bits, RGB to BGR, rows bottom up)
+// and Qt's writer, in a round of their own: their large allocations would slow the others.
+void benchBitmap(const QString &dir, const Frame &frame, const QByteArray &bytes, int repetitions)
+{
+    std::vector<Case> cases = formatCases(dir, frame, bytes, {"bmp"});
     std::vector<std::uint8_t> rows(SafeFile::pieceSize + std::size_t(frame.stride));
-    bitmap.push_back({"  its conversion alone",
-                      [&](const QString &) {
-                          const std::size_t rowBytes =
-                              std::size_t(frame.width) * (frame.format == PixelFormat::RGB8 ? 3 : 1);
-                          std::size_t used = 0;
-                          for (int y = frame.height - 1; y >= 0; --y, used += rowBytes) {
-                              if (used + rowBytes > SafeFile::pieceSize)
-                                  used = 0;
-                              convertRowForBmp(frame, y, rows.data() + used);
-                          }
-                          return rows[0] != 1 || rows[1] != 2; // keeps the loop from being optimised away
-                      },
-                      {}});
-    bitmap.push_back({"Qt's BMP writer (with 16->8 bits)",
-                      [&](const QString &p) {
-                          const QByteArray pixels = eightBitPixels(frame);
-                          return QImageWriter(p, "bmp").write(qtImage(frame, pixels));
-                      },
-                      {},
-                      "bmp"});
-    timeRoundRobin(dir, bitmap, repetitions);
-    printRow(bitmap[0], nullptr, "");
-    printRow(bitmap[1], &bitmap[0], "of raw");
-    printRow(bitmap[2], nullptr, "");
+    const auto convert = [&](const QString &) {
+        const std::size_t rowBytes = std::size_t(frame.width) * (frame.format == PixelFormat::RGB8 ? 3 : 1);
+        std::size_t used = 0;
+        for (int y = frame.height - 1; y >= 0; --y, used += rowBytes) {
+            if (used + rowBytes > SafeFile::pieceSize)
+                used = 0;
+            convertRowForBmp(frame, y, rows.data() + used);
+        }
+        return rows[0] != 1 || rows[1] != 2; // keeps the loop from being optimised away
+    };
+    const auto qtWriter = [&](const QString &p) {
+        const QByteArray pixels = eightBitPixels(frame);
+        return QImageWriter(p, "bmp").write(qtImage(frame, pixels));
+    };
+    cases.push_back({"  its conversion alone", convert, {}});
+    cases.push_back({"Qt's BMP writer (with 16->8 bits)", qtWriter, {}, "bmp"});
+    timeRoundRobin(dir, cases, repetitions);
+    printRow(cases[0], nullptr, "");
+    printRow(cases[1], &cases[0], "of raw");
+    printRow(cases[2], nullptr, "");
     Case ceiling{"raw + conversion", {}, {}};
-    for (std::size_t i = 0; i < bitmap[0].ms.size(); ++i)
-        ceiling.ms.push_back(bitmap[0].ms[i] + bitmap[2].ms[i]);
-    printRow({"  .bmp against raw + conversion", {}, bitmap[1].ms}, &ceiling, "of raw + conversion");
-    printRow(bitmap[3], &bitmap[0], "of raw");
+    for (std::size_t i = 0; i < cases[0].ms.size(); ++i)
+        ceiling.ms.push_back(cases[0].ms[i] + cases[2].ms[i]);
+    printRow({"  .bmp against raw + conversion", {}, cases[1].ms}, &ceiling, "of raw + conversion");
+    printRow(cases[3], &cases[0], "of raw");
+}
 
-    // How much a sync costs, kept apart so that its writeback does not slow the cases above.
-    std::vector<Case> durable;
+// How much a sync costs, in a round of its own so that its writeback does not slow the others.
+void benchDurability(const QString &dir, const Frame &frame, int repetitions)
+{
+    std::vector<Case> cases;
     for (const auto &[name, durability] : {std::pair{".mio, cached (as saved)", Durability::Cached},
                                            std::pair{".mio, writeback started", Durability::StartWriteback},
                                            std::pair{".mio, fdatasync", Durability::Synced}}) {
-        durable.push_back({name,
-                           [&frame, durability](const QString &p) {
-                               SafeFile file(p);
-                               return file.open().ok() && writeMio(frame, {}, file).ok() &&
-                                      file.commit(durability).ok();
-                           },
-                           {},
-                           "mio"});
+        const auto save = [&frame, durability](const QString &p) {
+            SafeFile file(p);
+            return file.open().ok() && writeMio(frame, {}, file).ok() && file.commit(durability).ok();
+        };
+        cases.push_back({name, save, {}, "mio"});
     }
-    timeRoundRobin(dir, durable, repetitions);
-    for (const Case &c : durable)
-        printRow(c, &durable[0], "of cached");
+    timeRoundRobin(dir, cases, repetitions);
+    for (const Case &c : cases)
+        printRow(c, &cases[0], "of cached");
 }
 
 // The JPEG ceiling: the bare compress of the 8-bit picture with a handle and buffer set up
@@ -278,7 +279,10 @@ void benchOne(const QString &dir, PixelFormat format, int width, int height, int
     const Frame frame = benchFrame(format, width, height);
     std::printf("\n%dx%d %s (%.1f MB)%*s median      p99      max   ratio\n", width, height,
                 qPrintable(pixelFormatName(format)), double(frame.data.size()) / 1e6, 12, "");
-    benchUncompressed(dir, frame, repetitions);
+    const QByteArray bytes(qsizetype(savedSize(frame, dir, "tif")) + 4096, '\x5a');
+    benchLossless(dir, frame, bytes, repetitions);
+    benchBitmap(dir, frame, bytes, repetitions);
+    benchDurability(dir, frame, repetitions);
     benchJpeg(dir, frame, repetitions);
 }
 

@@ -81,6 +81,7 @@ void stepParts(Form1 &form, const QString &extension, const QString &dir)
     std::vector<double> snap, compose, save, refresh;
     form.state().FileExtension = extension;
     form.state().SaveDirectory = dir + QLatin1Char('/');
+    form.LiveCheck1->setChecked(false); // as during a series
     QElapsedTimer t;
     for (int i = 0; i < 30; ++i) {
         t.start();

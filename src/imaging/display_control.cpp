@@ -60,8 +60,15 @@ void DisplayControl::paintEvent(QPaintEvent *)
         return;
     }
     const QRectF target = targetRect(frame.width, frame.height);
+    QImage image = wrap(frame);
+    const QSize twice = (target.size() * 2).toSize();
+    if (image.width() > twice.width() && image.height() > twice.height()) {
+        // Smoothing a big picture means converting every pixel to 32 bits first; a cheap
+        // nearest-pixel reduction to twice the drawn size keeps that to a few thousand rows.
+        image = image.scaled(twice, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    }
     painter.setRenderHint(QPainter::SmoothPixmapTransform, m_interpolation == Smooth);
-    painter.drawImage(target, wrap(frame));
+    painter.drawImage(target, image);
     if (m_showSelection && m_selection.isValid()) {
         const double sx = target.width() / frame.width;
         const double sy = target.height() / frame.height;

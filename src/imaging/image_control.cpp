@@ -56,7 +56,7 @@ void ImageControl::setFileName(const QString &path)
     Frame still;
     const Status loaded = loadImage(path, still);
     if (!loaded) {
-        clear(QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), loaded.reason()));
+        clear(loaded.reason()); // the reason names the file
         return;
     }
     m_status = QFileInfo(path).fileName();
@@ -80,6 +80,7 @@ void ImageControl::setLive(bool on)
         m_camera->stopLive();
         return;
     }
+    m_camera->acknowledgeFrame(); // nothing from an earlier run is still on its way
     const Status started = m_camera->startLive();
     if (!started)
         m_status = started.reason();

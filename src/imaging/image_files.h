@@ -6,11 +6,28 @@
 #include <QDateTime>
 #include <QString>
 
-// What a saved picture records about itself beside its pixels.
+#include <optional>
+
+// One analog channel as read for a picture.
+struct ChannelSample
+{
+    bool ok = false;  // false: the card refused the reading; count and value mean nothing
+    int count = 0;    // raw count of the card
+    double value = 0; // mA on channel 0, V on channel 1
+};
+
+// What a saved picture records about itself beside its pixels: the series log's row for it,
+// as far as it is known before the save. Empty fields are not written; .tif keeps them all
+// (docs/tif-metadata.md), .mio the stopwatch time and the raw counts (docs/mio-format.md).
 struct ImageMetadata
 {
     QDateTime captureTime; // wall-clock time of the capture; now when invalid. Kept to the
-                           // millisecond in .mio, to the second in .tif.
+                           // millisecond (in .tif in the description; DateTime has seconds).
+    std::optional<qint64> picture;     // picture number in the series, from 1
+    std::optional<double> stopwatchMs; // ms since Start
+    std::optional<double> scheduledMs; // when the picture was due, ms since Start
+    std::optional<ChannelSample> channel0; // empty when the channel is not ticked
+    std::optional<ChannelSample> channel1;
 };
 
 // Writes the frame to `path` in the format its extension names (.bmp, .tif, .jpg, .mio; the

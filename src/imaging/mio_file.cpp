@@ -6,19 +6,23 @@
 #include <QtEndian>
 
 #include <array>
+#include <cmath>
 #include <cstring>
 
 namespace {
 
 constexpr std::array<std::uint8_t, 8> mioMagic = {0x89, 'M', 'I', 'O', '\r', '\n', 0x1a, '\n'};
-constexpr int mioVersion = 1;
+// Version 2 added the capture record (stopwatch time, analog channels) in bytes 40..74.
+constexpr int mioVersion = 2;
+constexpr int mioFirstVersion = 1;
 constexpr int mioHeaderSize = 128;
 constexpr int mioMaxHeaderSize = 4096;
 constexpr std::uint32_t mioMaxSide = 65535;
-constexpr std::uint64_t mioMaxPixelBytes = std::uint64_t(1) << 31;
+// The row stride is kept in an int, so the pixels stay below 2 GiB.
+constexpr std::uint64_t mioMaxPixelBytes = (std::uint64_t(1) << 31) - 1;
 
-// Field offsets of version 1. Bytes 40..123 are reserved and zero; a later version puts
-// further capture data there, so that a reader of this version refuses nothing it could read.
+// Field offsets. Reserved bytes are zero; a later version puts further capture data there,
+// so that a reader of this version refuses nothing it could read.
 enum MioOffset : int {
     offMagic = 0,
     offVersion = 8,
@@ -32,9 +36,23 @@ enum MioOffset : int {
     offStride = 24,
     offReserved2 = 28,
     offCaptureTime = 32,
-    offReserved3 = 40,
+    offRecord = 40, // version 1 keeps bytes 40..123 reserved
+    offStopwatch = 40,
+    offChannelValue0 = 48,
+    offChannelValue1 = 56,
+    offChannelCount0 = 64,
+    offChannelCount1 = 68,
+    offRecordFlags = 72,
+    offChannelState0 = 73,
+    offChannelState1 = 74,
+    offReserved3 = 75,
     offChecksum = 124,
 };
+
+// Bit 0 of the record flags: the stopwatch time is there. The channels say it in their state,
+// so that "not ticked" and "failed" stay apart from a count of zero.
+constexpr std::uint8_t flagStopwatch = 0x01;
+enum ChannelState : std::uint8_t { channelAbsent = 0, channelRead = 1, channelFailed = 2 };
 
 // CRC-32 as in zlib and PNG, so that `zlib.crc32` checks a header without our code.
 std::uint32_t crc32(const std::uint8_t *data, std::size_t size)
@@ -108,16 +126,78 @@ Status checkLayout(const QString &path, const QByteArray &header, Frame &frame)
     return Status::success();
 }
 
+void writeChannel(char *h, int valueOffset, int countOffset, int stateOffset, const std::optional<ChannelSample> &channel)
+{
+    if (!channel)
+        return;
+    h[stateOffset] = char(channel->ok ? channelRead : channelFailed);
+    if (channel->ok) {
+        qToLittleEndian<double>(channel->value, h + valueOffset);
+        qToLittleEndian<std::int32_t>(channel->count, h + countOffset);
+    }
+}
+
+void writeRecord(char *h, const ImageMetadata &metadata)
+{
+    if (metadata.stopwatchMs) {
+        h[offRecordFlags] = char(flagStopwatch);
+        qToLittleEndian<double>(*metadata.stopwatchMs, h + offStopwatch);
+    }
+    writeChannel(h, offChannelValue0, offChannelCount0, offChannelState0, metadata.channel0);
+    writeChannel(h, offChannelValue1, offChannelCount1, offChannelState1, metadata.channel1);
+}
+
+Status readChannel(const QString &path, const char *h, int channel, std::optional<ChannelSample> &out)
+{
+    const int valueOffset = channel == 0 ? offChannelValue0 : offChannelValue1;
+    const int countOffset = channel == 0 ? offChannelCount0 : offChannelCount1;
+    const auto state = std::uint8_t(h[channel == 0 ? offChannelState0 : offChannelState1]);
+    if (state > channelFailed)
+        return damaged(path, QStringLiteral("unknown state %1 of channel %2").arg(state).arg(channel));
+    const double value = qFromLittleEndian<double>(h + valueOffset);
+    if (state != channelRead && (value != 0 || qFromLittleEndian<std::int32_t>(h + countOffset) != 0))
+        return damaged(path, QStringLiteral("channel %1 has a reading but is marked as not read").arg(channel));
+    if (!std::isfinite(value))
+        return damaged(path, QStringLiteral("channel %1 has no valid value").arg(channel));
+    if (state != channelAbsent)
+        out = ChannelSample{state == channelRead, qFromLittleEndian<std::int32_t>(h + countOffset), value};
+    return Status::success();
+}
+
+Status readRecord(const QString &path, const char *h, ImageMetadata &metadata)
+{
+    const auto flags = std::uint8_t(h[offRecordFlags]);
+    if ((flags & ~flagStopwatch) != 0)
+        return damaged(path, QStringLiteral("unknown record flags %1").arg(flags));
+    const double stopwatch = qFromLittleEndian<double>(h + offStopwatch);
+    if (!std::isfinite(stopwatch) || (!(flags & flagStopwatch) && stopwatch != 0))
+        return damaged(path, QStringLiteral("impossible stopwatch time"));
+    if (flags & flagStopwatch)
+        metadata.stopwatchMs = stopwatch;
+    if (Status status = readChannel(path, h, 0, metadata.channel0); !status)
+        return status;
+    return readChannel(path, h, 1, metadata.channel1);
+}
+
 Status checkHeader(const QString &path, const QByteArray &header, Frame &frame, ImageMetadata &metadata)
 {
     const char *h = header.constData();
+    const int version = qFromLittleEndian<std::uint16_t>(h + offVersion);
+    const int reservedFrom = version == mioFirstVersion ? offRecord : offReserved3;
+    // A fuzzer could hardly get past the checksum to the checks behind it.
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     if (qFromLittleEndian<std::uint32_t>(h + offChecksum) != headerChecksum(header))
         return damaged(path, QStringLiteral("the header checksum does not match"));
+#endif
     if (!allZero(h + offReserved1, 1) || !allZero(h + offReserved2, 4) ||
-        !allZero(h + offReserved3, offChecksum - offReserved3))
+        !allZero(h + reservedFrom, offChecksum - reservedFrom))
         return damaged(path, QStringLiteral("reserved header bytes are not zero"));
     if (Status status = checkLayout(path, header, frame); !status)
         return status;
+    if (version != mioFirstVersion) {
+        if (Status status = readRecord(path, h, metadata); !status)
+            return status;
+    }
     metadata.captureTime = QDateTime::fromMSecsSinceEpoch(qFromLittleEndian<qint64>(h + offCaptureTime), Qt::UTC);
     return Status::success();
 }
@@ -131,9 +211,11 @@ Status readHeader(const QString &path, QIODevice &file, QByteArray &header)
     if (header.size() < mioHeaderSize)
         return damaged(path, QStringLiteral("the file ends inside the header"));
     const int version = qFromLittleEndian<std::uint16_t>(header.constData() + offVersion);
-    if (version != mioVersion)
-        return damaged(path,
-                       QStringLiteral("format version %1, this program reads version %2").arg(version).arg(mioVersion));
+    if (version < mioFirstVersion || version > mioVersion)
+        return damaged(path, QStringLiteral("format version %1, this program reads versions %2 to %3")
+                                 .arg(version)
+                                 .arg(mioFirstVersion)
+                                 .arg(mioVersion));
     const int headerSize = qFromLittleEndian<std::uint16_t>(header.constData() + offHeaderSize);
     if (headerSize < mioHeaderSize || headerSize > mioMaxHeaderSize)
         return damaged(path, QStringLiteral("impossible header size %1").arg(headerSize));
@@ -148,6 +230,10 @@ Status readHeader(const QString &path, QIODevice &file, QByteArray &header)
 Status writeMio(const Frame &frame, const ImageMetadata &metadata, SafeFile &file)
 {
     const int rowBytes = frame.width * bytesPerPixel(frame.format);
+    // What the reader would refuse is not written.
+    if (std::uint32_t(frame.width) > mioMaxSide || std::uint32_t(frame.height) > mioMaxSide ||
+        std::uint64_t(rowBytes) * std::uint64_t(frame.height) > mioMaxPixelBytes)
+        return Status::failure(QStringLiteral("the picture is too large for a .mio file"));
     const QDateTime time = metadata.captureTime.isValid() ? metadata.captureTime : QDateTime::currentDateTimeUtc();
     QByteArray header(mioHeaderSize, '\0');
     char *h = header.data();
@@ -161,6 +247,7 @@ Status writeMio(const Frame &frame, const ImageMetadata &metadata, SafeFile &fil
     h[offSignificantBits] = char(frame.significantBits);
     qToLittleEndian<std::uint32_t>(std::uint32_t(rowBytes), h + offStride);
     qToLittleEndian<qint64>(time.toMSecsSinceEpoch(), h + offCaptureTime);
+    writeRecord(h, metadata);
     qToLittleEndian<std::uint32_t>(headerChecksum(header), h + offChecksum);
     if (Status status = file.write(header); !status)
         return status;
@@ -188,7 +275,8 @@ Status readMio(const QString &path, QIODevice &file, Frame &out, ImageMetadata &
     if (Status status = readHeader(path, file, header); !status)
         return status;
     Frame frame;
-    if (Status status = checkHeader(path, header, frame, metadata); !status)
+    ImageMetadata record;
+    if (Status status = checkHeader(path, header, frame, record); !status)
         return status;
     // The size is checked before the pixels are allocated, so a damaged header cannot ask
     // for more memory than the file could fill.
@@ -202,5 +290,6 @@ Status readMio(const QString &path, QIODevice &file, Frame &out, ImageMetadata &
     if (file.read(frame.data.data(), pixelBytes) != pixelBytes)
         return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, file.errorString()));
     out = frame;
+    metadata = record;
     return Status::success();
 }

@@ -2,6 +2,9 @@
 #include "imaging/image_formats.h"
 
 #include <QFile>
+#include <QHash>
+#include <QLocale>
+#include <QStringList>
 
 #include <tiffio.h>
 
@@ -132,6 +135,81 @@ TiffHandle openTiff(const QString &path, const char *mode, TiffContext &context)
     return TiffHandle(tiff);
 }
 
+QString milliseconds(double ms)
+{
+    return QString::number(ms, 'f', 3);
+}
+
+void describeChannel(QStringList &lines, int channel, const char *unit, const std::optional<ChannelSample> &sample)
+{
+    if (!sample)
+        return;
+    const QString count = sample->ok ? QString::number(sample->count) : QStringLiteral("ERR");
+    const QString value =
+        sample->ok ? QString::number(sample->value, 'g', QLocale::FloatingPointShortest) : QStringLiteral("ERR");
+    lines << QStringLiteral("channel%1_count=%2").arg(channel).arg(count)
+          << QStringLiteral("channel%1_%2=%3").arg(channel).arg(QLatin1String(unit), value);
+}
+
+// The picture's row of the series log as `key=value` lines (docs/tif-metadata.md), with the
+// log's names and number formats, so that a picture and its row can be matched by eye.
+// QString::number writes a '.' whatever the locale.
+QByteArray describe(const ImageMetadata &metadata, const QDateTime &time)
+{
+    QStringList lines;
+    lines << QStringLiteral("capture_time=%1").arg(time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs));
+    if (metadata.picture)
+        lines << QStringLiteral("picture=%1").arg(*metadata.picture);
+    if (metadata.scheduledMs)
+        lines << QStringLiteral("scheduled_ms=%1").arg(milliseconds(*metadata.scheduledMs));
+    if (metadata.stopwatchMs)
+        lines << QStringLiteral("stopwatch_ms=%1").arg(milliseconds(*metadata.stopwatchMs));
+    if (metadata.scheduledMs && metadata.stopwatchMs)
+        lines << QStringLiteral("lateness_ms=%1").arg(milliseconds(*metadata.stopwatchMs - *metadata.scheduledMs));
+    describeChannel(lines, 0, "mA", metadata.channel0);
+    describeChannel(lines, 1, "V", metadata.channel1);
+    return lines.join(QLatin1Char('\n')).toLatin1();
+}
+
+std::optional<ChannelSample> parseChannel(const QHash<QString, QString> &pairs, int channel, const char *unit)
+{
+    const QString count = pairs.value(QStringLiteral("channel%1_count").arg(channel));
+    const QString value = pairs.value(QStringLiteral("channel%1_%2").arg(channel).arg(QLatin1String(unit)));
+    if (count.isEmpty())
+        return std::nullopt;
+    ChannelSample sample;
+    bool countOk = false, valueOk = false;
+    sample.count = count.toInt(&countOk);
+    sample.value = value.toDouble(&valueOk);
+    sample.ok = countOk && valueOk;
+    if (!sample.ok)
+        sample = ChannelSample{};
+    return sample;
+}
+
+// Reads what describe() wrote; keys of other programs' descriptions are passed over.
+void parseDescription(const QString &text, ImageMetadata &metadata)
+{
+    QHash<QString, QString> pairs;
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals > 0)
+            pairs.insert(line.left(equals).trimmed(), line.mid(equals + 1).trimmed());
+    }
+    bool ok = false;
+    if (const qint64 picture = pairs.value(QStringLiteral("picture")).toLongLong(&ok); ok)
+        metadata.picture = picture;
+    if (const double ms = pairs.value(QStringLiteral("stopwatch_ms")).toDouble(&ok); ok)
+        metadata.stopwatchMs = ms;
+    if (const double ms = pairs.value(QStringLiteral("scheduled_ms")).toDouble(&ok); ok)
+        metadata.scheduledMs = ms;
+    const QDateTime time = QDateTime::fromString(pairs.value(QStringLiteral("capture_time")), Qt::ISODateWithMs);
+    if (time.isValid())
+        metadata.captureTime = time;
+    metadata.channel0 = parseChannel(pairs, 0, "mA");
+    metadata.channel1 = parseChannel(pairs, 1, "V");
+}
+
 void setTags(TIFF *tiff, const Frame &frame, const ImageMetadata &metadata, std::uint32_t rowsPerStrip)
 {
     const bool colour = frame.format == PixelFormat::RGB8;
@@ -155,6 +233,7 @@ void setTags(TIFF *tiff, const Frame &frame, const ImageMetadata &metadata, std:
     TIFFSetField(tiff, TIFFTAG_DATETIME,
                  time.toLocalTime().toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")).toLatin1().constData());
     TIFFSetField(tiff, TIFFTAG_SOFTWARE, softwareName);
+    TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, describe(metadata, time).constData());
 }
 
 Status writeStrips(TIFF *tiff, const Frame &frame, std::uint32_t rowsPerStrip)
@@ -277,10 +356,15 @@ Status readTiff(const QString &path, Frame &out, ImageMetadata &metadata)
         const QString detail = context.message.isEmpty() ? status.reason() : context.message;
         return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, detail));
     }
+    ImageMetadata record;
     char *dateTime = nullptr;
     if (TIFFGetField(tiff.get(), TIFFTAG_DATETIME, &dateTime) && dateTime)
-        metadata.captureTime =
+        record.captureTime =
             QDateTime::fromString(QString::fromLatin1(dateTime), QStringLiteral("yyyy:MM:dd HH:mm:ss"));
+    char *description = nullptr;
+    if (TIFFGetField(tiff.get(), TIFFTAG_IMAGEDESCRIPTION, &description) && description)
+        parseDescription(QString::fromLatin1(description), record);
     out = frame;
+    metadata = record;
     return Status::success();
 }

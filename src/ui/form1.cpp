@@ -58,6 +58,8 @@ Form1::Form1(const QString &driverPath, std::unique_ptr<AnalogCard> card, QWidge
 Form1::~Form1()
 {
     shutDown();
+    // The guard watches the whole application: it must go before the box it guards does.
+    delete m_framesGuard;
 }
 
 void Form1::createControls()

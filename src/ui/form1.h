@@ -114,5 +114,6 @@ private:
     std::unique_ptr<AnalogCard> m_card;
     bool m_shutDown = false;
     SeriesLog m_log;
+    FocusGuard *m_framesGuard = nullptr;
     bool m_logWarned = false;
 };

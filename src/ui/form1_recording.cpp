@@ -26,8 +26,7 @@ void Form1::connectRecordingHandlers()
 {
     connect(Timer1, &QTimer::timeout, this, &Form1::Saving);
     connect(StartStop, &QPushButton::clicked, this, &Form1::StartStop_Click);
-    // The guard lives as long as the box it watches.
-    new FocusGuard(*Frames, [this] { return Frames_Validate(); }, Frames);
+    m_framesGuard = new FocusGuard(*Frames, [this] { return Frames_Validate(); }, this);
 }
 
 FocusGuard::Verdict Form1::Frames_Validate()
@@ -47,6 +46,28 @@ FocusGuard::Verdict Form1::Frames_Validate()
     return FocusGuard::Verdict::Stay;
 }
 
+namespace {
+
+// The picture's own copy of its log row, as far as it is known before the save. The channels
+// are taken after ComposeFileName, which reads them.
+void fillPictureRecord(ImageMetadata &metadata, const CaptureState &state, int intervalMs, bool channel0,
+                       bool channel1)
+{
+    metadata.picture = state.FrameCounter;
+    metadata.stopwatchMs = state.ElapsedMsec;
+    metadata.scheduledMs = double(state.FrameCounter - 1) * intervalMs;
+    auto reading = [&state](int channel) {
+        const CaptureState::ChannelRecord &r = state.LastReading[channel];
+        return r.ok ? ChannelSample{true, r.count, r.value} : ChannelSample{};
+    };
+    if (channel0)
+        metadata.channel0 = reading(0);
+    if (channel1)
+        metadata.channel1 = reading(1);
+}
+
+} // namespace
+
 void Form1::Saving()
 {
     StopwatchRead(m_state.StopwatchHandle, 0, m_state.ElapsedMsec);
@@ -54,6 +75,7 @@ void Form1::Saving()
     metadata.captureTime = QDateTime::currentDateTime();
     const Status acquired = CVimage1->snap();
     ComposeFileName();
+    fillPictureRecord(metadata, m_state, Timer1->interval(), Channel0Check->isChecked(), Channel1Check->isChecked());
     Status saved = acquired;
     if (saved)
         saved = checkSaveTarget(m_state.SaveDirectory, m_state.FullFileName);
@@ -150,8 +172,13 @@ void Form1::openSeriesLog()
         if (box->isChecked())
             header.options << QLatin1String(name);
     }
+    const QString logPath = seriesLogPath(m_state.SaveDirectory, m_state.BaseName, start);
+    // A base name that leads out of the directory stops the series at its first picture;
+    // the log must not get out either.
+    if (!checkSaveTarget(m_state.SaveDirectory, logPath))
+        return;
     QDir().mkpath(m_state.SaveDirectory);
-    const Status opened = m_log.open(seriesLogPath(m_state.SaveDirectory, m_state.BaseName, start), header);
+    const Status opened = m_log.open(logPath, header);
     if (!opened)
         warnAboutLog(opened);
 }

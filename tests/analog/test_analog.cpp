@@ -69,6 +69,7 @@ void TestAnalog::readingsAppendAndFailuresShow()
     takeChannelReading(state, card, 0, QLocale::c());
     takeChannelReading(state, card, 1, QLocale::c());
     QCOMPARE(state.AnalogSuffix, QStringLiteral("_106_mA_05.3_V"));
+    QVERIFY(state.LastReading[0].ok && state.LastReading[0].count == 2048);
 
     // A failed read must not show the count the previous one left.
     card.setFailure(AnalogError::ReadFailed);
@@ -76,6 +77,7 @@ void TestAnalog::readingsAppendAndFailuresShow()
     QCOMPARE(takeChannelReading(state, card, 1, QLocale::c()), QStringLiteral("ERR_V"));
     QCOMPARE(state.AnalogSuffix, QStringLiteral("_106_mA_05.3_V_ERR_mA_ERR_V"));
     QVERIFY(std::isnan(state.ScaledValue));
+    QVERIFY(!state.LastReading[0].ok && !state.LastReading[1].ok);
 }
 
 void TestAnalog::simulatedCardVariesRepeatably()

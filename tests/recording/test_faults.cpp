@@ -6,6 +6,7 @@
 // The disk and read-only cases mount small file systems; they run only in the private mount
 // namespace that in_mount_namespace.sh opens, and skip with the reason elsewhere.
 #include "analog/simulated_card.h"
+#include "imaging/image_control.h"
 #include "imaging/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
@@ -59,7 +60,8 @@ private Q_SLOTS:
 private:
     void makeForm(int width, int height);
     void startSeries(const QString &directory, const QString &base, int intervalMs);
-    QString mountTmpfs(const QString &size);
+    // Mounts a fresh tmpfs and gives its path in `point`, or the reason why not.
+    bool mountTmpfs(const QString &size, QString &point);
     void verifySeriesStoppedBy(const QString &directory, const QString &reasonPart, int atLeast);
 
     std::unique_ptr<Form1> m_form;
@@ -112,20 +114,26 @@ void TestFaults::startSeries(const QString &directory, const QString &base, int 
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
 }
 
-// A fresh tmpfs of the given size inside the private mount namespace.
-QString TestFaults::mountTmpfs(const QString &size)
+bool TestFaults::mountTmpfs(const QString &size, QString &point)
 {
-    if (qEnvironmentVariableIsSet("PIR_PRIVATE_MOUNTS_REFUSED"))
-        return QStringLiteral("skip: no private mount namespace may be made on this machine");
-    if (!qEnvironmentVariableIsSet("PIR_PRIVATE_MOUNTS"))
-        return QStringLiteral("skip: needs a private mount namespace; run through tests/recording/in_mount_namespace.sh");
-    const QString point = m_dir->filePath(QStringLiteral("disk"));
-    QDir().mkpath(point);
+    if (qEnvironmentVariableIsSet("PIR_PRIVATE_MOUNTS_REFUSED")) {
+        point = QStringLiteral("no private mount namespace may be made on this machine");
+        return false;
+    }
+    if (!qEnvironmentVariableIsSet("PIR_PRIVATE_MOUNTS")) {
+        point = QStringLiteral("needs a private mount namespace: run through tests/recording/in_mount_namespace.sh");
+        return false;
+    }
+    const QString dir = m_dir->filePath(QStringLiteral("disk"));
+    QDir().mkpath(dir);
     if (!runMount({QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("size=") + size,
-                   QStringLiteral("tmpfs"), point}))
-        return QStringLiteral("skip: mounting a tmpfs is not allowed here");
-    m_mounts << point;
-    return point;
+                   QStringLiteral("tmpfs"), dir})) {
+        point = QStringLiteral("mounting a tmpfs is not allowed here");
+        return false;
+    }
+    m_mounts << dir;
+    point = dir;
+    return true;
 }
 
 // The series has stopped with the save message for its next picture; every picture before
@@ -228,9 +236,9 @@ void TestFaults::folderRemovedMidSeries()
 
 void TestFaults::diskFull()
 {
-    const QString disk = mountTmpfs(QStringLiteral("2m"));
-    if (disk.startsWith(QLatin1String("skip: ")))
-        QSKIP(qPrintable(disk.mid(6)));
+    QString disk;
+    if (!mountTmpfs(QStringLiteral("2m"), disk))
+        QSKIP(qPrintable(disk));
     // 640 x 480 grey pictures take 300 KiB each: the 2 MiB disk is full after six.
     makeForm(640, 480);
     const QString out = disk + QStringLiteral("/out");
@@ -249,9 +257,9 @@ void TestFaults::diskFull()
 
 void TestFaults::folderMadeReadOnly()
 {
-    const QString disk = mountTmpfs(QStringLiteral("8m"));
-    if (disk.startsWith(QLatin1String("skip: ")))
-        QSKIP(qPrintable(disk.mid(6)));
+    QString disk;
+    if (!mountTmpfs(QStringLiteral("8m"), disk))
+        QSKIP(qPrintable(disk));
     const QString out = disk + QStringLiteral("/out");
     startSeries(out, QStringLiteral("Locked"), 50);
     QTRY_VERIFY(QDir(out).entryList({QStringLiteral("*.bmp")}, QDir::Files).size() >= 3);

@@ -1,8 +1,10 @@
 #include "analog/simulated_card.h"
+#include "imaging/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,6 +24,8 @@ private Q_SLOTS:
     void failedSaveIsRecorded();
     void logBesideUnusualNames();
     void unwritableLogWarnsOnceAndPicturesGoOn();
+    void picturesCarryTheirRow_data();
+    void picturesCarryTheirRow();
 
 private:
     void runSeries(const QString &base, int pictures);
@@ -83,8 +87,9 @@ void TestForm1SeriesLog::logMatchesTheSeries()
     m_form->Channel1Check->setChecked(false);
     runSeries(QStringLiteral("Probe"), 4);
     const QString out = m_dir->path() + QStringLiteral("/out");
-    const QStringList logs = QDir(out).entryList({QStringLiteral("Probe_????????-??????.csv")}, QDir::Files);
+    const QStringList logs = QDir(out).entryList({QStringLiteral("Probe_*.csv")}, QDir::Files);
     QCOMPARE(logs.size(), 1);
+    QVERIFY(QRegularExpression(QStringLiteral("^Probe_\\d{8}-\\d{6}\\.csv$")).match(logs.first()).hasMatch());
     const QStringList lines = logLines(out);
     const QStringList comments = lines.filter(QRegularExpression(QStringLiteral("^#")));
     QCOMPARE(comments.size(), 6);
@@ -168,6 +173,43 @@ void TestForm1SeriesLog::unwritableLogWarnsOnceAndPicturesGoOn()
     QVERIFY(m_messages.first().startsWith(QStringLiteral("The series log cannot be written:")));
     const QStringList pictures = QDir(m_form->state().SaveDirectory).entryList({QStringLiteral("Blocked_*.bmp")}, QDir::Files);
     QVERIFY(pictures.size() >= 3);
+}
+
+void TestForm1SeriesLog::picturesCarryTheirRow_data()
+{
+    QTest::addColumn<QString>("extension");
+    QTest::newRow(".tif") << QStringLiteral(".tif");
+    QTest::newRow(".mio") << QStringLiteral(".mio");
+}
+
+void TestForm1SeriesLog::picturesCarryTheirRow()
+{
+    QFETCH(QString, extension);
+    m_card->setCount(0, 2048);
+    m_form->FileType->setCurrentIndex(m_form->FileType->findText(extension));
+    Q_EMIT m_form->FileType->activated(m_form->FileType->currentIndex());
+    runSeries(QStringLiteral("Record"), 3);
+    const QStringList rows = logLines(m_form->state().SaveDirectory).mid(7);
+    QVERIFY(rows.size() >= 3);
+    for (const QString &line : rows) {
+        const QStringList f = line.split(QLatin1Char(','));
+        QVERIFY2(f[1].endsWith(extension), qPrintable(f[1]));
+        Frame frame;
+        ImageMetadata read;
+        const Status loaded = loadImage(f[1], frame, read);
+        QVERIFY2(loaded.ok(), qPrintable(loaded.reason()));
+        QVERIFY(read.stopwatchMs && read.channel0 && read.channel1);
+        // The log and the description round to the same three decimals; .mio keeps the time whole.
+        QCOMPARE(QString::number(*read.stopwatchMs, 'f', 3), f[3]);
+        QCOMPARE(QString::number(read.channel0->count), f[5]);
+        QCOMPARE(read.channel0->value, f[6].toDouble());
+        QCOMPARE(QString::number(read.channel1->count), f[7]);
+        QCOMPARE(read.channel1->value, f[8].toDouble());
+        if (extension == u".tif") {
+            QCOMPARE(QString::number(*read.picture), f[0]);
+            QCOMPARE(*read.scheduledMs, f[2].toDouble());
+        }
+    }
 }
 
 QTEST_MAIN(TestForm1SeriesLog)
