@@ -1,0 +1,197 @@
+// A GigE Vision camera through the whole window: Aravis's camera emulator, reached only
+// inside the private network namespace that scripts/netns-run makes.
+
+#include "analog/simulated_card.h"
+#include "imaging/display_control.h"
+#include "imaging/image_control.h"
+#include "imaging/image_files.h"
+#include "ui/form1.h"
+#include "ui/message_box.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+bool onlyLoopback()
+{
+    QFile devices(QStringLiteral("/proc/net/dev"));
+    if (!devices.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> lines = devices.readAll().split('\n');
+    for (qsizetype i = 2; i < lines.size(); ++i) {
+        const QByteArray name = lines[i].split(':').first().trimmed();
+        if (!name.isEmpty() && name != "lo")
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestForm1Genicam : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+    void seriesOfTenPictures();
+    void cameraKilledMidSeriesStopsTheSeries();
+    void lostLivePictureComesBackThroughOpenImage();
+
+private:
+    QStringList pictures() const;
+    bool startOwnEmulator();
+
+    QTemporaryDir m_dir;
+    QString m_driver;
+    std::unique_ptr<Form1> m_form;
+    QStringList m_messages;
+    QProcess m_emulator;
+};
+
+void TestForm1Genicam::initTestCase()
+{
+    if (qEnvironmentVariable("PIR_NETNS") != QLatin1String("1") || !onlyLoopback())
+        QSKIP("GenICam discovery broadcasts on every network: run only through scripts/netns-run");
+    m_driver = m_dir.filePath(QStringLiteral("emulator.vin"));
+    QFile file(m_driver);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("source = genicam\ncamera = 127.0.0.1\nwidth = 512\nheight = 512\npixel-format = Mono8\n");
+}
+
+void TestForm1Genicam::init()
+{
+    m_messages.clear();
+    setMessageSink([this](const QString &text) { m_messages << text; });
+    m_form = std::make_unique<Form1>(m_driver, std::make_unique<SimulatedCard>());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    m_form->state().SaveDirectory = m_dir.path() + QStringLiteral("/out/");
+    m_form->NumberCheck->setChecked(true);
+    m_form->Channel0Check->setChecked(false);
+    m_form->Channel1Check->setChecked(false);
+    m_form->Timer1->setInterval(100);
+    QDir(m_dir.path() + QStringLiteral("/out")).removeRecursively();
+}
+
+void TestForm1Genicam::cleanup()
+{
+    m_form.reset();
+    setMessageSink({});
+}
+
+void TestForm1Genicam::cleanupTestCase()
+{
+    if (m_emulator.state() != QProcess::NotRunning) {
+        m_emulator.kill();
+        m_emulator.waitForFinished();
+    }
+}
+
+QStringList TestForm1Genicam::pictures() const
+{
+    return QDir(m_dir.path() + QStringLiteral("/out")).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
+}
+
+bool TestForm1Genicam::startOwnEmulator()
+{
+    m_emulator.start(QStringLiteral("arv-fake-gv-camera-0.8"), {QStringLiteral("-i"), QStringLiteral("127.0.0.1")});
+    if (!m_emulator.waitForStarted())
+        return false;
+    QTest::qWait(1000); // until it listens
+    return true;
+}
+
+void TestForm1Genicam::seriesOfTenPictures()
+{
+    Form1 &f = *m_form;
+    QVERIFY2(f.CVimage1->imageHandle() != 0, qPrintable(f.CVimage1->statusText()));
+    QTRY_VERIFY_WITH_TIMEOUT(f.CVdisplay1->framesPainted() >= 3, 5000); // live frames arrive
+    f.SaveText->setText(QStringLiteral("Gige"));
+    f.StartStop->click();
+    QTRY_VERIFY_WITH_TIMEOUT(f.state().FrameCounter > 10 || f.state().Recording == RecordingState::Idle, 10000);
+    f.StartStop->click();
+    QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(QLatin1Char('|'))));
+    const QStringList files = pictures();
+    QVERIFY(files.size() >= 10);
+    const QRegularExpression name(QStringLiteral("^Gige_(\\d{3})_(\\d{7})msec\\.bmp$"));
+    int lastTime = -1;
+    QByteArray lastPixels;
+    for (int i = 0; i < files.size(); ++i) {
+        const QRegularExpressionMatch m = name.match(files[i]);
+        QVERIFY2(m.hasMatch(), qPrintable(files[i]));
+        QCOMPARE(m.captured(1).toInt(), i + 1);
+        QVERIFY(m.captured(2).toInt() > lastTime);
+        lastTime = m.captured(2).toInt();
+        Frame frame;
+        QVERIFY(loadImage(m_dir.path() + QStringLiteral("/out/") + files[i], frame).ok());
+        QCOMPARE(frame.width, 512);
+        QVERIFY(frame.data != lastPixels);
+        lastPixels = frame.data;
+    }
+    QVERIFY(f.CVimage1->isLive()); // back on after the series
+}
+
+void TestForm1Genicam::cameraKilledMidSeriesStopsTheSeries()
+{
+    Form1 &f = *m_form;
+    QVERIFY2(f.CVimage1->imageHandle() != 0, qPrintable(f.CVimage1->statusText()));
+    f.SaveText->setText(QStringLiteral("Killed"));
+    f.StartStop->click();
+    QTRY_VERIFY_WITH_TIMEOUT(pictures().size() >= 3, 10000);
+    QCOMPARE(::kill(qEnvironmentVariableIntValue("PIR_EMULATOR_PID"), SIGKILL), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(f.state().Recording == RecordingState::Idle, 15000);
+    QCOMPARE(m_messages.size(), 1);
+    QVERIFY(m_messages.first().startsWith(QStringLiteral("Could not save the picture:\n")));
+    const int saved = pictures().size();
+    for (const QString &file : pictures()) {
+        Frame frame;
+        QVERIFY(loadImage(m_dir.path() + QStringLiteral("/out/") + file, frame).ok());
+    }
+    // The display tells why there is no picture.
+    QTRY_COMPARE_WITH_TIMEOUT(f.CVimage1->imageHandle(), quintptr(0), 5000);
+    QVERIFY2(f.CVimage1->statusText().contains(QStringLiteral("lost"), Qt::CaseInsensitive),
+             qPrintable(f.CVimage1->statusText()));
+    QTest::qWait(300);
+    QCOMPARE(pictures().size(), saved);
+}
+
+void TestForm1Genicam::lostLivePictureComesBackThroughOpenImage()
+{
+    Form1 &f = *m_form; // the emulator of the harness is gone: nothing answers
+    QCOMPARE(f.CVimage1->imageHandle(), quintptr(0));
+    QVERIFY(!f.LiveCheck1->isEnabled());
+
+    QVERIFY(startOwnEmulator());
+    f.CVimage1->setFileName(m_driver); // what "Open Image" does with the chosen driver file
+    f.SetupUI();
+    f.CVimage1->setLive(f.LiveCheck1->isChecked());
+    QVERIFY2(f.CVimage1->imageHandle() != 0, qPrintable(f.CVimage1->statusText()));
+    QVERIFY(f.LiveCheck1->isEnabled());
+    const std::uint64_t before = f.CVdisplay1->framesPainted();
+    QTRY_VERIFY_WITH_TIMEOUT(f.CVdisplay1->framesPainted() >= before + 3, 5000);
+
+    // Lost while live: the picture stops and the display says why.
+    m_emulator.kill();
+    m_emulator.waitForFinished();
+    QTRY_COMPARE_WITH_TIMEOUT(f.CVimage1->imageHandle(), quintptr(0), 10000);
+    QCOMPARE(f.CVdisplay1->imageHandle(), quintptr(0));
+    QVERIFY(f.CVimage1->statusText().contains(QStringLiteral("lost"), Qt::CaseInsensitive));
+    QVERIFY(m_messages.isEmpty());
+}
+
+QTEST_MAIN(TestForm1Genicam)
+#include "test_form1_genicam.moc"
