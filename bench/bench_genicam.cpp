@@ -7,6 +7,7 @@
 //  - snap latency while live and while not live, median, against plain Aravis in the same
 //    run (popping the next buffer of a running stream; arv_camera_acquisition).
 
+#include "private_network.h"
 #include "imaging/driver_file.h"
 #include "imaging/genicam_camera.h"
 #include "imaging/image_control.h"
@@ -63,20 +64,6 @@ double otherCpuSeconds(qint64 pid)
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
     // After the name: state is field 3, utime 14 and stime 15 (counting from 1).
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
-}
-
-bool onlyLoopback()
-{
-    QFile devices(QStringLiteral("/proc/net/dev"));
-    if (!devices.open(QIODevice::ReadOnly))
-        return false;
-    const QList<QByteArray> lines = devices.readAll().split('\n');
-    for (qsizetype i = 2; i < lines.size(); ++i) {
-        const QByteArray name = lines[i].split(':').first().trimmed();
-        if (!name.isEmpty() && name != "lo")
-            return false;
-    }
-    return true;
 }
 
 QString driverText(int size, double rate)
@@ -210,7 +197,7 @@ void measureAravisBaseline(int size)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (qEnvironmentVariable("PIR_NETNS") != QLatin1String("1") || !onlyLoopback()) {
+    if (!insidePrivateNetwork()) {
         std::fprintf(stderr, "GenICam discovery broadcasts on every network: run only through scripts/netns-run\n");
         return 77;
     }

@@ -132,7 +132,8 @@ int main(int argc, char **argv)
     std::vector<double> steps;
     for (std::size_t i = 1; i < soak.times.size(); ++i)
         steps.push_back(soak.times[i] - soak.times[i - 1]);
-    const QStringList files = QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    QStringList files = QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    files.removeIf([](const QString &name) { return name.endsWith(QLatin1String(".csv")); }); // the series log
     int readable = 0;
     for (const QString &name : files) {
         Frame frame;

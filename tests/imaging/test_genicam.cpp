@@ -1,6 +1,7 @@
 // Runs against Aravis's GigE Vision camera emulator, only inside the private network
 // namespace that scripts/netns-run sets up (CTest starts it that way).
 
+#include "private_network.h"
 #include "imaging/driver_file.h"
 #include "imaging/genicam_camera.h"
 #include "imaging/image_control.h"
@@ -22,20 +23,6 @@ namespace {
 constexpr int kTimeoutMs = 3000;
 
 // True when this process sees no network interface but loopback.
-bool onlyLoopback()
-{
-    QFile devices(QStringLiteral("/proc/net/dev"));
-    if (!devices.open(QIODevice::ReadOnly))
-        return false;
-    const QList<QByteArray> lines = devices.readAll().split('\n');
-    for (qsizetype i = 2; i < lines.size(); ++i) {
-        const QByteArray name = lines[i].split(':').first().trimmed();
-        if (!name.isEmpty() && name != "lo")
-            return false;
-    }
-    return true;
-}
-
 DriverFile emulatorDriver(const QString &extra = {})
 {
     DriverFile driver;
@@ -87,7 +74,7 @@ private:
 
 void TestGenicam::initTestCase()
 {
-    if (qEnvironmentVariable("PIR_NETNS") != QLatin1String("1") || !onlyLoopback())
+    if (!insidePrivateNetwork())
         QSKIP("GenICam discovery broadcasts on every network: run only through scripts/netns-run");
     QVERIFY(qEnvironmentVariableIntValue("PIR_EMULATOR_PID") > 0);
     QVERIFY(m_dir.isValid());

@@ -1,6 +1,7 @@
 // A GigE Vision camera through the whole window: Aravis's camera emulator, reached only
 // inside the private network namespace that scripts/netns-run makes.
 
+#include "private_network.h"
 #include "analog/simulated_card.h"
 #include "imaging/display_control.h"
 #include "imaging/image_control.h"
@@ -20,24 +21,6 @@
 
 #include <csignal>
 #include <memory>
-
-namespace {
-
-bool onlyLoopback()
-{
-    QFile devices(QStringLiteral("/proc/net/dev"));
-    if (!devices.open(QIODevice::ReadOnly))
-        return false;
-    const QList<QByteArray> lines = devices.readAll().split('\n');
-    for (qsizetype i = 2; i < lines.size(); ++i) {
-        const QByteArray name = lines[i].split(':').first().trimmed();
-        if (!name.isEmpty() && name != "lo")
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 class TestForm1Genicam : public QObject
 {
@@ -64,7 +47,7 @@ private:
 
 void TestForm1Genicam::initTestCase()
 {
-    if (qEnvironmentVariable("PIR_NETNS") != QLatin1String("1") || !onlyLoopback())
+    if (!insidePrivateNetwork())
         QSKIP("GenICam discovery broadcasts on every network: run only through scripts/netns-run");
     m_driver = m_dir.filePath(QStringLiteral("emulator.vin"));
     QFile file(m_driver);
