@@ -7,6 +7,7 @@
 //  - snap latency while live and while not live, median, against plain Aravis in the same
 //    run (popping the next buffer of a running stream; arv_camera_acquisition).
 
+#include "bench_support.h"
 #include "private_network.h"
 #include "imaging/driver_file.h"
 #include "imaging/genicam_camera.h"
@@ -33,18 +34,6 @@ namespace {
 
 constexpr int kSnaps = 40;
 constexpr guint64 kTimeoutUs = 3000000;
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
-
-double percentile99(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[std::min(v.size() - 1, v.size() * 99 / 100)];
-}
 
 double processCpuSeconds()
 {
@@ -138,8 +127,8 @@ void measureSnaps(const DriverFile &driver)
         live.push_back(double(t.nsecsElapsed()) / 1e6);
     }
     camera.stopLive();
-    std::printf("  snap not live: median %.1f ms, p99 %.1f ms\n", median(single), percentile99(single));
-    std::printf("  snap live:     median %.1f ms, p99 %.1f ms\n", median(live), percentile99(live));
+    std::printf("  snap not live: median %.1f ms, p99 %.1f ms\n", median(single), percentile(single, 0.99));
+    std::printf("  snap live:     median %.1f ms, p99 %.1f ms\n", median(live), percentile(live, 0.99));
 }
 
 // The same two acquisitions through Aravis alone, without this program's camera layer.
@@ -187,9 +176,9 @@ void measureAravisBaseline(int size)
     g_object_unref(stream);
     g_object_unref(camera);
     std::printf("  Aravis alone, arv_camera_acquisition: median %.1f ms, p99 %.1f ms\n", median(single),
-                percentile99(single));
+                percentile(single, 0.99));
     std::printf("  Aravis alone, next buffer of a running stream: median %.1f ms, p99 %.1f ms\n", median(live),
-                percentile99(live));
+                percentile(live, 0.99));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // Run:  QT_QPA_PLATFORM=offscreen build/bin/bench_live_display [runs]
 // Each run is a fresh process (the start-up time includes loading Qt); medians are printed.
 
+#include "bench_support.h"
 #include "app/paths.h"
 #include "imaging/camera.h"
 #include "imaging/display_control.h"
@@ -35,12 +36,6 @@ double msSinceProcessStart()
     timespec now{};
     clock_gettime(CLOCK_BOOTTIME, &now);
     return (now.tv_sec + now.tv_nsec / 1e9) * 1000.0 - startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // The baseline: an empty Qt window of the same size, painted for the first time.

@@ -4,6 +4,7 @@
 // Run:  QT_QPA_PLATFORM=offscreen build/bin/bench_series_timing [pictures] [interval-ms] [out-dir]
 // Defaults: 200 pictures at 50 ms from a 2048x2048 Mono8 test-pattern camera, once per format.
 
+#include "bench_support.h"
 #include "analog/simulated_card.h"
 #include "imaging/display_control.h"
 #include "imaging/image_control.h"
@@ -27,14 +28,6 @@
 #include <vector>
 
 namespace {
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, std::size_t(std::ceil(p * double(v.size())) - 1))];
-}
 
 struct Series
 {
@@ -122,8 +115,8 @@ void logCost(const QString &dir)
         row.fileName = picture;
         row.scheduledMs = 50.0 * i;
         row.stopwatchMs = 50.0 * i + 0.3;
-        row.channel0 = ChannelValue{true, 2048, 106.0};
-        row.channel1 = ChannelValue{true, 2171, 5.30029296875};
+        row.channel0 = ChannelSample{true, 2048, 106.0};
+        row.channel1 = ChannelSample{true, 2171, 5.30029296875};
         row.result = QStringLiteral("ok");
         row.bytes = QFileInfo(picture).size();
         log.append(row);
@@ -140,11 +133,7 @@ int main(int argc, char **argv)
     const int pictures = argc > 1 ? std::atoi(argv[1]) : 200;
     const int interval = argc > 2 ? std::atoi(argv[2]) : 50;
     QTemporaryDir tmp(argc > 3 ? QString::fromLocal8Bit(argv[3]) + QStringLiteral("/bench-XXXXXX") : QString());
-    const QString driver = tmp.filePath(QStringLiteral("camera.vin"));
-    QFile file(driver);
-    file.open(QIODevice::WriteOnly);
-    file.write("source = test-pattern\nwidth = 2048\nheight = 2048\npixel-format = Mono8\n");
-    file.close();
+    const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("camera.vin")), 2048, 2048);
     setMessageSink([](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
 
     Form1 form(driver, std::make_unique<SimulatedCard>());

@@ -5,6 +5,7 @@
 // Defaults: 20000 pictures at 50 ms (about 17 minutes) of a 640x480 Mono8 test pattern, .bmp.
 // The pictures (about 6 GB at the defaults) are removed at the end.
 
+#include "bench_support.h"
 #include "analog/simulated_card.h"
 #include "imaging/image_files.h"
 #include "ui/form1.h"
@@ -93,14 +94,6 @@ int missedTicks(const std::vector<double> &times, int interval)
     return missed;
 }
 
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, std::size_t(std::ceil(p * double(v.size())) - 1))];
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -109,11 +102,7 @@ int main(int argc, char **argv)
     const int pictures = argc > 1 ? std::atoi(argv[1]) : 20000;
     const int interval = argc > 2 ? std::atoi(argv[2]) : 50;
     QTemporaryDir tmp(argc > 3 ? QString::fromLocal8Bit(argv[3]) + QStringLiteral("/soak-XXXXXX") : QString());
-    const QString driver = tmp.filePath(QStringLiteral("camera.vin"));
-    QFile file(driver);
-    file.open(QIODevice::WriteOnly);
-    file.write("source = test-pattern\nwidth = 640\nheight = 480\npixel-format = Mono8\n");
-    file.close();
+    const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("camera.vin")), 640, 480);
     Soak soak;
     setMessageSink([&](const QString &text) { soak.messages << text; });
 

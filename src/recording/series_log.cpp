@@ -19,7 +19,7 @@ QString milliseconds(double ms)
     return QString::number(ms, 'f', 3);
 }
 
-void appendChannel(QStringList &fields, const std::optional<ChannelValue> &channel)
+void appendChannel(QStringList &fields, const std::optional<ChannelSample> &channel)
 {
     if (!channel) {
         fields << QString() << QString();

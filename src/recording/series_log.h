@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/status.h"
+#include "imaging/image_files.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -28,21 +29,14 @@ struct SeriesLogHeader
     QStringList options;
 };
 
-struct ChannelValue
-{
-    bool ok = false;
-    int count = 0;
-    double value = 0;
-};
-
 struct SeriesLogRow
 {
     qint64 picture = 0;
     QString fileName;
     double scheduledMs = 0;
     double stopwatchMs = 0;
-    std::optional<ChannelValue> channel0; // empty when the channel is not ticked
-    std::optional<ChannelValue> channel1;
+    std::optional<ChannelSample> channel0; // empty when the channel is not ticked
+    std::optional<ChannelSample> channel1;
     QString result; // "ok" or the reason the save failed
     qint64 bytes = 0;
 };

@@ -107,7 +107,7 @@ private:
     void stopSeries(SeriesEvent why);
     FocusGuard::Verdict Frames_Validate();
     void openSeriesLog();
-    void logStep(const Status &saved);
+    void logStep(const ImageMetadata &record, const Status &saved);
     void warnAboutLog(const Status &failure);
 
     CaptureState m_state;

@@ -87,7 +87,7 @@ void Form1::Saving()
     }
     if (saved)
         saved = CVimage1->save(m_state.FullFileName, metadata);
-    logStep(saved);
+    logStep(metadata, saved);
     if (!saved) {
         const QString name = m_state.FullFileName;
         stopSeries(SeriesEvent::StepFailed);
@@ -183,23 +183,18 @@ void Form1::openSeriesLog()
         warnAboutLog(opened);
 }
 
-void Form1::logStep(const Status &saved)
+void Form1::logStep(const ImageMetadata &record, const Status &saved)
 {
     if (!m_log.isOpen())
         return;
+    // The row is the picture's own record, plus what became of its save.
     SeriesLogRow row;
-    row.picture = m_state.FrameCounter;
+    row.picture = record.picture.value_or(m_state.FrameCounter);
     row.fileName = m_state.FullFileName;
-    row.scheduledMs = double(m_state.FrameCounter - 1) * Timer1->interval();
-    row.stopwatchMs = m_state.ElapsedMsec;
-    auto reading = [this](int channel) {
-        const CaptureState::ChannelRecord &r = m_state.LastReading[channel];
-        return ChannelValue{r.ok, r.count, r.value};
-    };
-    if (Channel0Check->isChecked())
-        row.channel0 = reading(0);
-    if (Channel1Check->isChecked())
-        row.channel1 = reading(1);
+    row.scheduledMs = record.scheduledMs.value_or(0);
+    row.stopwatchMs = record.stopwatchMs.value_or(m_state.ElapsedMsec);
+    row.channel0 = record.channel0;
+    row.channel1 = record.channel1;
     row.result = saved ? QStringLiteral("ok") : saved.reason();
     row.bytes = saved ? QFileInfo(m_state.FullFileName).size() : 0;
     const Status written = m_log.append(row);

@@ -38,8 +38,8 @@ void TestSeriesLog::rows()
     row.scheduledMs = 300;
     row.stopwatchMs = 301.2571;
     if (channels) {
-        row.channel0 = ChannelValue{channels == 1, 2048, 212 * (2048 / 4096.0)};
-        row.channel1 = ChannelValue{channels == 1, 2171, 10 * (2171 / 4096.0)};
+        row.channel0 = ChannelSample{channels == 1, 2048, 212 * (2048 / 4096.0)};
+        row.channel1 = ChannelSample{channels == 1, 2171, 10 * (2171 / 4096.0)};
     }
     row.result = result;
     row.bytes = 1234;
