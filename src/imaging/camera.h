@@ -11,6 +11,15 @@
 
 struct DriverFile;
 
+// What tells the camera a picture came from, for the records of a series.
+struct CameraIdentity
+{
+    QString source; // the back-end actually opened: "test-pattern", "v4l2" or "genicam"
+    QString device; // device node or network address; empty where there is none
+    QString model;
+    QString serial;
+};
+
 // A source of pictures: the test pattern, a V4L2 device or a GenICam camera.
 // All public calls come from the UI thread. While live, a back-end hands every frame it
 // acquires on its stream thread to `publishFrame`, which keeps the newest one for `snap`
@@ -24,6 +33,7 @@ public:
 
     // A short human description, e.g. "Test pattern 1280x1024 Mono8".
     virtual QString description() const = 0;
+    virtual CameraIdentity identity() const = 0;
     // Applies the driver file's settings and opens the device; the reason says why not.
     virtual Status open(const DriverFile &driver) = 0;
 

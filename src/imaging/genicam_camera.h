@@ -26,6 +26,7 @@ public:
     ~GenicamCamera() override;
 
     QString description() const override { return m_description; }
+    CameraIdentity identity() const override { return m_identity; }
     Status open(const DriverFile &driver) override;
     Status startLive() override;
     void stopLive() override;
@@ -71,6 +72,7 @@ private:
     ArvCamera *m_camera = nullptr;
     ArvStream *m_stream = nullptr;
     QString m_description;
+    CameraIdentity m_identity;
     int m_streamTimeoutMs = 2000;
     QTimer m_watchdog;
 

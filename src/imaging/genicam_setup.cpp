@@ -79,6 +79,20 @@ QString findDeviceId(const QString &name, QString &error)
     return {};
 }
 
+// The network address of a GigE Vision camera; empty for other transports.
+QString deviceAddress(ArvCamera *camera)
+{
+    if (!arv_camera_is_gv_device(camera))
+        return {};
+    GSocketAddress *address = arv_gv_device_get_device_address(ARV_GV_DEVICE(arv_camera_get_device(camera)));
+    if (!address || !G_IS_INET_SOCKET_ADDRESS(address))
+        return {};
+    gchar *text = g_inet_address_to_string(g_inet_socket_address_get_address(G_INET_SOCKET_ADDRESS(address)));
+    const QString result = QString::fromUtf8(text);
+    g_free(text);
+    return result;
+}
+
 } // namespace
 
 // One floating-point setting of the driver file and Aravis's accessors for it.
@@ -175,10 +189,15 @@ Status GenicamCamera::readBack()
                                   : 0.0;
     // A picture is overdue after a few frame periods, but never sooner than two seconds.
     m_streamTimeoutMs = std::max(kMinStreamTimeoutMs, int(3.0 * ((rate > 0.0 ? 1000.0 / rate : 0.0) + exposureMs)));
+    const QString vendor = QString::fromUtf8(arv_camera_get_vendor_name(m_camera, nullptr));
+    const QString model = QString::fromUtf8(arv_camera_get_model_name(m_camera, nullptr));
+    const QString id = QString::fromUtf8(arv_camera_get_device_id(m_camera, nullptr));
+    m_identity = {QStringLiteral("genicam"), deviceAddress(m_camera), QStringLiteral("%1 %2").arg(vendor, model),
+                  QString::fromUtf8(arv_camera_get_device_serial_number(m_camera, nullptr))};
+    if (m_identity.device.isEmpty())
+        m_identity.device = id;
     m_description = QStringLiteral("GenICam %1 %2 (%3) %4x%5 %6")
-                        .arg(QString::fromUtf8(arv_camera_get_vendor_name(m_camera, nullptr)),
-                             QString::fromUtf8(arv_camera_get_model_name(m_camera, nullptr)),
-                             QString::fromUtf8(arv_camera_get_device_id(m_camera, nullptr)))
+                        .arg(vendor, model, id)
                         .arg(width)
                         .arg(height)
                         .arg(formatName);

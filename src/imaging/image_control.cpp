@@ -86,6 +86,13 @@ void ImageControl::setLive(bool on)
         m_status = started.reason();
 }
 
+CameraIdentity ImageControl::cameraIdentity() const
+{
+    if (m_camera)
+        return m_camera->identity();
+    return {m_source, {}, {}, {}};
+}
+
 bool ImageControl::isLive() const
 {
     return m_camera && m_camera->isLive();

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "app/status.h"
+#include "imaging/camera.h"
 #include "imaging/frame.h"
 #include "imaging/image_files.h"
 
 #include <QObject>
 
 #include <memory>
-
-class Camera;
 
 // The image control: holds the current image and the camera or file it comes from.
 // Loading a driver file (.vin) opens its camera; loading a picture file makes it a still
@@ -48,6 +47,8 @@ public:
     // The driver file's source ("test-pattern", "genicam", ...), or "file" for a still image.
     QString sourceName() const { return m_source; }
     Camera *camera() const { return m_camera.get(); }
+    // The camera that delivers the image; for a still image the source "file".
+    CameraIdentity cameraIdentity() const;
 
 Q_SIGNALS:
     // The current image has new content (a live frame); the display should redraw.

@@ -16,6 +16,7 @@ public:
     ~TestPatternCamera() override;
 
     QString description() const override;
+    CameraIdentity identity() const override { return {QStringLiteral("test-pattern"), {}, {}, {}}; }
     Status open(const DriverFile &driver) override;
     Status startLive() override;
     void stopLive() override;

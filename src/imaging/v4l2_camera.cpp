@@ -6,6 +6,8 @@
 
 #include <QCollator>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <linux/videodev2.h>
 
@@ -95,6 +97,17 @@ std::uint32_t preferredFormat(int fd)
     return 0;
 }
 
+// The serial number a USB camera reports, from sysfs; empty for other devices.
+QString usbSerialNumber(const QString &devicePath)
+{
+    const QString node = QFileInfo(devicePath).canonicalFilePath().section(QLatin1Char('/'), -1);
+    // The video node's device is a USB interface; the serial number belongs to its parent.
+    QFile serial(QStringLiteral("/sys/class/video4linux/%1/device/../serial").arg(node));
+    if (!serial.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(serial.readAll()).trimmed();
+}
+
 } // namespace
 
 V4l2Camera::V4l2Camera(QObject *parent) : Camera(parent)
@@ -155,6 +168,7 @@ Status V4l2Camera::openDevice(const QString &path)
     if (!canCapture(m_fd, &card))
         return Status::failure(QStringLiteral("%1 is not a V4L2 device that can stream pictures").arg(path));
     m_description = QStringLiteral("V4L2 %1 (%2)").arg(card, path);
+    m_identity = {QStringLiteral("v4l2"), path, card, usbSerialNumber(path)};
     return Status::success();
 }
 

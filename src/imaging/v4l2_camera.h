@@ -22,6 +22,7 @@ public:
     ~V4l2Camera() override;
 
     QString description() const override { return m_description; }
+    CameraIdentity identity() const override { return m_identity; }
     Status open(const DriverFile &driver) override;
     Status startLive() override;
     void stopLive() override;
@@ -56,6 +57,7 @@ private:
     int m_fd = -1;
     QString m_device;
     QString m_description;
+    CameraIdentity m_identity;
     std::uint32_t m_fourcc = 0;
     int m_width = 0;
     int m_height = 0;

@@ -31,6 +31,21 @@ void appendChannel(QStringList &fields, const std::optional<ChannelSample> &chan
     }
 }
 
+// "source v4l2 (chosen by auto), device /dev/video0, model ..., serial ...": only what is known.
+QString describeCamera(const SeriesLogHeader &h)
+{
+    QString text = QStringLiteral("source ") + (h.camera.source.isEmpty() ? h.requestedSource : h.camera.source);
+    if (!h.requestedSource.isEmpty() && !h.camera.source.isEmpty() && h.requestedSource != h.camera.source)
+        text += QStringLiteral(" (chosen by %1)").arg(h.requestedSource);
+    const std::pair<const char *, QString> details[] = {
+        {"device", h.camera.device}, {"model", h.camera.model}, {"serial", h.camera.serial}};
+    for (const auto &[name, value] : details) {
+        if (!value.isEmpty())
+            text += QStringLiteral(", %1 %2").arg(QLatin1String(name), value);
+    }
+    return text;
+}
+
 } // namespace
 
 QString seriesLogPath(const QString &directory, const QString &baseName, const QDateTime &start)
@@ -44,16 +59,18 @@ QString formatLogHeader(const SeriesLogHeader &h)
     QString text;
     text += QStringLiteral("# %1 %2\n").arg(h.program, h.version);
     text += QStringLiteral("# start: %1\n").arg(h.start.toOffsetFromUtc(h.start.offsetFromUtc()).toString(Qt::ISODateWithMs));
-    text += QStringLiteral("# camera: driver file %1, source %2, %3x%4, %5\n")
-                .arg(h.driverFile, h.source)
+    text += QStringLiteral("# camera: driver file %1, %2, %3x%4, %5\n")
+                .arg(h.driverFile, describeCamera(h))
                 .arg(h.width)
                 .arg(h.height)
                 .arg(h.pixelFormat);
     text += QStringLiteral("# card: %1\n").arg(h.card);
     text += QStringLiteral("# interval: %1 ms\n").arg(h.intervalMs);
     text += QStringLiteral("# options: %1\n").arg(h.options.isEmpty() ? QStringLiteral("none") : h.options.join(QStringLiteral(", ")));
+    if (!h.namesNote.isEmpty())
+        text += QStringLiteral("# names: %1\n").arg(h.namesNote);
     text += QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
-                           "channel1_count,channel1_V,result,bytes\n");
+                           "channel1_count,channel1_V,result,bytes,replaced\n");
     return text;
 }
 
@@ -64,7 +81,7 @@ QString formatLogRow(const SeriesLogRow &row)
            << milliseconds(row.stopwatchMs) << milliseconds(row.stopwatchMs - row.scheduledMs);
     appendChannel(fields, row.channel0);
     appendChannel(fields, row.channel1);
-    fields << csvField(row.result) << QString::number(row.bytes);
+    fields << csvField(row.result) << QString::number(row.bytes) << csvField(row.replaced);
     return fields.join(QLatin1Char(',')) + QLatin1Char('\n');
 }
 
@@ -90,5 +107,14 @@ Status SeriesLog::write(const QString &text)
     const QByteArray bytes = text.toUtf8();
     if (m_file.write(bytes) != bytes.size())
         return Status::failure(QStringLiteral("cannot write the series log %1: %2").arg(m_file.fileName(), m_file.errorString()));
+    return Status::success();
+}
+
+Status SeriesLog::appendTo(const QString &path, const QString &text)
+{
+    QFile file(path);
+    const QByteArray bytes = text.toUtf8();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size())
+        return Status::failure(QStringLiteral("cannot write the series log %1: %2").arg(path, file.errorString()));
     return Status::success();
 }

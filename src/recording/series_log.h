@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/status.h"
+#include "imaging/camera.h"
 #include "imaging/image_files.h"
 
 #include <QDateTime>
@@ -20,13 +21,15 @@ struct SeriesLogHeader
     QString version;
     QDateTime start;
     QString driverFile;
-    QString source;
+    QString requestedSource; // what the driver file asked for, e.g. "auto"
+    CameraIdentity camera;   // what was opened
     int width = 0;
     int height = 0;
     QString pixelFormat;
     QString card;
     int intervalMs = 0;
     QStringList options;
+    QString namesNote; // said when the names of the series may repeat
 };
 
 struct SeriesLogRow
@@ -39,6 +42,7 @@ struct SeriesLogRow
     std::optional<ChannelSample> channel1;
     QString result; // "ok" or the reason the save failed
     qint64 bytes = 0;
+    QString replaced; // the picture of this series saved before under the same name, or "earlier file"
 };
 
 // `<directory><base name>_<yyyyMMdd-HHmmss>.csv`
@@ -53,6 +57,8 @@ public:
     Status append(const SeriesLogRow &row);
     void close() { m_file.close(); }
     bool isOpen() const { return m_file.isOpen(); }
+    // Adds `text` to the end of the log at `path`, once its series is over.
+    static Status appendTo(const QString &path, const QString &text);
     QString path() const { return m_file.fileName(); }
 
 private:

@@ -36,7 +36,7 @@ W *named(W *widget, const char *name, const QString &accessibleName = QString())
 } // namespace
 
 Form1::Form1(const QString &driverPath, std::unique_ptr<AnalogCard> card, QWidget *parent)
-    : QWidget(parent), m_card(std::move(card))
+    : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Pictures in a row"));
@@ -51,7 +51,7 @@ Form1::Form1(const QString &driverPath, std::unique_ptr<AnalogCard> card, QWidge
         CVdisplay1->setImageHandle(0);
         CVdisplay1->setImageHandle(CVimage1->imageHandle());
     });
-    connectNamingHandlers();
+    connectNamingHandlers(std::move(card));
     connectRecordingHandlers();
 }
 
@@ -107,9 +107,9 @@ void Form1::createControls()
     CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
     CommonDialog1->DialogTitle = QStringLiteral("Please Choose a Directory");
     CommonDialog1->FileName = QStringLiteral("Please Choose a Directory");
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setTimerType(Qt::PreciseTimer);
+    // The series engine owns the capture timer and the capture state.
+    m_engine = new SeriesEngine(*CVimage1, this);
+    Timer1 = &m_engine->timer();
     Timer1->setInterval(2000);
 
     FileSetupFrame = frame(this, "FileSetupFrame", QStringLiteral("File Setup"), 0, 120, 9975, 1095);
@@ -176,18 +176,19 @@ void Form1::createControls()
 
 void Form1::startUp(const QString &driverPath)
 {
+    CaptureState &s = state();
     CVimage1->setFileName(driverPath);
     SetupUI();
-    m_state.SaveDirectory = defaultSaveDirectory();
-    m_state.BaseName = QStringLiteral("VideoBasename");
-    m_state.FileExtension = QStringLiteral(".bmp");
-    m_state.Recording = RecordingState::Idle;
+    s.SaveDirectory = defaultSaveDirectory();
+    s.BaseName = QStringLiteral("VideoBasename");
+    s.FileExtension = QStringLiteral(".bmp");
+    s.Recording = RecordingState::Idle;
     Timer1->setInterval(Frames->text().toInt());
-    m_state.FrameCounter = 1;
-    m_state.ElapsedMsec = 0;
-    m_state.LastBaseName = SaveText->text();
-    m_state.BoardNumber = 0;
-    StopwatchCreate(m_state.StopwatchHandle);
+    s.FrameCounter = 1;
+    s.ElapsedMsec = 0;
+    s.LastBaseName = SaveText->text();
+    s.BoardNumber = 0;
+    StopwatchCreate(s.StopwatchHandle);
     CVdisplay1->setScaleMode(DisplayControl::FitKeepAspect);
     CVdisplay1->setInterpolation(DisplayControl::Smooth);
     CVdisplay1->setShowSelection(true);
@@ -199,10 +200,11 @@ void Form1::shutDown()
     if (m_shutDown)
         return;
     m_shutDown = true;
-    // No picture is taken once the window is going; live acquisition ends with its thread.
-    Timer1->stop();
+    // No picture is taken once the window is going, but the pictures of the last series are
+    // written to the disk first; live acquisition ends with its thread.
+    m_engine->shutDown();
     CVimage1->setLive(false);
-    StopwatchDestroy(m_state.StopwatchHandle);
+    StopwatchDestroy(state().StopwatchHandle);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

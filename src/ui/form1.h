@@ -3,7 +3,7 @@
 #include "analog/analog_card.h"
 #include "app/capture_state.h"
 #include "recording/series.h"
-#include "recording/series_log.h"
+#include "recording/series_engine.h"
 #include "ui/focus_guard.h"
 
 #include <QWidget>
@@ -36,8 +36,9 @@ public:
     explicit Form1(const QString &driverPath, std::unique_ptr<AnalogCard> card = nullptr, QWidget *parent = nullptr);
     ~Form1() override;
 
-    CaptureState &state() { return m_state; }
-    AnalogCard &card() { return *m_card; }
+    CaptureState &state() { return m_engine->state(); }
+    AnalogCard &card() { return m_engine->card(); }
+    SeriesEngine &engine() { return *m_engine; }
 
     // Window operations.
     void SetupUI();
@@ -93,7 +94,8 @@ private:
     void OpenImage_Click();
 
     // File naming and analog readings (form1_naming.cpp).
-    void connectNamingHandlers();
+    void connectNamingHandlers(std::unique_ptr<AnalogCard> card);
+    NameOptions nameOptions() const;
     void Read0Command_Click();
     void Read1Command_Click();
     void SetDir_Click();
@@ -104,16 +106,11 @@ private:
     void connectRecordingHandlers();
     void StartStop_Click();
     void startSeries();
-    void stopSeries(SeriesEvent why);
+    void lockForSeries();
+    void seriesStopped(SeriesEvent why, const QString &message);
     FocusGuard::Verdict Frames_Validate();
-    void openSeriesLog();
-    void logStep(const ImageMetadata &record, const Status &saved);
-    void warnAboutLog(const Status &failure);
 
-    CaptureState m_state;
-    std::unique_ptr<AnalogCard> m_card;
+    SeriesEngine *m_engine = nullptr; // a child: the series, its timer and the capture state
     bool m_shutDown = false;
-    SeriesLog m_log;
     FocusGuard *m_framesGuard = nullptr;
-    bool m_logWarned = false;
 };

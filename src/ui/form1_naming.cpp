@@ -2,7 +2,6 @@
 
 #include "analog/analog_card.h"
 #include "analog/card_factory.h"
-#include "analog/channel_reading.h"
 #include "naming/file_name.h"
 #include "ui/common_dialog.h"
 
@@ -11,23 +10,30 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 
 // File-name composition, output settings and the analog channel readings.
 
-void Form1::connectNamingHandlers()
+void Form1::connectNamingHandlers(std::unique_ptr<AnalogCard> card)
 {
-    if (!m_card)
-        m_card = createAnalogCard(m_state.BoardNumber);
+    if (!card)
+        card = createAnalogCard(state().BoardNumber);
     // Readings that no card delivered must not pass for measurements.
-    if (m_card->isSimulated())
+    if (card->isSimulated())
         ADFrame->setTitle(QStringLiteral("AD-Card - CIO-DAS08 (simulated)"));
+    m_engine->setCard(std::move(card));
 
     // These labels show names and readings exactly as they are saved, never as markup.
     for (QLabel *label : {TimeName, FileLabel, Channel0OutLabel, Channel1OutLabel})
         label->setTextFormat(Qt::PlainText);
 
+    connect(m_engine, &SeriesEngine::channelRead, this, [this](int channel, const QString &text) {
+        (channel == 0 ? Channel0OutLabel : Channel1OutLabel)->setText(text);
+    });
+    connect(m_engine, &SeriesEngine::composed, this, [this](const QString &numberAndTime, const QString &name) {
+        TimeName->setText(numberAndTime);
+        FileLabel->setText(name);
+    });
     connect(SetDir, &QPushButton::clicked, this, &Form1::SetDir_Click);
     connect(SaveText, &QLineEdit::textChanged, this, &Form1::SaveText_Change);
     // Only a pick from the list sets the extension; typing into the box changes nothing.
@@ -38,47 +44,45 @@ void Form1::connectNamingHandlers()
     connect(Read1Command, &QPushButton::clicked, this, &Form1::Read1Command_Click);
 }
 
+NameOptions Form1::nameOptions() const
+{
+    return {NumberCheck->isChecked(), TimeCheck->isChecked(), Channel0Check->isChecked(), Channel1Check->isChecked()};
+}
+
+// The check boxes are the record of the options: composition reads them afresh each time.
 void Form1::ComposeFileName()
 {
     TimeName->clear();
-    m_state.AnalogSuffix.clear();
-    TimeName->setText(numberAndTimePiece(NumberCheck->isChecked(), TimeCheck->isChecked(), m_state.FrameCounter,
-                                         m_state.ElapsedMsec, QLocale()));
-    if (Channel0Check->isChecked())
-        Read0Command_Click();
-    if (Channel1Check->isChecked())
-        Read1Command_Click();
-    m_state.FullFileName = fullFileName(m_state.SaveDirectory, m_state.BaseName, TimeName->text(),
-                                        m_state.AnalogSuffix, m_state.FileExtension);
-    FileLabel->setText(m_state.FullFileName);
+    m_engine->setOptions(nameOptions());
+    m_engine->compose();
 }
 
 void Form1::Read0Command_Click()
 {
-    Channel0OutLabel->setText(takeChannelReading(m_state, *m_card, 0, QLocale()));
+    m_engine->readChannel(0);
 }
 
 void Form1::Read1Command_Click()
 {
-    Channel1OutLabel->setText(takeChannelReading(m_state, *m_card, 1, QLocale()));
+    m_engine->readChannel(1);
 }
 
 void Form1::SetDir_Click()
 {
     const bool accepted = CommonDialog1->ShowOpen(this);
-    m_state.SaveDirectory =
-        directoryAfterDialog(m_state.SaveDirectory, accepted, CommonDialog1->FileName, CommonDialog1->FileTitle);
+    state().SaveDirectory =
+        directoryAfterDialog(state().SaveDirectory, accepted, CommonDialog1->FileName, CommonDialog1->FileTitle);
     ComposeFileName();
 }
 
 void Form1::SaveText_Change()
 {
-    m_state.BaseName = SaveText->text();
+    state().BaseName = SaveText->text();
     ComposeFileName();
 }
 
 void Form1::FileType_Click()
 {
-    m_state.FileExtension = FileType->currentText();
+    state().FileExtension = FileType->currentText();
     ComposeFileName();
 }

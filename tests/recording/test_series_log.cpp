@@ -9,6 +9,8 @@ private Q_SLOTS:
     void rows_data();
     void rows();
     void path();
+    void cameraLine_data();
+    void cameraLine();
 };
 
 void TestSeriesLog::rows_data()
@@ -16,14 +18,16 @@ void TestSeriesLog::rows_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("channels"); // 0 none, 1 good, 2 failed
     QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("replaced");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("both read") << "/d/a.bmp" << 1 << "ok"
-                               << "7,/d/a.bmp,300.000,301.257,1.257,2048,106,2171,5.30029296875,ok,1234\n";
-    QTest::newRow("not ticked") << "/d/a.bmp" << 0 << "ok" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234\n";
-    QTest::newRow("failed read") << "/d/a.bmp" << 2 << "ok" << "7,/d/a.bmp,300.000,301.257,1.257,ERR,ERR,ERR,ERR,ok,1234\n";
-    QTest::newRow("comma and quote") << "/d/a,\"b\".bmp" << 0 << "no space left, disk full"
-                                     << "7,\"/d/a,\"\"b\"\".bmp\",300.000,301.257,1.257,,,,,\"no space left, disk full\",1234\n";
+    QTest::newRow("both read") << "/d/a.bmp" << 1 << "ok" << ""
+                               << "7,/d/a.bmp,300.000,301.257,1.257,2048,106,2171,5.30029296875,ok,1234,\n";
+    QTest::newRow("not ticked") << "/d/a.bmp" << 0 << "ok" << "" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,\n";
+    QTest::newRow("failed read") << "/d/a.bmp" << 2 << "ok" << "" << "7,/d/a.bmp,300.000,301.257,1.257,ERR,ERR,ERR,ERR,ok,1234,\n";
+    QTest::newRow("comma and quote") << "/d/a,\"b\".bmp" << 0 << "no space left, disk full" << ""
+                                     << "7,\"/d/a,\"\"b\"\".bmp\",300.000,301.257,1.257,,,,,\"no space left, disk full\",1234,\n";
+    QTest::newRow("replaced") << "/d/a.bmp" << 0 << "ok" << "6" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,6\n";
 }
 
 void TestSeriesLog::rows()
@@ -31,6 +35,7 @@ void TestSeriesLog::rows()
     QFETCH(QString, file);
     QFETCH(int, channels);
     QFETCH(QString, result);
+    QFETCH(QString, replaced);
     QFETCH(QString, expected);
     SeriesLogRow row;
     row.picture = 7;
@@ -43,6 +48,7 @@ void TestSeriesLog::rows()
     }
     row.result = result;
     row.bytes = 1234;
+    row.replaced = replaced;
     QCOMPARE(formatLogRow(row), expected);
 }
 
@@ -51,6 +57,39 @@ void TestSeriesLog::path()
     const QDateTime start(QDate(2026, 3, 4), QTime(5, 6, 7, 890));
     QCOMPARE(seriesLogPath(QStringLiteral("/data/"), QStringLiteral("Probe A"), start),
              QStringLiteral("/data/Probe A_20260304-050607.csv"));
+}
+
+// The camera line names what was opened, not only what the driver file asked for.
+void TestSeriesLog::cameraLine_data()
+{
+    QTest::addColumn<QString>("requested");
+    QTest::addColumn<QStringList>("identity"); // source, device, model, serial
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("test pattern") << "test-pattern" << QStringList{"test-pattern", "", "", ""}
+                                  << "source test-pattern, 64x48, Mono8";
+    QTest::newRow("auto found a camera")
+        << "auto" << QStringList{"v4l2", "/dev/video2", "UVC Camera", "A1B2"}
+        << "source v4l2 (chosen by auto), device /dev/video2, model UVC Camera, serial A1B2, 64x48, Mono8";
+    QTest::newRow("auto found none") << "auto" << QStringList{"test-pattern", "", "", ""}
+                                     << "source test-pattern (chosen by auto), 64x48, Mono8";
+    QTest::newRow("lost camera") << "genicam" << QStringList{"", "", "", ""} << "source genicam, 64x48, Mono8";
+}
+
+void TestSeriesLog::cameraLine()
+{
+    QFETCH(QString, requested);
+    QFETCH(QStringList, identity);
+    QFETCH(QString, expected);
+    SeriesLogHeader header;
+    header.driverFile = QStringLiteral("/drivers/camera.vin");
+    header.requestedSource = requested;
+    header.camera = CameraIdentity{identity[0], identity[1], identity[2], identity[3]};
+    header.width = 64;
+    header.height = 48;
+    header.pixelFormat = QStringLiteral("Mono8");
+    const QStringList lines = formatLogHeader(header).split(QLatin1Char('\n'));
+    QCOMPARE(lines.filter(QStringLiteral("# camera:")),
+             QStringList{QStringLiteral("# camera: driver file /drivers/camera.vin, ") + expected});
 }
 
 QTEST_MAIN(TestSeriesLog)

@@ -26,6 +26,10 @@ private Q_SLOTS:
     void unwritableLogWarnsOnceAndPicturesGoOn();
     void picturesCarryTheirRow_data();
     void picturesCarryTheirRow();
+    void unusableDirectoryGivesOneMessage_data();
+    void unusableDirectoryGivesOneMessage();
+    void replacedPicturesAreRecorded();
+    void picturesAreSyncedAtStopAndExit();
 
 private:
     void runSeries(const QString &base, int pictures);
@@ -40,6 +44,7 @@ private:
 void TestForm1SeriesLog::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
     m_messages.clear();
     setMessageSink([this](const QString &text) { m_messages << text; });
     const QString driver = m_dir->filePath(QStringLiteral("camera.vin"));
@@ -102,13 +107,13 @@ void TestForm1SeriesLog::logMatchesTheSeries()
     QCOMPARE(comments[4], QStringLiteral("# interval: 50 ms"));
     QCOMPARE(comments[5], QStringLiteral("# options: number, time, channel 0"));
     QCOMPARE(lines[6], QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
-                                      "channel1_count,channel1_V,result,bytes"));
+                                      "channel1_count,channel1_V,result,bytes,replaced"));
     const QStringList rows = lines.mid(7);
     QVERIFY(rows.size() >= 4);
     double lastTime = -1;
     for (int i = 0; i < rows.size(); ++i) {
         const QStringList f = rows[i].split(QLatin1Char(','));
-        QCOMPARE(f.size(), 11);
+        QCOMPARE(f.size(), 12);
         QCOMPARE(f[0].toInt(), i + 1);
         QVERIFY2(QFileInfo::exists(f[1]), qPrintable(f[1]));
         QCOMPARE(QFileInfo(f[1]).size(), f[10].toLongLong());
@@ -122,6 +127,7 @@ void TestForm1SeriesLog::logMatchesTheSeries()
         QCOMPARE(f[6].toDouble(), 106.0);
         QVERIFY(f[7].isEmpty() && f[8].isEmpty());
         QCOMPARE(f[9], QStringLiteral("ok"));
+        QVERIFY(f[11].isEmpty());
     }
 }
 
@@ -210,6 +216,57 @@ void TestForm1SeriesLog::picturesCarryTheirRow()
             QCOMPARE(*read.scheduledMs, f[2].toDouble());
         }
     }
+}
+
+// When no picture can be saved, the log's warning that "the pictures are still saved" would be
+// untrue: the save failure is the one message.
+void TestForm1SeriesLog::unusableDirectoryGivesOneMessage_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::newRow("a file in the way of a folder") << "blocker/Probe";
+    QTest::newRow("a name too long") << QString(300, QLatin1Char('n'));
+}
+
+void TestForm1SeriesLog::unusableDirectoryGivesOneMessage()
+{
+    QFETCH(QString, base);
+    QDir().mkpath(m_form->state().SaveDirectory);
+    QFile blocker(m_form->state().SaveDirectory + QStringLiteral("blocker"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    runSeries(base, 1);
+    QTest::qWait(50); // a warning would come after the step
+    QCOMPARE(m_messages.size(), 1);
+    QVERIFY2(m_messages.first().startsWith(QStringLiteral("Could not save the picture:")), qPrintable(m_messages.first()));
+}
+
+void TestForm1SeriesLog::replacedPicturesAreRecorded()
+{
+    m_form->NumberCheck->setChecked(false);
+    m_form->TimeCheck->setChecked(false);
+    m_form->Channel0Check->setChecked(false);
+    m_form->Channel1Check->setChecked(false);
+    runSeries(QStringLiteral("Current"), 3);
+    const QStringList lines = logLines(m_form->state().SaveDirectory);
+    QVERIFY(lines.contains(
+        QStringLiteral("# names: no number or time in the names: every picture replaces the previous one")));
+    const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
+    QVERIFY(rows.size() >= 3);
+    for (int i = 0; i < rows.size(); ++i)
+        QCOMPARE(rows[i].section(QLatin1Char(','), 11), i == 0 ? QString() : QString::number(i));
+}
+
+// At Stop the pictures go to the disk in the background; closing the window waits for that.
+void TestForm1SeriesLog::picturesAreSyncedAtStopAndExit()
+{
+    const QRegularExpression synced(QStringLiteral("^# synced \\d{4}-\\d\\d-\\d\\dT[0-9:.]+(Z|[+-]\\d\\d:\\d\\d)$"));
+    const QString out = m_form->state().SaveDirectory;
+    runSeries(QStringLiteral("Kept"), 2);
+    QTRY_VERIFY(synced.match(logLines(out).constLast()).hasMatch());
+    QVERIFY(QDir(out).removeRecursively());
+    runSeries(QStringLiteral("Closed"), 2);
+    m_form.reset();
+    QVERIFY(synced.match(logLines(out).constLast()).hasMatch());
 }
 
 QTEST_MAIN(TestForm1SeriesLog)
