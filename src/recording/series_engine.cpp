@@ -178,9 +178,11 @@ void SeriesEngine::step()
     // could not save its first picture would make untrue.
     if (!m_logFailure.ok())
         logFailure(m_logFailure);
-    Q_EMIT pictureSaved(StepReport{m_state.FrameCounter, m_state.FullFileName, saved, m_state.ElapsedMsec,
-                                   *metadata.scheduledMs});
+    const StepReport report{m_state.FrameCounter, m_state.FullFileName, saved, m_state.ElapsedMsec,
+                            *metadata.scheduledMs};
     m_state.FrameCounter += 1;
+    // Last: whoever hears of the picture may stop the series at once.
+    Q_EMIT pictureSaved(report);
 }
 
 QString SeriesEngine::replacedBy(const QString &fileName) const

@@ -1,0 +1,340 @@
+#include "app/record_command.h"
+
+#include "analog/analog_card.h"
+#include "analog/card_factory.h"
+#include "app/paths.h"
+#include "imaging/image_control.h"
+#include "imaging/stopwatch.h"
+#include "recording/interval.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kExitRefused = 2;
+constexpr int kExitFailed = 1;
+// A command line has time to wait for its pictures to reach the disk.
+constexpr int kSyncWaitMs = 60000;
+
+const char kHelp[] =
+    "Records one series of pictures without a window, exactly as Start and Stop in the window do:\n"
+    "the same names, readings, pictures, series log and picture records.\n"
+    "It records until --count pictures are saved, --duration has passed, or it is interrupted\n"
+    "(Ctrl+C, SIGINT or SIGTERM end it as Stop does, and the exit status is 0).\n"
+    "On exit, standard output holds one line: the path of the series log.\n"
+    "Progress goes to standard error once a second while it is a terminal.\n"
+    "Exit status: 0 done or interrupted; 1 a picture could not be taken or saved (the series\n"
+    "stops as in the window); 2 refused before anything was written.";
+
+QString unitLine(const QString &text)
+{
+    return text.endsWith(QLatin1Char('\n')) ? text : text + QLatin1Char('\n');
+}
+
+RecordArguments refuse(const QString &message)
+{
+    RecordArguments result;
+    result.exitCode = kExitRefused;
+    result.error = unitLine(message);
+    return result;
+}
+
+bool parseAddList(const QString &text, NameOptions &options)
+{
+    options = NameOptions{false, false, false, false};
+    for (const QString &item : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString name = item.trimmed();
+        if (name == u"number")
+            options.number = true;
+        else if (name == u"time")
+            options.time = true;
+        else if (name == u"channel0")
+            options.channel0 = true;
+        else if (name == u"channel1")
+            options.channel1 = true;
+        else if (!name.isEmpty())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+RecordArguments parseRecordArguments(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kHelp));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
+    const QCommandLineOption driver(QStringLiteral("driver"),
+                                    QStringLiteral("Driver file or picture to take the pictures from (default: the "
+                                                   "shipped camera.vin)."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption dir(QStringLiteral("dir"), QStringLiteral("Directory of the pictures (default: ~/Daten/)."),
+                                 QStringLiteral("DIR"));
+    const QCommandLineOption name(QStringLiteral("name"), QStringLiteral("Base name (default: VideoBasename)."),
+                                  QStringLiteral("BASE"));
+    const QCommandLineOption type(QStringLiteral("type"), QStringLiteral("File type: .bmp, .tif, .jpg or .mio (default: .bmp)."),
+                                  QStringLiteral("TYPE"));
+    const QCommandLineOption interval(QStringLiteral("interval"),
+                                      QStringLiteral("Milliseconds between two pictures, 50 to 65000 (default: 500)."),
+                                      QStringLiteral("MS"));
+    const QCommandLineOption add(QStringLiteral("add"),
+                                 QStringLiteral("What the names carry besides the base name: a comma list of number, "
+                                                "time, channel0, channel1; empty adds nothing (default: "
+                                                "time,channel0,channel1)."),
+                                 QStringLiteral("LIST"));
+    const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("Stop after N pictures."), QStringLiteral("N"));
+    const QCommandLineOption duration(QStringLiteral("duration"), QStringLiteral("Stop after SECONDS."),
+                                      QStringLiteral("SECONDS"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No progress on standard error."));
+    parser.addOptions({help, driver, dir, name, type, interval, add, count, duration, quiet});
+
+    const QString program = QStringLiteral("pictures-in-a-row");
+    QString usage = parser.helpText();
+    usage.replace(0, usage.indexOf(QLatin1Char('\n')), QStringLiteral("Usage: %1 record [options]").arg(program));
+    if (!parser.parse(QStringList{program} + arguments))
+        return refuse(parser.errorText() + QLatin1Char('\n') + usage);
+    if (!parser.positionalArguments().isEmpty())
+        return refuse(QStringLiteral("Unexpected argument: %1\n%2").arg(parser.positionalArguments().first(), usage));
+    if (parser.isSet(help)) {
+        RecordArguments result;
+        result.exitCode = 0;
+        result.output = usage;
+        return result;
+    }
+
+    RecordArguments result;
+    RecordSettings &s = result.settings;
+    s.driverPath = parser.isSet(driver) ? parser.value(driver) : defaultDriverPath();
+    s.directory = parser.isSet(dir) ? parser.value(dir) : defaultSaveDirectory();
+    if (!s.directory.endsWith(QLatin1Char('/')))
+        s.directory += QLatin1Char('/');
+    if (parser.isSet(name))
+        s.baseName = parser.value(name);
+    if (parser.isSet(type)) {
+        s.extension = parser.value(type);
+        if (!QStringList{QStringLiteral(".bmp"), QStringLiteral(".tif"), QStringLiteral(".jpg"), QStringLiteral(".mio")}
+                 .contains(s.extension))
+            return refuse(QStringLiteral("Unknown file type \"%1\": use .bmp, .tif, .jpg or .mio").arg(s.extension));
+    }
+    if (parser.isSet(interval)) {
+        // Scripts write numbers the same way in every locale.
+        const IntervalCheck check = checkInterval(parser.value(interval), QLocale::c());
+        if (check.outcome != IntervalCheck::Accepted)
+            return refuse(QLatin1String(kIntervalMessage));
+        s.intervalMs = check.milliseconds;
+    }
+    if (parser.isSet(add) && !parseAddList(parser.value(add), s.options))
+        return refuse(QStringLiteral("--add takes a comma list of number, time, channel0 and channel1, not \"%1\"")
+                          .arg(parser.value(add)));
+    if (parser.isSet(count)) {
+        bool ok = false;
+        s.count = parser.value(count).toLongLong(&ok);
+        if (!ok || *s.count < 1)
+            return refuse(QStringLiteral("--count takes a number of pictures from 1, not \"%1\"").arg(parser.value(count)));
+    }
+    if (parser.isSet(duration)) {
+        bool ok = false;
+        s.durationSeconds = parser.value(duration).toDouble(&ok);
+        if (!ok || !std::isfinite(*s.durationSeconds) || *s.durationSeconds <= 0 || *s.durationSeconds > 1e9)
+            return refuse(
+                QStringLiteral("--duration takes a number of seconds above 0, not \"%1\"").arg(parser.value(duration)));
+    }
+    s.quiet = parser.isSet(quiet);
+    return result;
+}
+
+namespace {
+
+// SIGINT and SIGTERM reach the event loop through a pipe: the handler may only write to it.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// Ends the series as Stop does when the process is asked to end; the step under way, if any,
+// completes first, since the signal is handled between steps.
+class StopOnSignal
+{
+public:
+    explicit StopOnSignal(SeriesEngine &engine)
+    {
+        if (::pipe(signalPipe) != 0)
+            return;
+        m_notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &engine, [&engine] {
+            char byte;
+            [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
+            engine.stop();
+        });
+        struct sigaction action = {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, &m_oldInt);
+        ::sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~StopOnSignal()
+    {
+        if (!m_notifier)
+            return;
+        ::sigaction(SIGINT, &m_oldInt, nullptr);
+        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        m_notifier.reset();
+        ::close(signalPipe[0]);
+        ::close(signalPipe[1]);
+        signalPipe[0] = signalPipe[1] = -1;
+    }
+
+private:
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    struct sigaction m_oldInt = {};
+    struct sigaction m_oldTerm = {};
+};
+
+// One line a second on a terminal: pictures so far, the last name, how many were late (began
+// more than half an interval after they were due).
+class Progress
+{
+public:
+    Progress(SeriesEngine &engine, bool enabled) : m_enabled(enabled && ::isatty(STDERR_FILENO))
+    {
+        QObject::connect(&engine, &SeriesEngine::pictureSaved, &engine, [this, &engine](const StepReport &report) {
+            ++m_pictures;
+            m_last = report.fileName;
+            if (report.stopwatchMs - report.scheduledMs > engine.timer().interval() / 2.0)
+                ++m_late;
+        });
+        m_timer.setInterval(1000);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { print(); });
+        if (m_enabled)
+            m_timer.start();
+    }
+    void finish()
+    {
+        m_timer.stop();
+        if (m_enabled)
+            print();
+    }
+
+private:
+    void print() const
+    {
+        std::fprintf(stderr, "%lld pictures, last %s, %lld late\n", m_pictures, qPrintable(m_last), m_late);
+    }
+
+    bool m_enabled;
+    QTimer m_timer;
+    long long m_pictures = 0;
+    long long m_late = 0;
+    QString m_last;
+};
+
+void printError(const QString &text)
+{
+    std::fputs(qPrintable(unitLine(text)), stderr);
+}
+
+} // namespace
+
+int runRecord(const RecordSettings &settings)
+{
+    ImageControl image;
+    image.setFileName(settings.driverPath);
+    if (image.imageHandle() == 0) {
+        printError(QStringLiteral("Cannot open %1: %2").arg(settings.driverPath, image.statusText()));
+        return kExitRefused;
+    }
+    SeriesEngine engine(image);
+    CaptureState &state = engine.state();
+    state.BoardNumber = 0;
+    std::unique_ptr<AnalogCard> card = createAnalogCard(state.BoardNumber);
+    const bool simulated = card->isSimulated();
+    engine.setCard(std::move(card));
+    state.SaveDirectory = settings.directory;
+    state.BaseName = settings.baseName;
+    state.FileExtension = settings.extension;
+    engine.timer().setInterval(settings.intervalMs);
+    engine.setOptions(settings.options);
+    // The name of the first picture, as the window shows it before Start.
+    engine.compose();
+    if (QFileInfo::exists(state.FullFileName)) {
+        printError(QStringLiteral("File already exists:") + state.FullFileName);
+        return kExitRefused;
+    }
+    if (simulated && (settings.options.channel0 || settings.options.channel1))
+        printError(QStringLiteral("No analog card (/dev/comedi%1): the readings are simulated.").arg(state.BoardNumber));
+
+    int status = 0;
+    QEventLoop loop;
+    QObject::connect(&engine, &SeriesEngine::stopped, &loop, [&](SeriesEvent why, const QString &message) {
+        if (why == SeriesEvent::StepFailed) {
+            printError(message);
+            status = kExitFailed;
+        }
+        loop.quit();
+    });
+    QObject::connect(&engine, &SeriesEngine::logWarning, &loop, [](const QString &message) { printError(message); });
+    if (settings.count) {
+        QObject::connect(&engine, &SeriesEngine::pictureSaved, &loop, [&](const StepReport &report) {
+            if (report.picture >= *settings.count)
+                engine.stop();
+        });
+    }
+    // A timer runs for at most about 24 days; a longer series is checked again when it fires.
+    QDeadlineTimer end(QDeadlineTimer::Forever);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    auto arm = [&] { deadline.start(int(std::min<qint64>(end.remainingTime(), 1'000'000'000))); };
+    QObject::connect(&deadline, &QTimer::timeout, &engine, [&] {
+        if (end.hasExpired())
+            engine.stop();
+        else
+            arm();
+    });
+    Progress progress(engine, !settings.quiet);
+    const StopOnSignal stopOnSignal(engine);
+
+    StopwatchCreate(state.StopwatchHandle);
+    if (settings.durationSeconds) {
+        end = QDeadlineTimer(qint64(std::llround(*settings.durationSeconds * 1000.0)), Qt::PreciseTimer);
+        arm();
+    }
+    engine.start();
+    if (engine.isRecording())
+        loop.exec();
+    progress.finish();
+    if (!engine.waitForSync(kSyncWaitMs))
+        printError(QStringLiteral("The pictures have not all reached the disk yet."));
+    StopwatchDestroy(state.StopwatchHandle);
+    if (!engine.logPath().isEmpty())
+        std::printf("%s\n", qPrintable(engine.logPath()));
+    return status;
+}
+
+int runRecordCommand(const QStringList &arguments)
+{
+    const RecordArguments parsed = parseRecordArguments(arguments);
+    std::fputs(qPrintable(parsed.output), stdout);
+    std::fputs(qPrintable(parsed.error), stderr);
+    if (parsed.exitCode)
+        return *parsed.exitCode;
+    return runRecord(parsed.settings);
+}

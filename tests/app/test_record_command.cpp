@@ -1,0 +1,220 @@
+// `pictures-in-a-row record` as a user runs it: a process with no display, its exit status,
+// its output and its files.
+#include "imaging/image_files.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+class TestRecordCommand : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void countedSeries_data();
+    void countedSeries();
+    void interruptedSeries_data();
+    void interruptedSeries();
+    void refusals_data();
+    void refusals();
+    void failedSaveStopsTheSeries();
+
+private:
+    void startRecord(QProcess &process, const QStringList &arguments) const;
+    QString driverFile() const;
+    QStringList logRows(const QString &logPath) const;
+    void verifyPictures(const QStringList &rows) const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_out;
+};
+
+void TestRecordCommand::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_out = m_dir->filePath(QStringLiteral("out"));
+}
+
+QString TestRecordCommand::driverFile() const
+{
+    const QString path = m_dir->filePath(QStringLiteral("small.vin"));
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write("source = test-pattern\nwidth = 64\nheight = 48\npixel-format = Mono16\n");
+    return path;
+}
+
+// No display of any kind: the command must not need one.
+void TestRecordCommand::startRecord(QProcess &process, const QStringList &arguments) const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QLatin1String(name));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(m_dir->path());
+    process.start(QStringLiteral(PIR_APP_PATH), QStringList{QStringLiteral("record")} + arguments);
+    QVERIFY(process.waitForStarted());
+}
+
+QStringList TestRecordCommand::logRows(const QString &logPath) const
+{
+    QFile file(logPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// Every row names a whole picture of the size the camera gives.
+void TestRecordCommand::verifyPictures(const QStringList &rows) const
+{
+    for (const QString &row : rows) {
+        const QString name = row.section(QLatin1Char(','), 1, 1);
+        Frame frame;
+        const Status loaded = loadImage(name, frame);
+        QVERIFY2(loaded.ok(), qPrintable(loaded.reason()));
+        QCOMPARE(frame.width, 64);
+        QCOMPARE(frame.height, 48);
+    }
+}
+
+void TestRecordCommand::countedSeries_data()
+{
+    QTest::addColumn<QString>("type");
+    for (const char *type : {".bmp", ".tif", ".jpg", ".mio"})
+        QTest::newRow(type) << QString::fromLatin1(type);
+}
+
+void TestRecordCommand::countedSeries()
+{
+    QFETCH(QString, type);
+    QProcess process;
+    startRecord(process, {QStringLiteral("--driver"), driverFile(), QStringLiteral("--dir"), m_out,
+                          QStringLiteral("--name"), QStringLiteral("Probe"), QStringLiteral("--type"), type,
+                          QStringLiteral("--interval"), QStringLiteral("50"), QStringLiteral("--add"),
+                          QStringLiteral("number,channel1"), QStringLiteral("--count"), QStringLiteral("4")});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    const QStringList output = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(output.size(), 1);
+    QCOMPARE(QFileInfo(output.first()).absolutePath(), m_out);
+    const QStringList lines = logRows(output.first());
+    QVERIFY(lines.contains(QStringLiteral("# options: number, channel 1")));
+    const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
+    QCOMPARE(rows.size(), 4);
+    const QRegularExpression name(QStringLiteral("/Probe_00(\\d)_\\d\\d[.,]\\d_V\\") + type + QLatin1Char('$'));
+    for (int i = 0; i < rows.size(); ++i) {
+        const QRegularExpressionMatch m = name.match(rows[i].section(QLatin1Char(','), 1, 1));
+        QVERIFY2(m.hasMatch(), qPrintable(rows[i]));
+        QCOMPARE(m.captured(1).toInt(), i + 1);
+        QCOMPARE(rows[i].section(QLatin1Char(','), 9, 9), QStringLiteral("ok"));
+    }
+    verifyPictures(rows);
+    QCOMPARE(QDir(m_out).entryList({QStringLiteral("*") + type}, QDir::Files).size(), 4);
+}
+
+// Interrupted as Stop does: the step under way completes, every picture is whole, the log is
+// complete and says that the pictures reached the disk.
+void TestRecordCommand::interruptedSeries_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void TestRecordCommand::interruptedSeries()
+{
+    QFETCH(int, signal);
+    QProcess process;
+    startRecord(process, {QStringLiteral("--driver"), driverFile(), QStringLiteral("--dir"), m_out,
+                          QStringLiteral("--interval"), QStringLiteral("50"), QStringLiteral("--add"),
+                          QStringLiteral("number"), QStringLiteral("--type"), QStringLiteral(".mio")});
+    QTRY_VERIFY_WITH_TIMEOUT(QDir(m_out).entryList({QStringLiteral("*.mio")}, QDir::Files).size() >= 5, 20000);
+    ::kill(pid_t(process.processId()), signal);
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    const QString logPath = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    const QStringList lines = logRows(logPath);
+    const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
+    QCOMPARE(rows.size(), QDir(m_out).entryList({QStringLiteral("*.mio")}, QDir::Files).size());
+    QVERIFY(lines.constLast().startsWith(QStringLiteral("# synced ")));
+    verifyPictures(rows);
+    // Nothing half-written is left beside them.
+    QCOMPARE(QDir(m_out).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".part")), QStringList());
+}
+
+// Refused before anything is written: exit status 2, the reason on standard error.
+void TestRecordCommand::refusals_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("interval below") << QStringList{"--interval", "49"} << "Only Numbers between 50 and 65000 are allowed";
+    QTest::newRow("interval not a number") << QStringList{"--interval", "fast"} << "Only Numbers between 50 and 65000 are allowed";
+    QTest::newRow("unknown option") << QStringList{"--colour"} << "Unknown option 'colour'";
+    QTest::newRow("unknown type") << QStringList{"--type", ".png"} << "Unknown file type \".png\"";
+    QTest::newRow("unknown add item") << QStringList{"--add", "number,date"} << "--add takes";
+    QTest::newRow("no such driver file") << QStringList{"--driver", "missing.vin"} << "missing.vin";
+    QTest::newRow("first picture exists") << QStringList{"--add", ""} << "File already exists:";
+}
+
+void TestRecordCommand::refusals()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, reason);
+    if (reason == u"File already exists:") {
+        QVERIFY(QDir().mkpath(m_out));
+        QFile existing(m_out + QStringLiteral("/VideoBasename.bmp"));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        reason += existing.fileName();
+    }
+    const bool existed = QFileInfo::exists(m_out);
+    QProcess process;
+    if (!arguments.contains(QStringLiteral("--driver")))
+        arguments << QStringLiteral("--driver") << driverFile();
+    startRecord(process, arguments << QStringLiteral("--dir") << m_out);
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY(process.readAllStandardOutput().isEmpty());
+    const QString error = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(error.contains(reason), qPrintable(error));
+    if (existed)
+        QCOMPARE(QDir(m_out).entryList(QDir::Files), QStringList{QStringLiteral("VideoBasename.bmp")});
+    else
+        QVERIFY(!QFileInfo::exists(m_out));
+}
+
+// The folder goes away mid-series: the series stops with the window's message, the log holds
+// the failed row, and the exit status says so.
+void TestRecordCommand::failedSaveStopsTheSeries()
+{
+    QProcess process;
+    startRecord(process, {QStringLiteral("--driver"), driverFile(), QStringLiteral("--dir"), m_out,
+                          QStringLiteral("--interval"), QStringLiteral("50"), QStringLiteral("--add"),
+                          QStringLiteral("number")});
+    QTRY_VERIFY_WITH_TIMEOUT(QDir(m_out).entryList({QStringLiteral("*.bmp")}, QDir::Files).size() >= 3, 20000);
+    const QString moved = m_dir->filePath(QStringLiteral("moved"));
+    QVERIFY(QDir().rename(m_out, moved));
+    QFile blocker(m_out);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 1);
+    const QStringList message = QString::fromUtf8(process.readAllStandardError()).trimmed().split(QLatin1Char('\n'));
+    QCOMPARE(message.size(), 3);
+    QCOMPARE(message[0], QStringLiteral("Could not save the picture:"));
+    QVERIFY(message[1].startsWith(m_out + QStringLiteral("/VideoBasename_")));
+    const QString logPath = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    const QStringList rows = logRows(moved + QLatin1Char('/') + QFileInfo(logPath).fileName())
+                                 .filter(QRegularExpression(QStringLiteral("^\\d+,")));
+    QVERIFY(rows.size() >= 4);
+    QVERIFY2(rows.constLast().section(QLatin1Char(','), 9, 9) != u"ok", qPrintable(rows.constLast()));
+}
+
+QTEST_GUILESS_MAIN(TestRecordCommand)
+#include "test_record_command.moc"
