@@ -60,7 +60,6 @@ Series runSeries(Form1 &form, const QString &extension, int pictures, int interv
     poll.start(10);
     loop.exec();
     QObject::disconnect(form.Timer1, &QTimer::timeout, &form, nullptr);
-    QObject::connect(form.Timer1, &QTimer::timeout, &form, &Form1::Saving);
     if (!result.errors.empty()) {
         const double last = result.errors.back();
         result.missed = int(std::floor((last + interval * double(result.errors.size())) / interval)) -

@@ -1,0 +1,204 @@
+// How exactly a series keeps to its schedule through the window and through `record`, beside a
+// bare precise timer at the same interval, all in one run; and the memory of a long `record`.
+//
+// Run:  QT_QPA_PLATFORM=offscreen build/bin/bench_record_timing timing DIR [pictures] [interval-ms]
+//       build/bin/bench_record_timing memory DIR [pictures] [interval-ms]
+// DIR must exist; everything is written into a fresh folder inside it and removed afterwards.
+// timing: 200 pictures at 50 ms of a 2048x2048 Mono8 test pattern per format, by default.
+// memory: 20000 pictures at 50 ms of a 256x256 Mono8 test pattern as .bmp; resident memory of the
+// record process at its first picture, after 1000 and at the end.
+
+#include "bench_support.h"
+#include "analog/simulated_card.h"
+#include "ui/form1.h"
+#include "ui/message_box.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct Timing
+{
+    std::vector<double> errors; // start of each step (or tick) minus its due time, ms
+    int missed = 0;
+};
+
+void print(const char *what, const char *type, const Timing &t)
+{
+    std::printf("%-7s | %-4s | %6.2f | %6.2f | %7.2f | %d | %zu\n", what, type, median(t.errors),
+                percentile(t.errors, 0.99), percentile(t.errors, 1.0), t.missed, t.errors.size());
+}
+
+// Ticks that came too late are dropped, not made up: the pictures that follow are renumbered
+// and their lateness grows by an interval for each one lost.
+Timing fromLog(const QString &logPath, int interval)
+{
+    Timing t;
+    QFile log(logPath);
+    if (!log.open(QIODevice::ReadOnly))
+        return t;
+    double lastStopwatch = 0;
+    for (const QByteArray &line : log.readAll().split('\n')) {
+        const QList<QByteArray> f = line.split(',');
+        if (f.size() < 10 || f[9] != "ok")
+            continue;
+        t.errors.push_back(f[4].toDouble());
+        lastStopwatch = f[3].toDouble();
+    }
+    if (!t.errors.empty())
+        t.missed = int(std::floor(lastStopwatch / interval + 0.5)) - int(t.errors.size() - 1);
+    return t;
+}
+
+Timing bareTimer(int ticks, int interval)
+{
+    Timing t;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(interval);
+    QElapsedTimer clock;
+    QEventLoop loop;
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        const double now = clock.nsecsElapsed() / 1e6;
+        t.errors.push_back(now - double(t.errors.size() + 1) * interval);
+        if (int(t.errors.size()) >= ticks - 1)
+            loop.quit();
+    });
+    clock.start();
+    timer.start();
+    loop.exec();
+    t.missed = int(std::floor(clock.nsecsElapsed() / 1e6 / interval)) - int(t.errors.size());
+    return t;
+}
+
+Timing windowSeries(Form1 &form, const QString &type, int pictures, int interval, const QString &dir)
+{
+    form.state().SaveDirectory = dir + QLatin1Char('/');
+    form.state().FileExtension = type;
+    form.SaveText->setText(QStringLiteral("window%1").arg(type.mid(1)));
+    form.Timer1->setInterval(interval);
+    form.StartStop->click();
+    while (form.state().Recording == RecordingState::Recording && form.state().FrameCounter <= pictures)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (form.state().Recording == RecordingState::Recording)
+        form.StartStop->click();
+    return fromLog(form.engine().logPath(), interval);
+}
+
+Timing recordSeries(const QString &driver, const QString &type, int pictures, int interval, const QString &dir)
+{
+    QProcess record;
+    record.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pictures-in-a-row"),
+                 {QStringLiteral("record"), QStringLiteral("--driver"), driver, QStringLiteral("--dir"), dir,
+                  QStringLiteral("--name"), QStringLiteral("record%1").arg(type.mid(1)), QStringLiteral("--type"), type,
+                  QStringLiteral("--interval"), QString::number(interval), QStringLiteral("--add"),
+                  QStringLiteral("number"), QStringLiteral("--count"), QString::number(pictures),
+                  QStringLiteral("--quiet")});
+    record.waitForFinished(-1);
+    return fromLog(QString::fromUtf8(record.readAllStandardOutput()).trimmed(), interval);
+}
+
+int timing(const QTemporaryDir &tmp, int pictures, int interval)
+{
+    const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("camera.vin")), 2048, 2048);
+    setMessageSink([](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
+    Form1 form(driver, std::make_unique<SimulatedCard>());
+    form.show();
+    form.NumberCheck->setChecked(true);
+    form.TimeCheck->setChecked(false);
+    form.Channel0Check->setChecked(false);
+    form.Channel1Check->setChecked(false);
+    std::printf("%d pictures of 2048x2048 Mono8 every %d ms (errors in ms)\n", pictures, interval);
+    std::printf("series  | type | median |    p99 |     max | missed | steps\n");
+    print("timer", "-", bareTimer(pictures, interval));
+    for (const char *type : {".bmp", ".tif", ".jpg", ".mio"}) {
+        const QString name = QString::fromLatin1(type);
+        const QString dir = tmp.filePath(name.mid(1));
+        QDir().mkpath(dir);
+        print("window", type, windowSeries(form, name, pictures, interval, dir));
+        print("record", type, recordSeries(driver, name, pictures, interval, dir));
+        print("timer", "-", bareTimer(pictures, interval));
+        // Only what this run wrote, inside the checked temporary folder.
+        QDir(dir).removeRecursively();
+    }
+    return 0;
+}
+
+long residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+int memory(const QTemporaryDir &tmp, int pictures, int interval)
+{
+    const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("small.vin")), 256, 256);
+    const QString dir = tmp.filePath(QStringLiteral("memory"));
+    QProcess record;
+    record.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pictures-in-a-row"),
+                 {QStringLiteral("record"), QStringLiteral("--driver"), driver, QStringLiteral("--dir"), dir,
+                  QStringLiteral("--interval"), QString::number(interval), QStringLiteral("--add"),
+                  QStringLiteral("number"), QStringLiteral("--count"), QString::number(pictures),
+                  QStringLiteral("--quiet")});
+    record.waitForStarted();
+    const qint64 pid = record.processId();
+    std::printf("record of %d pictures of 256x256 Mono8 every %d ms: resident memory\n", pictures, interval);
+    const std::pair<int, const char *> marks[] = {{1, "first picture"}, {1000, "after 1000"}};
+    long last = -1;
+    for (const auto &[count, label] : marks) {
+        const QString file = QStringLiteral("%1/VideoBasename_%2.bmp").arg(dir).arg(count, 3, 10, QLatin1Char('0'));
+        while (!QFileInfo::exists(file) && record.state() == QProcess::Running)
+            record.waitForFinished(20);
+        std::printf("  %-14s %ld KiB\n", label, residentKiB(pid));
+    }
+    // The last reading before the process ends.
+    while (!record.waitForFinished(200))
+        if (const long kib = residentKiB(pid); kib > 0)
+            last = kib;
+    std::printf("  %-14s %ld KiB (exit %d)\n", "end", last, record.exitCode());
+    QDir(dir).removeRecursively();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const bool isMemory = args.value(1) == u"memory";
+    if ((!isMemory && args.value(1) != u"timing") || args.size() < 3) {
+        std::fprintf(stderr, "usage: %s timing|memory DIR [pictures] [interval-ms]\n", argv[0]);
+        return 2;
+    }
+    if (!QFileInfo(args[2]).isDir()) {
+        std::fprintf(stderr, "%s is not a directory\n", qPrintable(args[2]));
+        return 2;
+    }
+    const QTemporaryDir tmp(args[2] + QStringLiteral("/bench-XXXXXX"));
+    if (!tmp.isValid()) {
+        std::fprintf(stderr, "cannot make a folder in %s: %s\n", qPrintable(args[2]), qPrintable(tmp.errorString()));
+        return 1;
+    }
+    const int pictures = args.size() > 3 ? args[3].toInt() : (isMemory ? 20000 : 200);
+    const int interval = args.size() > 4 ? args[4].toInt() : 50;
+    return isMemory ? memory(tmp, pictures, interval) : timing(tmp, pictures, interval);
+}
