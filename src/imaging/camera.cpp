@@ -2,6 +2,11 @@
 
 #include <chrono>
 
+std::uint64_t framesMissingBetween(std::uint64_t previousId, std::uint64_t id)
+{
+    return previousId != 0 && id > previousId ? id - previousId - 1 : 0;
+}
+
 void Camera::publishFrame(const Frame &frame)
 {
     {
@@ -9,6 +14,8 @@ void Camera::publishFrame(const Frame &frame)
         m_latest = frame;
     }
     ++m_published;
+    if (frame.cameraFrameId != 0)
+        m_lost += framesMissingBetween(m_lastFrameId.exchange(frame.cameraFrameId), frame.cameraFrameId);
     m_frameArrived.notify_all();
     if (!m_deliveryPending.exchange(true)) {
         ++m_signalled;
@@ -16,14 +23,21 @@ void Camera::publishFrame(const Frame &frame)
     }
 }
 
-Status Camera::waitForNextFrame(Frame &out, int timeoutMs)
+void Camera::beginStream()
+{
+    const std::lock_guard lock(m_frameMutex);
+    m_latest = Frame();
+    m_lastFrameId = 0;
+}
+
+Status Camera::waitForNewFrame(Frame &out, int timeoutMs)
 {
     std::unique_lock lock(m_frameMutex);
-    const std::uint64_t seen = m_latest.sequence;
     const bool arrived = m_frameArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                                 [&] { return m_latest.sequence != seen && !m_latest.isNull(); });
+                                                 [&] { return m_latest.sequence > m_lastTaken && !m_latest.isNull(); });
     if (!arrived)
         return Status::failure(QStringLiteral("the camera sent no picture within %1 ms").arg(timeoutMs));
     out = m_latest;
+    m_lastTaken = m_latest.sequence;
     return Status::success();
 }

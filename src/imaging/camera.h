@@ -41,9 +41,12 @@ public:
     virtual void stopLive() = 0;
     virtual bool isLive() const = 0;
 
-    // Returns the next new frame: while live the next one streamed (see waitForNextFrame),
+    // Returns a frame not returned before: while streaming the newest one (see waitForNewFrame),
     // otherwise a single acquisition. Blocks the caller for at most `timeoutMs`.
     virtual Status snap(Frame &out, int timeoutMs) = 0;
+
+    // How long the stream may stay silent before the camera counts as lost.
+    virtual int lossTimeoutMs() const { return 3000; }
 
     // The receiver of `frameReady` calls this once it has taken the frame. Until then no
     // further frame is signalled, so a busy UI thread drops live frames instead of letting
@@ -52,6 +55,9 @@ public:
 
     std::uint64_t framesPublished() const { return m_published.load(); }
     std::uint64_t framesSignalled() const { return m_signalled.load(); }
+    // Frames the camera numbered but that never arrived whole while streaming: lost by the
+    // camera, the driver or the transport, as the gaps in the camera's frame numbers tell.
+    std::uint64_t framesLost() const { return m_lost.load(); }
 
 Q_SIGNALS:
     // Emitted from the stream thread for frames acquired while live.
@@ -60,16 +66,27 @@ Q_SIGNALS:
     void lost(const QString &reason);
 
 protected:
-    // Called by a back-end's stream thread for every frame it acquired.
+    // Called by a back-end's stream thread for every frame it acquired while streaming.
     void publishFrame(const Frame &frame);
-    // Waits for a frame published after the call began; used by `snap` while live.
-    Status waitForNextFrame(Frame &out, int timeoutMs);
+    // Returns the newest frame published that `snap` has not returned yet, waiting for the next
+    // one when there is none; used by `snap` while streaming. A frame is never returned twice.
+    Status waitForNewFrame(Frame &out, int timeoutMs);
+    // Called when streaming starts: frames of an earlier stream are stale by now, and the
+    // camera may number its frames afresh.
+    void beginStream();
 
 private:
     std::mutex m_frameMutex;
     std::condition_variable m_frameArrived;
     Frame m_latest;
+    std::uint64_t m_lastTaken = 0; // sequence of the frame `snap` returned last
+    std::atomic<std::uint64_t> m_lastFrameId{0};
     std::atomic<bool> m_deliveryPending{false};
     std::atomic<std::uint64_t> m_published{0};
     std::atomic<std::uint64_t> m_signalled{0};
+    std::atomic<std::uint64_t> m_lost{0};
 };
+
+// How many frame numbers lie between two frames that arrived one after the other. A number that
+// does not grow means the camera started counting afresh, and nothing is counted as lost.
+std::uint64_t framesMissingBetween(std::uint64_t previousId, std::uint64_t id);

@@ -3,6 +3,7 @@
 #include "imaging/camera_settings.h"
 #include "imaging/driver_file.h"
 #include "imaging/pixel_conversion.h"
+#include "imaging/stopwatch.h"
 
 #include <arv.h>
 
@@ -192,6 +193,7 @@ Status GenicamCamera::startLive()
     if (m_live.load())
         return Status::success();
     m_lastFrameMs = steadyMs();
+    beginStream();
     m_live = true;
     if (Status s = startAcquisition(); !s) {
         m_live = false;
@@ -214,7 +216,7 @@ Status GenicamCamera::snap(Frame &out, int timeoutMs)
         return s;
     if (!m_live.load())
         return snapSingle(out, timeoutMs);
-    const Status waited = waitForNextFrame(out, timeoutMs);
+    const Status waited = waitForNewFrame(out, timeoutMs);
     if (!waited)
         markLost(waited.reason());
     return m_slot.isLost() ? Status::failure(m_slot.lostReason()) : waited;
@@ -258,10 +260,14 @@ void GenicamCamera::takeBuffer()
     if (m_acquiring.load() && arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS &&
         std::int64_t(arv_buffer_get_system_timestamp(buffer)) >= m_acceptAfterNs.load())
         frame = convertBuffer(buffer);
+    const guint64 frameId = arv_buffer_get_frame_id(buffer);
+    const guint64 stamp = arv_buffer_get_timestamp(buffer);
     arv_stream_push_buffer(m_stream, buffer);
     if (frame.isNull())
         return;
     frame.sequence = ++m_sequence;
+    frame.cameraFrameId = frameId;
+    frame.captureNs = m_clock.toHost(std::int64_t(stamp), stopwatchClockNs());
     m_lastFrameMs = steadyMs();
     if (m_live.load()) {
         publishFrame(frame);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imaging/camera.h"
+#include "imaging/camera_clock.h"
 #include "imaging/snap_slot.h"
 
 #include <QTimer>
@@ -32,6 +33,7 @@ public:
     void stopLive() override;
     bool isLive() const override { return m_live.load(); }
     Status snap(Frame &out, int timeoutMs) override;
+    int lossTimeoutMs() const override { return m_streamTimeoutMs; }
 
     // Frames the camera began to send on this stream, and how many of them arrived whole.
     struct StreamCounts
@@ -82,4 +84,5 @@ private:
     std::atomic<std::int64_t> m_lastFrameMs{0};
     std::atomic<std::uint64_t> m_sequence{0};
     SnapSlot m_slot;
+    CameraClock m_clock; // used on the stream thread only
 };

@@ -74,12 +74,27 @@ void ImageControl::clear(const QString &reason)
 
 void ImageControl::setLive(bool on)
 {
+    m_liveWanted = on;
+    updateStreaming();
+}
+
+void ImageControl::setSeriesStreaming(bool on)
+{
+    m_seriesStreaming = on;
+    updateStreaming();
+}
+
+void ImageControl::updateStreaming()
+{
     if (!m_camera)
         return;
-    if (!on) {
+    const bool wanted = m_liveWanted || m_seriesStreaming;
+    if (!wanted) {
         m_camera->stopLive();
         return;
     }
+    if (m_camera->isLive())
+        return;
     m_camera->acknowledgeFrame(); // nothing from an earlier run is still on its way
     const Status started = m_camera->startLive();
     if (!started)
@@ -95,6 +110,11 @@ CameraIdentity ImageControl::cameraIdentity() const
 
 bool ImageControl::isLive() const
 {
+    return m_liveWanted && isStreaming();
+}
+
+bool ImageControl::isStreaming() const
+{
     return m_camera && m_camera->isLive();
 }
 
@@ -107,7 +127,7 @@ Status ImageControl::snap()
         return Status::failure(m_status.isEmpty() ? QStringLiteral("no image source") : m_status);
     }
     Frame frame;
-    const Status snapped = m_camera->snap(frame, kSnapTimeoutMs);
+    const Status snapped = m_camera->snap(frame, isStreaming() ? m_camera->lossTimeoutMs() : kSnapTimeoutMs);
     if (!snapped)
         return snapped;
     takeFrame(frame);
@@ -139,7 +159,8 @@ void ImageControl::onFrameReady(const Frame &frame)
     if (!m_camera || sender() != m_camera.get())
         return;
     m_camera->acknowledgeFrame();
-    if (!m_camera->isLive())
+    // While a series streams with the live picture off, the display shows the saved pictures.
+    if (!isLive())
         return;
     takeFrame(frame);
     Q_EMIT imageUpdated();

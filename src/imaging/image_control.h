@@ -34,8 +34,14 @@ public:
     const Frame &currentFrame() const { return m_frame; }
 
     bool canAcquireLive() const { return m_camera != nullptr; }
+    // The live picture: the camera streams and every frame it sends becomes the current image.
     void setLive(bool on);
     bool isLive() const;
+    // While a series runs, a camera keeps streaming although the live picture is off, so that a
+    // snap costs a copy of the newest frame instead of a new acquisition; the frames do not
+    // become the current image until a snap takes one.
+    void setSeriesStreaming(bool on);
+    bool isStreaming() const;
 
     // Acquires one new picture into the current image.
     Status snap();
@@ -61,6 +67,7 @@ private:
     void onFrameReady(const Frame &frame);
     void onCameraLost(const QString &reason);
     void clear(const QString &reason);
+    void updateStreaming();
 
     QString m_fileName;
     std::unique_ptr<Camera> m_camera;
@@ -69,4 +76,6 @@ private:
     quintptr m_nextHandle = 1;
     QString m_status;
     QString m_source;
+    bool m_liveWanted = false;
+    bool m_seriesStreaming = false;
 };

@@ -26,6 +26,7 @@ struct ImageMetadata
     std::optional<qint64> picture;     // picture number in the series, from 1
     std::optional<double> stopwatchMs; // ms since Start
     std::optional<double> scheduledMs; // when the picture was due, ms since Start
+    std::optional<double> frameMs;     // when the camera captured the frame, ms since Start
     std::optional<ChannelSample> channel0; // empty when the channel is not ticked
     std::optional<ChannelSample> channel1;
 };

@@ -12,8 +12,10 @@
 namespace {
 
 constexpr std::array<std::uint8_t, 8> mioMagic = {0x89, 'M', 'I', 'O', '\r', '\n', 0x1a, '\n'};
-// Version 2 added the capture record (stopwatch time, analog channels) in bytes 40..74.
-constexpr int mioVersion = 2;
+// Version 2 added the capture record (stopwatch time, analog channels) in bytes 40..74,
+// version 3 the frame's capture time in bytes 80..87.
+constexpr int mioVersion = 3;
+constexpr int mioRecordVersion = 2;
 constexpr int mioFirstVersion = 1;
 constexpr int mioHeaderSize = 128;
 constexpr int mioMaxHeaderSize = 4096;
@@ -45,13 +47,17 @@ enum MioOffset : int {
     offRecordFlags = 72,
     offChannelState0 = 73,
     offChannelState1 = 74,
-    offReserved3 = 75,
+    offReserved3 = 75,   // to 123 in version 2, to 79 in version 3
+    offFrameTime = 80,   // version 3
+    offReserved4 = 88,   // version 3
     offChecksum = 124,
 };
 
 // Bit 0 of the record flags: the stopwatch time is there. The channels say it in their state,
 // so that "not ticked" and "failed" stay apart from a count of zero.
 constexpr std::uint8_t flagStopwatch = 0x01;
+// Bit 1: the frame's capture time is there (version 3).
+constexpr std::uint8_t flagFrameTime = 0x02;
 enum ChannelState : std::uint8_t { channelAbsent = 0, channelRead = 1, channelFailed = 2 };
 
 // CRC-32 as in zlib and PNG, so that `zlib.crc32` checks a header without our code.
@@ -139,10 +145,16 @@ void writeChannel(char *h, int valueOffset, int countOffset, int stateOffset, co
 
 void writeRecord(char *h, const ImageMetadata &metadata)
 {
+    std::uint8_t flags = 0;
     if (metadata.stopwatchMs) {
-        h[offRecordFlags] = char(flagStopwatch);
+        flags |= flagStopwatch;
         qToLittleEndian<double>(*metadata.stopwatchMs, h + offStopwatch);
     }
+    if (metadata.frameMs) {
+        flags |= flagFrameTime;
+        qToLittleEndian<double>(*metadata.frameMs, h + offFrameTime);
+    }
+    h[offRecordFlags] = char(flags);
     writeChannel(h, offChannelValue0, offChannelCount0, offChannelState0, metadata.channel0);
     writeChannel(h, offChannelValue1, offChannelCount1, offChannelState1, metadata.channel1);
 }
@@ -164,16 +176,32 @@ Status readChannel(const QString &path, const char *h, int channel, std::optiona
     return Status::success();
 }
 
-Status readRecord(const QString &path, const char *h, ImageMetadata &metadata)
+// A time of the record, present when its flag is set and 0 otherwise.
+Status readTime(const QString &path, const char *h, int offset, bool present, const char *what,
+                std::optional<double> &out)
+{
+    const double time = qFromLittleEndian<double>(h + offset);
+    if (!std::isfinite(time) || (!present && time != 0))
+        return damaged(path, QStringLiteral("impossible %1").arg(QLatin1String(what)));
+    if (present)
+        out = time;
+    return Status::success();
+}
+
+Status readRecord(const QString &path, const char *h, int version, ImageMetadata &metadata)
 {
     const auto flags = std::uint8_t(h[offRecordFlags]);
-    if ((flags & ~flagStopwatch) != 0)
+    const std::uint8_t known = version > mioRecordVersion ? flagStopwatch | flagFrameTime : flagStopwatch;
+    if ((flags & ~known) != 0)
         return damaged(path, QStringLiteral("unknown record flags %1").arg(flags));
-    const double stopwatch = qFromLittleEndian<double>(h + offStopwatch);
-    if (!std::isfinite(stopwatch) || (!(flags & flagStopwatch) && stopwatch != 0))
-        return damaged(path, QStringLiteral("impossible stopwatch time"));
-    if (flags & flagStopwatch)
-        metadata.stopwatchMs = stopwatch;
+    if (Status status = readTime(path, h, offStopwatch, flags & flagStopwatch, "stopwatch time", metadata.stopwatchMs);
+        !status)
+        return status;
+    if (version > mioRecordVersion) {
+        if (Status status = readTime(path, h, offFrameTime, flags & flagFrameTime, "frame time", metadata.frameMs);
+            !status)
+            return status;
+    }
     if (Status status = readChannel(path, h, 0, metadata.channel0); !status)
         return status;
     return readChannel(path, h, 1, metadata.channel1);
@@ -184,18 +212,20 @@ Status checkHeader(const QString &path, const QByteArray &header, Frame &frame, 
     const char *h = header.constData();
     const int version = qFromLittleEndian<std::uint16_t>(h + offVersion);
     const int reservedFrom = version == mioFirstVersion ? offRecord : offReserved3;
+    const int reservedTo = version > mioRecordVersion ? offFrameTime : offChecksum;
     // A fuzzer could hardly get past the checksum to the checks behind it.
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     if (qFromLittleEndian<std::uint32_t>(h + offChecksum) != headerChecksum(header))
         return damaged(path, QStringLiteral("the header checksum does not match"));
 #endif
     if (!allZero(h + offReserved1, 1) || !allZero(h + offReserved2, 4) ||
-        !allZero(h + reservedFrom, offChecksum - reservedFrom))
+        !allZero(h + reservedFrom, reservedTo - reservedFrom) ||
+        (version > mioRecordVersion && !allZero(h + offReserved4, offChecksum - offReserved4)))
         return damaged(path, QStringLiteral("reserved header bytes are not zero"));
     if (Status status = checkLayout(path, header, frame); !status)
         return status;
     if (version != mioFirstVersion) {
-        if (Status status = readRecord(path, h, metadata); !status)
+        if (Status status = readRecord(path, h, version, metadata); !status)
             return status;
     }
     metadata.captureTime = QDateTime::fromMSecsSinceEpoch(qFromLittleEndian<qint64>(h + offCaptureTime), Qt::UTC);

@@ -7,6 +7,7 @@
 
 namespace {
 
+// On Linux the steady clock is CLOCK_MONOTONIC, the clock V4L2 drivers stamp their buffers with.
 using Clock = std::chrono::steady_clock;
 
 struct Registry
@@ -56,6 +57,23 @@ int StopwatchRead(std::int32_t handle, int watch, double &milliseconds)
         return -1;
     milliseconds = std::chrono::duration<double, std::milli>(now - it->second[std::size_t(watch)]).count();
     return 0;
+}
+
+int StopwatchReadAt(std::int32_t handle, int watch, std::int64_t monotonicNs, double &milliseconds)
+{
+    Registry &r = registry();
+    const std::lock_guard lock(r.mutex);
+    const auto it = r.sets.find(handle);
+    if (it == r.sets.end() || watch < 0 || watch >= kWatchesPerSet)
+        return -1;
+    const Clock::time_point at{std::chrono::nanoseconds(monotonicNs)};
+    milliseconds = std::chrono::duration<double, std::milli>(at - it->second[std::size_t(watch)]).count();
+    return 0;
+}
+
+std::int64_t stopwatchClockNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
 int StopwatchDestroy(std::int32_t handle)

@@ -10,4 +10,11 @@ constexpr int kWatchesPerSet = 4;
 int StopwatchCreate(std::int32_t &handle);
 int StopwatchStart(std::int32_t handle, int watch);
 int StopwatchRead(std::int32_t handle, int watch, double &milliseconds);
+// Milliseconds from the start of the watch to `monotonicNs`, an instant of stopwatchClockNs()'s
+// clock; negative for an instant before the start.
+int StopwatchReadAt(std::int32_t handle, int watch, std::int64_t monotonicNs, double &milliseconds);
 int StopwatchDestroy(std::int32_t handle);
+
+// Now on the stopwatch's clock, CLOCK_MONOTONIC, in nanoseconds: the clock of V4L2 buffer
+// timestamps and of the capture times of frames.
+std::int64_t stopwatchClockNs();

@@ -1,6 +1,7 @@
 #include "imaging/test_pattern_camera.h"
 
 #include "imaging/driver_file.h"
+#include "imaging/stopwatch.h"
 
 #include <chrono>
 
@@ -52,7 +53,12 @@ Status TestPatternCamera::open(const DriverFile &driver)
 
 Frame TestPatternCamera::nextFrame()
 {
-    return m_generator->frame(++m_sequence);
+    // The pattern has no sensor clock: a frame is captured when it is made.
+    const std::int64_t made = stopwatchClockNs();
+    Frame frame = m_generator->frame(++m_sequence);
+    frame.cameraFrameId = frame.sequence;
+    frame.captureNs = made;
+    return frame;
 }
 
 Status TestPatternCamera::startLive()
@@ -62,6 +68,7 @@ Status TestPatternCamera::startLive()
     if (isLive())
         return Status::success();
     m_stop = false;
+    beginStream();
     m_thread = std::thread([this] { run(); });
     return Status::success();
 }
@@ -102,7 +109,7 @@ Status TestPatternCamera::snap(Frame &out, int timeoutMs)
     if (!m_generator)
         return Status::failure(QStringLiteral("the test pattern is not open"));
     if (isLive())
-        return waitForNextFrame(out, timeoutMs);
+        return waitForNewFrame(out, timeoutMs);
     out = nextFrame();
     return Status::success();
 }

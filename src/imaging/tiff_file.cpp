@@ -166,6 +166,8 @@ QByteArray describe(const ImageMetadata &metadata, const QDateTime &time)
         lines << QStringLiteral("stopwatch_ms=%1").arg(milliseconds(*metadata.stopwatchMs));
     if (metadata.scheduledMs && metadata.stopwatchMs)
         lines << QStringLiteral("lateness_ms=%1").arg(milliseconds(*metadata.stopwatchMs - *metadata.scheduledMs));
+    if (metadata.frameMs)
+        lines << QStringLiteral("frame_ms=%1").arg(milliseconds(*metadata.frameMs));
     describeChannel(lines, 0, "mA", metadata.channel0);
     describeChannel(lines, 1, "V", metadata.channel1);
     return lines.join(QLatin1Char('\n')).toLatin1();
@@ -201,6 +203,8 @@ void parseDescription(const QString &text, ImageMetadata &metadata)
         metadata.picture = picture;
     if (const double ms = pairs.value(QStringLiteral("stopwatch_ms")).toDouble(&ok); ok)
         metadata.stopwatchMs = ms;
+    if (const double ms = pairs.value(QStringLiteral("frame_ms")).toDouble(&ok); ok)
+        metadata.frameMs = ms;
     if (const double ms = pairs.value(QStringLiteral("scheduled_ms")).toDouble(&ok); ok)
         metadata.scheduledMs = ms;
     const QDateTime time = QDateTime::fromString(pairs.value(QStringLiteral("capture_time")), Qt::ISODateWithMs);

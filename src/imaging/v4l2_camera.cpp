@@ -401,7 +401,7 @@ Status V4l2Camera::snap(Frame &out, int timeoutMs)
     if (Status s = usable(); !s)
         return s;
     if (m_live.load()) {
-        const Status waited = waitForNextFrame(out, timeoutMs);
+        const Status waited = waitForNewFrame(out, timeoutMs);
         if (!waited)
             markLost(waited.reason());
         return m_slot.isLost() ? Status::failure(m_slot.lostReason()) : waited;

@@ -15,6 +15,7 @@
 #include <QLocale>
 
 #include <chrono>
+#include <cmath>
 #include <future>
 #include <thread>
 
@@ -120,6 +121,9 @@ void SeriesEngine::start()
         return;
     m_state.Recording = *next;
     reapSyncs();
+    // Before the window switches the live picture off, so that the camera never stops.
+    if (m_streamDuringSeries)
+        m_image.setSeriesStreaming(true);
     Q_EMIT started();
     openLog();
     StopwatchStart(m_state.StopwatchHandle, 0);
@@ -142,19 +146,44 @@ void SeriesEngine::end(SeriesEvent why, const QString &message)
         return;
     m_state.Recording = *next;
     m_timer.stop();
-    m_log.close();
+    finishLog();
     syncSeries();
     m_state.FrameCounter = 1;
     m_state.ElapsedMsec = 0;
     Q_EMIT stopped(why, message);
+    // After the window has switched the live picture back on: a camera that goes on streaming
+    // for it is not stopped in between.
+    m_image.setSeriesStreaming(false);
+}
+
+void SeriesEngine::finishLog()
+{
+    if (!m_log.isOpen())
+        return;
+    SeriesLogEnd end;
+    end.end = QDateTime::currentDateTime();
+    end.pictures = m_state.FrameCounter - 1;
+    // Ticks that came too late are dropped, not made up: the last step tells how many were.
+    const int interval = std::max(1, m_timer.interval());
+    end.ticksMissed = std::max<qint64>(0, qint64(std::llround(m_lastStepMs / interval)) - (end.pictures - 1));
+    if (m_published) {
+        end.framesReceived = *m_published - m_publishedAtStart;
+        end.framesLost = m_lost - m_lostAtStart;
+    }
+    m_log.finish(end);
 }
 
 void SeriesEngine::step()
 {
     StopwatchRead(m_state.StopwatchHandle, 0, m_state.ElapsedMsec);
+    m_lastStepMs = m_state.ElapsedMsec;
     ImageMetadata metadata;
     metadata.captureTime = QDateTime::currentDateTime();
     const Status acquired = m_image.snap();
+    std::optional<double> frameAgeMs;
+    if (acquired)
+        takeFrameTimes(metadata, frameAgeMs);
+    countFrames();
     compose();
     fillPictureRecord(metadata, m_state, m_timer.interval(), m_options);
     Status saved = acquired;
@@ -167,7 +196,7 @@ void SeriesEngine::step()
     const QString replaced = saved ? replacedBy(m_state.FullFileName) : QString();
     if (saved)
         saved = m_image.save(m_state.FullFileName, metadata);
-    logStep(metadata, saved, replaced);
+    logStep(metadata, saved, replaced, frameAgeMs);
     if (!saved) {
         end(SeriesEvent::StepFailed, savingFailureMessage(m_state.FullFileName, saved.reason()));
         return;
@@ -178,11 +207,38 @@ void SeriesEngine::step()
     // could not save its first picture would make untrue.
     if (!m_logFailure.ok())
         logFailure(m_logFailure);
+    double doneMs = 0;
+    StopwatchRead(m_state.StopwatchHandle, 0, doneMs);
     const StepReport report{m_state.FrameCounter, m_state.FullFileName, saved, m_state.ElapsedMsec,
-                            *metadata.scheduledMs};
+                            *metadata.scheduledMs,    doneMs - m_state.ElapsedMsec, metadata.frameMs, frameAgeMs};
     m_state.FrameCounter += 1;
     // Last: whoever hears of the picture may stop the series at once.
     Q_EMIT pictureSaved(report);
+}
+
+// When the camera captured the frame just taken, and how old it was when taken.
+void SeriesEngine::takeFrameTimes(ImageMetadata &metadata, std::optional<double> &frameAgeMs)
+{
+    const Frame &frame = m_image.currentFrame();
+    if (frame.captureNs == 0)
+        return;
+    double frameMs = 0;
+    double takenMs = 0;
+    StopwatchRead(m_state.StopwatchHandle, 0, takenMs);
+    if (StopwatchReadAt(m_state.StopwatchHandle, 0, frame.captureNs, frameMs) != 0)
+        return;
+    metadata.frameMs = frameMs;
+    frameAgeMs = takenMs - frameMs;
+}
+
+void SeriesEngine::countFrames()
+{
+    // The camera object goes away when it is lost; its last counts stay.
+    const Camera *camera = m_image.camera();
+    if (!camera || !m_image.isStreaming())
+        return;
+    m_published = camera->framesPublished();
+    m_lost = camera->framesLost();
 }
 
 QString SeriesEngine::replacedBy(const QString &fileName) const
@@ -199,8 +255,9 @@ void SeriesEngine::shutDown()
     if (isRecording()) {
         // The program is going: no further picture, no preparations for another series.
         m_state.Recording = RecordingState::Idle;
-        m_log.close();
+        finishLog();
         syncSeries();
+        m_image.setSeriesStreaming(false);
     }
     waitForSync(kShutDownSyncWaitMs);
 }
@@ -241,6 +298,11 @@ SeriesLogHeader SeriesEngine::logHeader() const
 
 void SeriesEngine::openLog()
 {
+    m_published.reset();
+    if (const Camera *camera = m_image.camera(); camera && m_image.isStreaming()) {
+        m_publishedAtStart = camera->framesPublished();
+        m_lostAtStart = camera->framesLost();
+    }
     m_logWarned = false;
     m_anySaved = false;
     m_logFailure = Status::success();
@@ -259,7 +321,8 @@ void SeriesEngine::openLog()
         m_logPath.clear();
 }
 
-void SeriesEngine::logStep(const ImageMetadata &record, const Status &saved, const QString &replaced)
+void SeriesEngine::logStep(const ImageMetadata &record, const Status &saved, const QString &replaced,
+                           std::optional<double> frameAgeMs)
 {
     if (!m_log.isOpen())
         return;
@@ -274,6 +337,11 @@ void SeriesEngine::logStep(const ImageMetadata &record, const Status &saved, con
     row.result = saved ? QStringLiteral("ok") : saved.reason();
     row.bytes = saved ? QFileInfo(m_state.FullFileName).size() : 0;
     row.replaced = saved ? replaced : QString();
+    if (record.frameMs) {
+        row.frameId = m_image.currentFrame().cameraFrameId;
+        row.frameMs = record.frameMs;
+        row.frameAgeMs = frameAgeMs;
+    }
     const Status written = m_log.append(row);
     if (!written) {
         m_logFailure = written;

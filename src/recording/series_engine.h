@@ -33,6 +33,9 @@ struct StepReport
     Status saved = Status::success();
     double stopwatchMs = 0;
     double scheduledMs = 0;
+    double durationMs = 0; // how long the whole step took
+    std::optional<double> frameMs;
+    std::optional<double> frameAgeMs;
 };
 
 // The series of pictures: composition of the names, the capture step, Start and Stop, the
@@ -61,6 +64,9 @@ public:
     AnalogCard &card() { return *m_card; }
 
     void setOptions(const NameOptions &options) { m_options = options; }
+    // Whether a streaming camera keeps streaming through a series (the default), so that a step
+    // takes the newest frame instead of starting an acquisition of its own.
+    void setStreamDuringSeries(bool on) { m_streamDuringSeries = on; }
     const NameOptions &options() const { return m_options; }
 
     // Composes FullFileName from the state, the options and fresh readings of the ticked
@@ -107,9 +113,13 @@ Q_SIGNALS:
 
 private:
     void end(SeriesEvent why, const QString &message);
+    void finishLog();
+    void takeFrameTimes(ImageMetadata &metadata, std::optional<double> &frameAgeMs);
+    void countFrames();
     void openLog();
     SeriesLogHeader logHeader() const;
-    void logStep(const ImageMetadata &record, const Status &saved, const QString &replaced);
+    void logStep(const ImageMetadata &record, const Status &saved, const QString &replaced,
+                 std::optional<double> frameAgeMs);
     void logFailure(const Status &failure);
     QString replacedBy(const QString &fileName) const;
     void syncSeries();
@@ -128,5 +138,12 @@ private:
     bool m_logWarned = false;
     bool m_anySaved = false;
     QHash<QString, qint64> m_savedNames; // name -> picture number, in this series
+    bool m_streamDuringSeries = true;
+    // The camera's frame counts at Start and after the last step, and the last step's time.
+    std::uint64_t m_publishedAtStart = 0;
+    std::uint64_t m_lostAtStart = 0;
+    std::optional<std::uint64_t> m_published;
+    std::uint64_t m_lost = 0;
+    double m_lastStepMs = 0;
     std::vector<std::unique_ptr<SeriesSync>> m_syncs;
 };

@@ -70,7 +70,7 @@ QString formatLogHeader(const SeriesLogHeader &h)
     if (!h.namesNote.isEmpty())
         text += QStringLiteral("# names: %1\n").arg(h.namesNote);
     text += QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
-                           "channel1_count,channel1_V,result,bytes,replaced\n");
+                           "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms\n");
     return text;
 }
 
@@ -81,8 +81,24 @@ QString formatLogRow(const SeriesLogRow &row)
            << milliseconds(row.stopwatchMs) << milliseconds(row.stopwatchMs - row.scheduledMs);
     appendChannel(fields, row.channel0);
     appendChannel(fields, row.channel1);
-    fields << csvField(row.result) << QString::number(row.bytes) << csvField(row.replaced);
+    fields << csvField(row.result) << QString::number(row.bytes) << csvField(row.replaced)
+           << (row.frameId ? QString::number(row.frameId) : QString())
+           << (row.frameMs ? milliseconds(*row.frameMs) : QString())
+           << (row.frameAgeMs ? milliseconds(*row.frameAgeMs) : QString());
     return fields.join(QLatin1Char(',')) + QLatin1Char('\n');
+}
+
+QString formatLogEnd(const SeriesLogEnd &e)
+{
+    QString text = QStringLiteral("# end: %1, %2 pictures, %3 ticks missed\n")
+                       .arg(e.end.toOffsetFromUtc(e.end.offsetFromUtc()).toString(Qt::ISODateWithMs))
+                       .arg(e.pictures)
+                       .arg(e.ticksMissed);
+    if (e.framesReceived)
+        text += QStringLiteral("# frames: %1 received from the camera, %2 lost by the camera or transport\n")
+                    .arg(*e.framesReceived)
+                    .arg(e.framesLost);
+    return text;
 }
 
 Status SeriesLog::open(const QString &path, const SeriesLogHeader &header)
@@ -92,6 +108,15 @@ Status SeriesLog::open(const QString &path, const SeriesLogHeader &header)
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return Status::failure(QStringLiteral("cannot write the series log %1: %2").arg(path, m_file.errorString()));
     return write(formatLogHeader(header));
+}
+
+Status SeriesLog::finish(const SeriesLogEnd &end)
+{
+    if (!m_file.isOpen())
+        return Status::failure(QStringLiteral("the series log is not open"));
+    const Status written = write(formatLogEnd(end));
+    m_file.close();
+    return written;
 }
 
 Status SeriesLog::append(const SeriesLogRow &row)

@@ -43,12 +43,27 @@ struct SeriesLogRow
     QString result; // "ok" or the reason the save failed
     qint64 bytes = 0;
     QString replaced; // the picture of this series saved before under the same name, or "earlier file"
+    std::uint64_t frameId = 0;         // the camera's number of the frame; 0 unknown
+    std::optional<double> frameMs;     // when the frame was captured, ms since Start
+    std::optional<double> frameAgeMs;  // how old the frame was when the step took it
+};
+
+// What the end of a series adds to its log.
+struct SeriesLogEnd
+{
+    QDateTime end;
+    qint64 pictures = 0;
+    qint64 ticksMissed = 0;
+    // Frames while the camera streamed through the series; empty when it did not stream.
+    std::optional<std::uint64_t> framesReceived;
+    std::uint64_t framesLost = 0;
 };
 
 // `<directory><base name>_<yyyyMMdd-HHmmss>.csv`
 QString seriesLogPath(const QString &directory, const QString &baseName, const QDateTime &start);
 QString formatLogHeader(const SeriesLogHeader &header);
 QString formatLogRow(const SeriesLogRow &row);
+QString formatLogEnd(const SeriesLogEnd &end);
 
 class SeriesLog
 {
@@ -56,6 +71,8 @@ public:
     Status open(const QString &path, const SeriesLogHeader &header);
     Status append(const SeriesLogRow &row);
     void close() { m_file.close(); }
+    // Writes the lines that end the series and closes the log.
+    Status finish(const SeriesLogEnd &end);
     bool isOpen() const { return m_file.isOpen(); }
     // Adds `text` to the end of the log at `path`, once its series is over.
     static Status appendTo(const QString &path, const QString &text);

@@ -24,6 +24,7 @@ ImageMetadata seriesRecord(std::optional<ChannelSample> channel0, std::optional<
     metadata.picture = 3;
     metadata.scheduledMs = 100.0;
     metadata.stopwatchMs = 100.2571234;
+    metadata.frameMs = 86.7409876;
     metadata.channel0 = channel0;
     metadata.channel1 = channel1;
     return metadata;
@@ -62,6 +63,7 @@ private Q_SLOTS:
     void readsBack_data();
     void readsBack();
     void tiffDescriptionText();
+    void oldMioReadsWithoutRecord_data();
     void oldMioReadsWithoutRecord();
 };
 
@@ -107,15 +109,20 @@ void TestPictureRecord::readsBack()
     compareChannels(read.channel0, metadata.channel0);
     compareChannels(read.channel1, metadata.channel1);
     QCOMPARE(read.stopwatchMs.has_value(), metadata.stopwatchMs.has_value());
+    QCOMPARE(read.frameMs.has_value(), metadata.frameMs.has_value());
     if (name.endsWith(u".mio")) {
         QCOMPARE(read.captureTime.isValid(), true);
         if (metadata.stopwatchMs)
             QCOMPARE(*read.stopwatchMs, *metadata.stopwatchMs); // full precision
+        if (metadata.frameMs)
+            QCOMPARE(*read.frameMs, *metadata.frameMs);
         QVERIFY(!read.picture && !read.scheduledMs);
     } else {
         // The description holds the log's three decimals.
         if (metadata.stopwatchMs)
             QCOMPARE(*read.stopwatchMs, 100.257);
+        if (metadata.frameMs)
+            QCOMPARE(*read.frameMs, 86.741);
         QCOMPARE(read.picture, metadata.picture);
         QCOMPARE(read.scheduledMs, metadata.scheduledMs);
     }
@@ -140,22 +147,37 @@ void TestPictureRecord::tiffDescriptionText()
                                                    "scheduled_ms=100.000\n"
                                                    "stopwatch_ms=100.257\n"
                                                    "lateness_ms=0.257\n"
+                                                   "frame_ms=86.741\n"
                                                    "channel0_count=2048\n"
                                                    "channel0_mA=106.5\n"
                                                    "channel1_count=ERR\n"
                                                    "channel1_V=ERR"));
 }
 
+// What earlier versions wrote: version 1 kept the whole record's bytes zero, version 2 had no
+// frame time (bytes 75 on zero, flag bit 1 clear).
+void TestPictureRecord::oldMioReadsWithoutRecord_data()
+{
+    QTest::addColumn<int>("version");
+    QTest::addColumn<int>("zeroFrom");
+    QTest::addColumn<int>("damaged"); // a byte that must be zero in that version
+    QTest::newRow("version 1") << 1 << 40 << 41;
+    QTest::newRow("version 2") << 2 << 75 << 81;
+}
+
 void TestPictureRecord::oldMioReadsWithoutRecord()
 {
+    QFETCH(int, version);
+    QFETCH(int, zeroFrom);
+    QFETCH(int, damaged);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("old.mio"));
     const Frame frame = testFrame(PixelFormat::Mono16, 40, 30, 10);
     QVERIFY(saveImage(frame, path, seriesRecord(ChannelSample{true, 7, 1.5}, ChannelSample{})).ok());
-    // Turn it into what version 1 wrote: the record's bytes were reserved and zero.
     QByteArray bytes = fileBytes(path);
-    qToLittleEndian<std::uint16_t>(1, bytes.data() + 8);
-    std::memset(bytes.data() + 40, 0, 124 - 40);
+    qToLittleEndian<std::uint16_t>(std::uint16_t(version), bytes.data() + 8);
+    std::memset(bytes.data() + zeroFrom, 0, 124 - zeroFrom);
+    bytes[72] = char(bytes[72] & 0x01); // version 2 knows the stopwatch flag only
     QByteArray header = bytes.left(128);
     std::memset(header.data() + 124, 0, 4);
     qToLittleEndian<std::uint32_t>(zlibCrc32(header), bytes.data() + 124);
@@ -167,10 +189,12 @@ void TestPictureRecord::oldMioReadsWithoutRecord()
     QVERIFY2(loaded.ok(), qPrintable(loaded.reason()));
     QVERIFY(samePixels(out, frame));
     QCOMPARE(read.captureTime, QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26, 535)));
-    QVERIFY(!read.stopwatchMs && !read.channel0 && !read.channel1);
+    QVERIFY(!read.frameMs);
+    QCOMPARE(read.stopwatchMs.has_value(), version == 2);
+    QCOMPARE(read.channel0.has_value(), version == 2);
 
-    // Version 1 has no record, so a byte in its place is damage.
-    bytes[41] = 1;
+    // Where the version has no field, a byte is damage.
+    bytes[damaged] = 1;
     header = bytes.left(128);
     std::memset(header.data() + 124, 0, 4);
     qToLittleEndian<std::uint32_t>(zlibCrc32(header), bytes.data() + 124);

@@ -22,12 +22,14 @@ void TestSeriesLog::rows_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("both read") << "/d/a.bmp" << 1 << "ok" << ""
-                               << "7,/d/a.bmp,300.000,301.257,1.257,2048,106,2171,5.30029296875,ok,1234,\n";
-    QTest::newRow("not ticked") << "/d/a.bmp" << 0 << "ok" << "" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,\n";
-    QTest::newRow("failed read") << "/d/a.bmp" << 2 << "ok" << "" << "7,/d/a.bmp,300.000,301.257,1.257,ERR,ERR,ERR,ERR,ok,1234,\n";
+                               << "7,/d/a.bmp,300.000,301.257,1.257,2048,106,2171,5.30029296875,ok,1234,,,,\n";
+    QTest::newRow("not ticked") << "/d/a.bmp" << 0 << "ok" << "" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,,,,\n";
+    QTest::newRow("failed read") << "/d/a.bmp" << 2 << "ok" << "" << "7,/d/a.bmp,300.000,301.257,1.257,ERR,ERR,ERR,ERR,ok,1234,,,,\n";
     QTest::newRow("comma and quote") << "/d/a,\"b\".bmp" << 0 << "no space left, disk full" << ""
-                                     << "7,\"/d/a,\"\"b\"\".bmp\",300.000,301.257,1.257,,,,,\"no space left, disk full\",1234,\n";
-    QTest::newRow("replaced") << "/d/a.bmp" << 0 << "ok" << "6" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,6\n";
+                                     << "7,\"/d/a,\"\"b\"\".bmp\",300.000,301.257,1.257,,,,,\"no space left, disk full\",1234,,,,\n";
+    QTest::newRow("replaced") << "/d/a.bmp" << 0 << "ok" << "6" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,6,,,\n";
+    QTest::newRow("frame times") << "/d/a.bmp" << 0 << "ok" << "frame"
+                                 << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,,4711,-12.500,0.041\n";
 }
 
 void TestSeriesLog::rows()
@@ -48,7 +50,13 @@ void TestSeriesLog::rows()
     }
     row.result = result;
     row.bytes = 1234;
-    row.replaced = replaced;
+    if (replaced == u"frame") {
+        row.frameId = 4711;
+        row.frameMs = -12.5; // captured just before Start
+        row.frameAgeMs = 0.0409;
+    } else {
+        row.replaced = replaced;
+    }
     QCOMPARE(formatLogRow(row), expected);
 }
 

@@ -97,7 +97,7 @@ void TestForm1SeriesLog::logMatchesTheSeries()
     QVERIFY(QRegularExpression(QStringLiteral("^Probe_\\d{8}-\\d{6}\\.csv$")).match(logs.first()).hasMatch());
     const QStringList lines = logLines(out);
     const QStringList comments = lines.filter(QRegularExpression(QStringLiteral("^#")));
-    QCOMPARE(comments.size(), 6);
+    QCOMPARE(comments.size(), 8);
     QVERIFY(comments[0].startsWith(QStringLiteral("# Pictures in a row")));
     QVERIFY(QRegularExpression(QStringLiteral("^# start: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
                 .match(comments[1])
@@ -107,13 +107,26 @@ void TestForm1SeriesLog::logMatchesTheSeries()
     QCOMPARE(comments[4], QStringLiteral("# interval: 50 ms"));
     QCOMPARE(comments[5], QStringLiteral("# options: number, time, channel 0"));
     QCOMPARE(lines[6], QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
-                                      "channel1_count,channel1_V,result,bytes,replaced"));
-    const QStringList rows = lines.mid(7);
+                                      "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms"));
+    const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QVERIFY(rows.size() >= 4);
+    // The end: every tick kept, and the camera streamed through the series without a loss.
+    QVERIFY2(QRegularExpression(QStringLiteral("^# end: \\S+, %1 pictures, 0 ticks missed$").arg(rows.size()))
+                 .match(comments[6])
+                 .hasMatch(),
+             qPrintable(comments[6]));
+    QVERIFY2(comments[7].endsWith(QStringLiteral(" received from the camera, 0 lost by the camera or transport")),
+             qPrintable(comments[7]));
     double lastTime = -1;
+    qint64 lastFrame = 0;
     for (int i = 0; i < rows.size(); ++i) {
         const QStringList f = rows[i].split(QLatin1Char(','));
-        QCOMPARE(f.size(), 12);
+        QCOMPARE(f.size(), 15);
+        // Each picture is a frame of its own, captured before the step took it.
+        QVERIFY(f[12].toLongLong() > lastFrame);
+        lastFrame = f[12].toLongLong();
+        QVERIFY(f[14].toDouble() >= 0);
+        QCOMPARE(f[13].toDouble() + f[14].toDouble() >= f[3].toDouble(), true);
         QCOMPARE(f[0].toInt(), i + 1);
         QVERIFY2(QFileInfo::exists(f[1]), qPrintable(f[1]));
         QCOMPARE(QFileInfo(f[1]).size(), f[10].toLongLong());
@@ -142,13 +155,14 @@ void TestForm1SeriesLog::failedSaveIsRecorded()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     QTRY_COMPARE(m_form->state().Recording, RecordingState::Idle);
-    const QStringList lines = logLines(m_dir->path() + QStringLiteral("/moved"));
-    QVERIFY(lines.size() >= 9);
-    const QStringList first = lines[7].split(QLatin1Char(','));
+    const QStringList rows =
+        logLines(m_dir->path() + QStringLiteral("/moved")).filter(QRegularExpression(QStringLiteral("^\\d+,")));
+    QVERIFY(rows.size() >= 2);
+    const QStringList first = rows.first().split(QLatin1Char(','));
     QCOMPARE(first[5], QStringLiteral("ERR"));
     QCOMPARE(first[9], QStringLiteral("ok"));
-    const QStringList last = lines.last().split(QLatin1Char(','));
-    QVERIFY2(last[9] != QLatin1String("ok"), qPrintable(lines.last()));
+    const QStringList last = rows.last().split(QLatin1Char(','));
+    QVERIFY2(last[9] != QLatin1String("ok"), qPrintable(rows.last()));
     QCOMPARE(last[10], QStringLiteral("0"));
     QCOMPARE(m_messages.size(), 1);
     QVERIFY(m_messages.first().startsWith(QStringLiteral("Could not save the picture:")));
@@ -195,7 +209,8 @@ void TestForm1SeriesLog::picturesCarryTheirRow()
     m_form->FileType->setCurrentIndex(m_form->FileType->findText(extension));
     Q_EMIT m_form->FileType->activated(m_form->FileType->currentIndex());
     runSeries(QStringLiteral("Record"), 3);
-    const QStringList rows = logLines(m_form->state().SaveDirectory).mid(7);
+    const QStringList rows =
+        logLines(m_form->state().SaveDirectory).filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QVERIFY(rows.size() >= 3);
     for (const QString &line : rows) {
         const QStringList f = line.split(QLatin1Char(','));
@@ -207,6 +222,8 @@ void TestForm1SeriesLog::picturesCarryTheirRow()
         QVERIFY(read.stopwatchMs && read.channel0 && read.channel1);
         // The log and the description round to the same three decimals; .mio keeps the time whole.
         QCOMPARE(QString::number(*read.stopwatchMs, 'f', 3), f[3]);
+        QVERIFY(read.frameMs);
+        QCOMPARE(QString::number(*read.frameMs, 'f', 3), f[13]);
         QCOMPARE(QString::number(read.channel0->count), f[5]);
         QCOMPARE(read.channel0->value, f[6].toDouble());
         QCOMPARE(QString::number(read.channel1->count), f[7]);
@@ -253,7 +270,7 @@ void TestForm1SeriesLog::replacedPicturesAreRecorded()
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QVERIFY(rows.size() >= 3);
     for (int i = 0; i < rows.size(); ++i)
-        QCOMPARE(rows[i].section(QLatin1Char(','), 11), i == 0 ? QString() : QString::number(i));
+        QCOMPARE(rows[i].section(QLatin1Char(','), 11, 11), i == 0 ? QString() : QString::number(i));
 }
 
 // At Stop the pictures go to the disk in the background; closing the window waits for that.
