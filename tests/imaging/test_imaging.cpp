@@ -1,3 +1,4 @@
+#include "imaging/camera_clock.h"
 #include "imaging/driver_file.h"
 #include "imaging/grabber_control.h"
 #include "imaging/image_control.h"
@@ -23,6 +24,9 @@ private Q_SLOTS:
     void liveFramesArriveWithoutPilingUp();
     void snapKeepsTheBufferOfTheSameSize();
     void stopwatch();
+    void seriesStreamingTakesEachFrameOnce();
+    void frameNumbersAndTimes_data();
+    void frameNumbersAndTimes();
 
 private:
     QTemporaryDir m_dir;
@@ -96,6 +100,10 @@ void TestImaging::snapTakesANewFrameLiveAndStill()
     QVERIFY(camera.snap(second, 100).ok());
     QCOMPARE(second.sequence, first.sequence + 1);
 
+    // The pattern has no sensor clock: a frame is captured when it is made.
+    QVERIFY(second.captureNs > first.captureNs && second.captureNs <= stopwatchClockNs());
+    QCOMPARE(second.cameraFrameId, second.sequence);
+
     QVERIFY(camera.startLive().ok());
     Frame live;
     QVERIFY(camera.snap(live, 1000).ok());
@@ -154,14 +162,78 @@ void TestImaging::stopwatch()
     QCOMPARE(StopwatchStart(handle, 0), 0);
     double first = -1, second = -1;
     QCOMPARE(StopwatchRead(handle, 0, first), 0);
+    const std::int64_t instant = stopwatchClockNs();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     QCOMPARE(StopwatchRead(handle, 0, second), 0);
     QVERIFY(first >= 0 && first < 5);
     QVERIFY(second >= 19.5);
     QVERIFY(second != std::floor(second) || first != std::floor(first)); // finer than a millisecond
+    double at = -1;
+    QCOMPARE(StopwatchReadAt(handle, 0, instant, at), 0);
+    QVERIFY(at >= first && at < second);
+    QCOMPARE(StopwatchReadAt(handle, 0, instant - 5'000'000, at), 0);
+    QVERIFY(at < 0); // before the start
     QCOMPARE(StopwatchRead(handle, kWatchesPerSet, first), -1);
     QCOMPARE(StopwatchDestroy(handle), 0);
     QCOMPARE(StopwatchRead(handle, 0, first), -1);
+}
+
+// While a series streams with the live picture off, the display is not fed, and a snap costs a
+// copy of the newest frame, never the same frame twice.
+void TestImaging::seriesStreamingTakesEachFrameOnce()
+{
+    const QString path = m_dir.filePath(QStringLiteral("series.vin"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("source = test-pattern\nwidth = 32\nheight = 32\nframe-rate = 20\n");
+    file.close();
+    ImageControl image;
+    image.setFileName(path);
+    QSignalSpy updated(&image, &ImageControl::imageUpdated);
+    image.setSeriesStreaming(true);
+    QVERIFY(image.isStreaming() && !image.isLive());
+    QTest::qWait(120);
+    QVERIFY(image.snap().ok()); // the newest frame, at once
+    const std::uint64_t first = image.currentFrame().sequence;
+    QVERIFY(image.snap().ok()); // waits for the next one
+    QCOMPARE(image.currentFrame().sequence, first + 1);
+    QCOMPARE(updated.count(), 0);
+    image.setLive(true); // the live picture goes on without a restart of the stream
+    image.setSeriesStreaming(false);
+    QVERIFY(image.isLive());
+    image.setLive(false);
+    QVERIFY(!image.isStreaming());
+}
+
+// Gaps in the camera's frame numbers are frames lost; a camera's clock goes onto the host's.
+void TestImaging::frameNumbersAndTimes_data()
+{
+    QTest::addColumn<QList<qint64>>("values"); // frame ids, or pairs of camera stamp and arrival
+    QTest::addColumn<QList<qint64>>("expected");
+    QTest::newRow("ids in a row") << QList<qint64>{1, 2, 3} << QList<qint64>{0, 0, 0};
+    QTest::newRow("ids with gaps") << QList<qint64>{5, 6, 9, 10, 12} << QList<qint64>{0, 0, 2, 0, 1};
+    QTest::newRow("ids counted afresh") << QList<qint64>{7, 8, 1, 2} << QList<qint64>{0, 0, 0, 0};
+    // Stamps 1000 apart arriving 1000 + delay apart: the least delay so far sets the offset.
+    QTest::newRow("clock") << QList<qint64>{1000, 5300, 2000, 6100, 3000, 7500}
+                           << QList<qint64>{-1, 5300, -1, 6100, -1, 7100};
+    QTest::newRow("no stamp") << QList<qint64>{0, 900} << QList<qint64>{-1, 900};
+    QTest::newRow("camera clock reset") << QList<qint64>{2'000'000'000'000, 5000, 1000, 6000}
+                                        << QList<qint64>{-1, 5000, -1, 6000};
+}
+
+void TestImaging::frameNumbersAndTimes()
+{
+    QFETCH(QList<qint64>, values);
+    QFETCH(QList<qint64>, expected);
+    if (QByteArray(QTest::currentDataTag()).startsWith("ids")) {
+        for (qsizetype i = 0; i < values.size(); ++i)
+            QCOMPARE(qint64(framesMissingBetween(i ? std::uint64_t(values[i - 1]) : 0, std::uint64_t(values[i]))),
+                     expected[i]);
+        return;
+    }
+    CameraClock clock;
+    for (qsizetype i = 0; i + 1 < values.size(); i += 2)
+        QCOMPARE(clock.toHost(values[i], values[i + 1]), expected[i + 1]);
 }
 
 QTEST_MAIN(TestImaging)

@@ -30,12 +30,14 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void cleanupTestCase();
-    void seriesOfTenPictures();
+    void seriesKeepsPaceWithTheStream_data();
+    void seriesKeepsPaceWithTheStream();
     void cameraKilledMidSeriesStopsTheSeries();
     void lostLivePictureComesBackThroughOpenImage();
 
 private:
     QStringList pictures() const;
+    QStringList logLines() const;
     bool startOwnEmulator();
 
     QTemporaryDir m_dir;
@@ -89,6 +91,14 @@ QStringList TestForm1Genicam::pictures() const
     return QDir(m_dir.path() + QStringLiteral("/out")).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
 }
 
+QStringList TestForm1Genicam::logLines() const
+{
+    QFile log(m_form->engine().logPath());
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
 bool TestForm1Genicam::startOwnEmulator()
 {
     m_emulator.start(QStringLiteral("arv-fake-gv-camera-0.8"), {QStringLiteral("-i"), QStringLiteral("127.0.0.1")});
@@ -98,15 +108,60 @@ bool TestForm1Genicam::startOwnEmulator()
     return true;
 }
 
-void TestForm1Genicam::seriesOfTenPictures()
+// The camera streams through the series: each step takes the newest frame it has not used, so
+// every picture is a frame of its own and none is older than a frame period. A camera faster
+// than the interval misses no tick; one slower than it makes each step wait for its next frame.
+void TestForm1Genicam::seriesKeepsPaceWithTheStream_data()
 {
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<double>("frameRate");
+    QTest::newRow("50 ms from 25 fps") << 50 << 25.0;
+    QTest::newRow("100 ms from 5 fps") << 100 << 5.0;
+}
+
+void TestForm1Genicam::seriesKeepsPaceWithTheStream()
+{
+    QFETCH(int, interval);
+    QFETCH(double, frameRate);
+    const QString driver = m_dir.filePath(QStringLiteral("rate.vin"));
+    QFile file(driver);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QStringLiteral("source = genicam\ncamera = 127.0.0.1\nwidth = 512\nheight = 512\nframe-rate = %1\n")
+                   .arg(frameRate)
+                   .toUtf8());
+    file.close();
+    m_form->CVimage1->setFileName(driver);
+    m_form->SetupUI();
+    m_form->CVimage1->setLive(true);
+    m_form->Timer1->setInterval(interval);
     Form1 &f = *m_form;
     QVERIFY2(f.CVimage1->imageHandle() != 0, qPrintable(f.CVimage1->statusText()));
     QTRY_VERIFY_WITH_TIMEOUT(f.CVdisplay1->framesPainted() >= 3, 5000); // live frames arrive
     f.SaveText->setText(QStringLiteral("Gige"));
     f.StartStop->click();
+    QVERIFY(f.CVimage1->isStreaming() && !f.CVimage1->isLive());
     QTRY_VERIFY_WITH_TIMEOUT(f.state().FrameCounter > 10 || f.state().Recording == RecordingState::Idle, 10000);
     f.StartStop->click();
+    const QStringList lines = logLines();
+    const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
+    QVERIFY(rows.size() >= 10);
+    const double period = 1000.0 / frameRate;
+    qint64 lastFrame = -1;
+    for (const QString &row : rows) {
+        const QStringList field = row.split(QLatin1Char(','));
+        QVERIFY2(field[12].toLongLong() > lastFrame, qPrintable(row));
+        lastFrame = field[12].toLongLong();
+        const double age = field[14].toDouble();
+        QVERIFY2(age >= 0 && age <= period + 25, qPrintable(row));
+    }
+    const QString end = lines.filter(QStringLiteral("# end: ")).value(0);
+    const QRegularExpressionMatch missed = QRegularExpression(QStringLiteral(" (\\d+) ticks missed$")).match(end);
+    QVERIFY2(missed.hasMatch(), qPrintable(end));
+    if (frameRate * interval >= 1000)
+        QCOMPARE(missed.captured(1).toInt(), 0);
+    else // about every other tick, for want of a new frame
+        QVERIFY2(missed.captured(1).toInt() >= rows.size() / 2, qPrintable(end));
+    QVERIFY(lines.filter(QRegularExpression(QStringLiteral("^# frames: \\d+ received from the camera, \\d+ lost"))).size() == 1);
     QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(QLatin1Char('|'))));
     const QStringList files = pictures();
     QVERIFY(files.size() >= 10);
