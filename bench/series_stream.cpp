@@ -1,0 +1,159 @@
+// A series from a streaming camera: what a capture step costs and how late it comes when the
+// camera keeps streaming through the series, against an acquisition of its own per step (the
+// live picture off, as a series once ran), with the test pattern as the baseline, in one run.
+//
+// Run:  scripts/netns-run build/bin/bench_series_stream DIR [pictures] [interval-ms]
+// DIR must exist; the pictures go to a fresh folder inside it that is removed afterwards.
+// Defaults: 200 pictures at 50 ms, 2048x2048 and 512x512 Mono8 at 25 frames per second, .mio.
+// Outside the private network the GenICam emulator is left out.
+
+#include "bench_support.h"
+#include "private_network.h"
+#include "analog/simulated_card.h"
+#include "imaging/image_control.h"
+#include "imaging/stopwatch.h"
+#include "recording/series_engine.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+struct Figures
+{
+    std::vector<double> stepMs, latenessMs, ageMs;
+    int missed = -1;
+    QString failure;
+};
+
+int ticksMissed(const QString &logPath)
+{
+    QFile log(logPath);
+    if (!log.open(QIODevice::ReadOnly))
+        return -1;
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("# end: .* (\\d+) ticks missed")).match(QString::fromUtf8(log.readAll()));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+Figures runSeries(const QString &driver, bool stream, int pictures, int interval, const QString &dir)
+{
+    Figures f;
+    ImageControl image;
+    image.setFileName(driver);
+    if (image.imageHandle() == 0) {
+        f.failure = image.statusText();
+        return f;
+    }
+    SeriesEngine engine(image);
+    engine.setCard(std::make_unique<SimulatedCard>());
+    engine.setOptions(NameOptions{true, false, false, false});
+    engine.setStreamDuringSeries(stream);
+    engine.timer().setInterval(interval);
+    CaptureState &s = engine.state();
+    s.SaveDirectory = dir + QLatin1Char('/');
+    s.BaseName = QStringLiteral("%1_%2").arg(QFileInfo(driver).baseName(), stream ? "stream" : "single");
+    s.FileExtension = QStringLiteral(".mio");
+    StopwatchCreate(s.StopwatchHandle);
+    // As the window has it before Start: live on, then a series switches it off.
+    image.setLive(true);
+    QEventLoop loop;
+    QObject::connect(&engine, &SeriesEngine::started, &image, [&image] { image.setLive(false); });
+    QObject::connect(&engine, &SeriesEngine::pictureSaved, &loop, [&](const StepReport &r) {
+        f.stepMs.push_back(r.durationMs);
+        f.latenessMs.push_back(r.stopwatchMs - r.scheduledMs);
+        if (r.frameAgeMs)
+            f.ageMs.push_back(*r.frameAgeMs);
+        if (r.picture >= pictures)
+            engine.stop();
+    });
+    QObject::connect(&engine, &SeriesEngine::stopped, &loop, [&](SeriesEvent, const QString &message) {
+        f.failure = message;
+        loop.quit();
+    });
+    engine.start();
+    if (engine.isRecording())
+        loop.exec();
+    f.missed = ticksMissed(engine.logPath());
+    engine.waitForSync(60000);
+    StopwatchDestroy(s.StopwatchHandle);
+    return f;
+}
+
+void print(const char *camera, const char *mode, const Figures &f)
+{
+    if (!f.failure.isEmpty()) {
+        std::printf("%-22s | %-6s | failed: %s\n", camera, mode, qPrintable(f.failure.simplified()));
+        return;
+    }
+    std::printf("%-22s | %-6s | %6.2f | %6.2f | %7.2f | %7.2f | %7.2f | %3d | %6.2f | %6.2f\n", camera, mode,
+                median(f.stepMs), percentile(f.stepMs, 0.99), median(f.latenessMs), percentile(f.latenessMs, 0.99),
+                percentile(f.latenessMs, 1.0), f.missed, median(f.ageMs), percentile(f.ageMs, 1.0));
+}
+
+QString writeDriver(const QString &path, const QString &text)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(text.toUtf8());
+    return path;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 2 || !QFileInfo(args[1]).isDir()) {
+        std::fprintf(stderr, "usage: %s DIR [pictures] [interval-ms]   (DIR must be an existing directory)\n", argv[0]);
+        return 2;
+    }
+    const QTemporaryDir tmp(args[1] + QStringLiteral("/bench-XXXXXX"));
+    if (!tmp.isValid()) {
+        std::fprintf(stderr, "cannot make a folder in %s: %s\n", qPrintable(args[1]), qPrintable(tmp.errorString()));
+        return 1;
+    }
+    const int pictures = args.size() > 2 ? args[2].toInt() : 200;
+    const int interval = args.size() > 3 ? args[3].toInt() : 50;
+    const QString out = tmp.filePath(QStringLiteral("pictures"));
+    std::printf("%d pictures every %d ms, .mio; stream: the camera streams through the series; single: an "
+                "acquisition per step\n",
+                pictures, interval);
+    std::printf("camera                 | mode   | step ms median | p99 | late median | p99 | max | missed | "
+                "frame age median | max\n");
+    for (const int side : {2048, 512}) {
+        struct Camera
+        {
+            QString label;
+            QString driver;
+        };
+        std::vector<Camera> cameras;
+        cameras.push_back(
+            {QStringLiteral("test pattern %1").arg(side),
+             writeDriver(tmp.filePath(QStringLiteral("pattern%1.vin").arg(side)),
+                         QStringLiteral("source = test-pattern\nwidth = %1\nheight = %1\nframe-rate = 25\n").arg(side))});
+        if (insidePrivateNetwork())
+            cameras.push_back({QStringLiteral("GenICam emulator %1").arg(side),
+                               writeDriver(tmp.filePath(QStringLiteral("gige%1.vin").arg(side)),
+                                           QStringLiteral("source = genicam\ncamera = 127.0.0.1\nwidth = %1\nheight = "
+                                                          "%1\npixel-format = Mono8\nframe-rate = 25\n")
+                                               .arg(side))});
+        for (const Camera &camera : cameras) {
+            for (const bool stream : {false, true}) {
+                QDir().mkpath(out);
+                print(qPrintable(camera.label), stream ? "stream" : "single",
+                      runSeries(camera.driver, stream, pictures, interval, out));
+                // Only what this run wrote, inside the checked temporary folder.
+                QDir(out).removeRecursively();
+            }
+        }
+    }
+    return 0;
+}
