@@ -11,6 +11,7 @@ PIR_PACKAGES=(
     libaravis-dev libusb-1.0-0-dev aravis-tools
     libbenchmark-dev
     xvfb xauth
+    fonts-liberation2
     iproute2 util-linux
     clang libclang-rt-14-dev
 )

@@ -5,6 +5,7 @@
 #include "imaging/test_pattern_camera.h"
 #include "ui/common_dialog.h"
 #include "ui/form1.h"
+#include "ui/window_units.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -144,8 +145,8 @@ void TestForm1::everyControlIsNamedForAutomation()
 void TestForm1::layoutFollowsDesignUnits()
 {
     Form1 &f = *m_form;
-    const double scale = f.screen()->logicalDotsPerInch() / 96.0;
-    auto px = [scale](int twips) { return int(std::lround(twips / 15.0 * scale)); };
+    const DesignUnits du = windowUnits(f);
+    auto px = [&du](int twips) { return du.px(twips); };
     QCOMPARE(f.size(), QSize(px(10035), px(8640)));
     QCOMPARE(f.minimumSize(), f.maximumSize());
     QCOMPARE(f.CVdisplay1->geometry(), QRect(0, px(1320), px(7095), px(1320 + 7215) - px(1320)));
