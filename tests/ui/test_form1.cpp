@@ -129,6 +129,8 @@ void TestForm1::everyControlIsNamedForAutomation()
         "Channel0Frame",  "Channel1Frame",   "Channel0Label", "Read0Command",    "Channel0OutLabel", "Channel0Check",
         "Channel1Label",  "Read1Command",    "Channel1OutLabel", "Channel1Check"};
     QCOMPARE(names.size(), 34);
+    QCOMPARE(m_form->objectName(), QStringLiteral("Form1"));
+    QCOMPARE(m_form->accessibleDescription(), QStringLiteral("Form1"));
     for (const QString &name : names) {
         QObject *o = m_form->findChild<QObject *>(name);
         QVERIFY2(o, qPrintable(name));
