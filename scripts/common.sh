@@ -11,6 +11,8 @@ PIR_PACKAGES=(
     libaravis-dev libusb-1.0-0-dev aravis-tools
     libbenchmark-dev
     xvfb xauth
+    fonts-liberation2
+    desktop-file-utils appstream dpkg-dev file
     iproute2 util-linux
     clang libclang-rt-14-dev
 )

@@ -1,21 +1,49 @@
+#include "app/cameras_command.h"
+#include "app/command_line.h"
+#include "app/open_display.h"
 #include "app/paths.h"
 #include "app/record_command.h"
 #include "ui/form1.h"
 
-#include <QApplication>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
-    if (argc > 1 && qstrcmp(argv[1], "record") == 0) {
+    QCoreApplication::setApplicationName(QStringLiteral("Pictures in a row"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PIR_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral(PIR_APP_ID));
+
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine commandLine = parseCommandLine(arguments);
+    if (commandLine.action == CommandLine::Action::Exit)
+        return printAndExit(commandLine);
+
+    switch (commandLine.action) {
+    case CommandLine::Action::CheckDriver: {
         QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("Pictures in a row"));
-        QCoreApplication::setApplicationVersion(QStringLiteral(PIR_VERSION));
-        return runRecordCommand(QCoreApplication::arguments().mid(2));
+        return checkDriver(commandLine.driverPath.isEmpty() ? defaultDriverPath() : commandLine.driverPath);
     }
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Pictures in a row"));
-    QApplication::setApplicationVersion(QStringLiteral(PIR_VERSION));
-    Form1 window(defaultDriverPath());
+    case CommandLine::Action::Record: {
+        // No display: a series recorded over SSH or from a script never opens a window.
+        QCoreApplication app(argc, argv);
+        return runRecordCommand(commandLine.commandArguments);
+    }
+    case CommandLine::Action::Cameras: {
+        QCoreApplication app(argc, argv);
+        return runCamerasCommand(commandLine.commandArguments);
+    }
+    case CommandLine::Action::ShowWindow:
+    case CommandLine::Action::Exit:
+        break;
+    }
+
+    const std::unique_ptr<QApplication> app = openDisplay(argc, argv);
+    QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(PIR_APP_ID)));
+    Form1 window(commandLine.driverPath.isEmpty() ? defaultDriverPath() : commandLine.driverPath);
     window.show();
-    return app.exec();
+    return app->exec();
 }

@@ -6,6 +6,7 @@
 #include "imaging/grabber_control.h"
 #include "imaging/image_control.h"
 #include "imaging/stopwatch.h"
+#include "ui/caption_fit.h"
 #include "ui/common_dialog.h"
 #include "ui/design_units.h"
 
@@ -20,6 +21,9 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <functional>
+#include <vector>
+
 namespace {
 
 // Names a control for the code, for UI automation and, where it has no caption, for people.
@@ -33,12 +37,52 @@ W *named(W *widget, const char *name, const QString &accessibleName = QString())
     return widget;
 }
 
+// Places the controls at the smallest factor of the design at which every caption and text
+// fits in the window's fonts, so that the window reads the same with any face and density.
+void placeAtFittingScale(Form1 &f, const std::vector<std::function<void(const DesignUnits &)>> &placements)
+{
+    // Besides the captions they start with, controls show these texts later: the other caption
+    // of the big button, the longest interval, the list's file types, the widest readings and
+    // the title of a simulated card.
+    ControlTexts texts = {{f.StartStop, QStringLiteral("Stop")},
+                          {f.Frames, QStringLiteral("65000")},
+                          {f.Channel0OutLabel, QStringLiteral("212_mA")},
+                          {f.Channel0OutLabel, QStringLiteral("ERR_mA")},
+                          {f.Channel1OutLabel, QStringLiteral("10.0_V")},
+                          {f.Channel1OutLabel, QStringLiteral("ERR_V")},
+                          {f.ADFrame, QStringLiteral("AD-Card - CIO-DAS08 (simulated)")}};
+    for (int i = 0; i < f.FileType->count(); ++i)
+        texts.emplace_back(f.FileType, f.FileType->itemText(i));
+    for (QWidget *w : f.findChildren<QWidget *>()) {
+        // The window's own controls carry their name as their description, Qt's parts do not.
+        if (w->objectName().isEmpty() || w->accessibleDescription() != w->objectName())
+            continue;
+        if (auto *b = qobject_cast<QAbstractButton *>(w))
+            texts.emplace_back(b, b->text());
+        else if (auto *g = qobject_cast<QGroupBox *>(w))
+            texts.emplace_back(g, g->title());
+        else if (auto *l = qobject_cast<QLabel *>(w); l && !l->text().isEmpty())
+            texts.emplace_back(l, l->text());
+        else if (auto *e = qobject_cast<QLineEdit *>(w))
+            texts.emplace_back(e, e->text());
+    }
+    const QScreen *screen = f.screen();
+    const double dpi = screen ? screen->logicalDotsPerInch() : 96.0;
+    fittingFactor(
+        [&](double factor) {
+            const DesignUnits du(dpi, factor);
+            for (const auto &place : placements)
+                place(du);
+        },
+        texts);
+}
+
 } // namespace
 
 Form1::Form1(const QString &driverPath, std::unique_ptr<AnalogCard> card, QWidget *parent)
     : QWidget(parent)
 {
-    setObjectName(QStringLiteral("Form1"));
+    named(this, "Form1");
     setWindowTitle(QStringLiteral("Pictures in a row"));
     createControls();
     startUp(driverPath);
@@ -64,9 +108,11 @@ Form1::~Form1()
 
 void Form1::createControls()
 {
-    const QScreen *screen = this->screen();
-    const DesignUnits du(screen ? screen->logicalDotsPerInch() : 96.0);
-    auto place = [&du](QWidget *w, int left, int top, int width, int height) { w->setGeometry(du.rect(left, top, width, height)); };
+    // Every control is placed once the factor that lets all captions fit is known.
+    std::vector<std::function<void(const DesignUnits &)>> placements;
+    auto place = [&placements](QWidget *w, int left, int top, int width, int height) {
+        placements.push_back([=](const DesignUnits &du) { w->setGeometry(du.rect(left, top, width, height)); });
+    };
     auto button = [&](QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h) {
         auto *b = named(new QPushButton(caption, parent), name);
         b->setAutoDefault(false);
@@ -93,9 +139,12 @@ void Form1::createControls()
         return f;
     };
 
-    setFixedSize(du.px(10035), du.px(8640));
-    // The layout was designed around an 8-point face; larger default fonts would clip captions.
+    placements.push_back([this](const DesignUnits &du) { setFixedSize(du.px(10035), du.px(8640)); });
+    // The layout was designed around an 8-point face. Liberation Sans, as wide as Arial, comes
+    // closest of the faces Debian ships and looks the same on every desktop; where a wider face
+    // stands in, the design grows as a whole until every caption fits.
     QFont windowFont = font();
+    windowFont.setFamilies({QStringLiteral("Liberation Sans")});
     windowFont.setPointSizeF(8.25);
     setFont(windowFont);
 
@@ -144,7 +193,9 @@ void Form1::createControls()
     Line1 = named(new QFrame(VideoSetupFrame), "Line1");
     Line1->setFrameShape(QFrame::HLine);
     Line1->setFrameShadow(QFrame::Sunken);
-    Line1->setGeometry(du.px(120), du.px(580) - 1, du.px(2640) - du.px(120), 2);
+    placements.push_back([this](const DesignUnits &du) {
+        Line1->setGeometry(du.px(120), du.px(580) - 1, du.px(2640) - du.px(120), 2);
+    });
     FrameLabel = label(VideoSetupFrame, "FrameLabel", QStringLiteral("Trigger every"), Qt::AlignRight, 240, 750, 975, 255);
     Frames = named(new QLineEdit(QStringLiteral("500"), VideoSetupFrame), "Frames",
                    QStringLiteral("Capture interval in milliseconds"));
@@ -172,6 +223,8 @@ void Form1::createControls()
                                        TimeCheck,  NumberCheck, Channel0Check, Channel1Check};
     for (int i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    placeAtFittingScale(*this, placements);
 }
 
 void Form1::startUp(const QString &driverPath)

@@ -5,6 +5,7 @@
 #include "imaging/test_pattern_camera.h"
 #include "ui/common_dialog.h"
 #include "ui/form1.h"
+#include "ui/window_units.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -128,6 +129,8 @@ void TestForm1::everyControlIsNamedForAutomation()
         "Channel0Frame",  "Channel1Frame",   "Channel0Label", "Read0Command",    "Channel0OutLabel", "Channel0Check",
         "Channel1Label",  "Read1Command",    "Channel1OutLabel", "Channel1Check"};
     QCOMPARE(names.size(), 34);
+    QCOMPARE(m_form->objectName(), QStringLiteral("Form1"));
+    QCOMPARE(m_form->accessibleDescription(), QStringLiteral("Form1"));
     for (const QString &name : names) {
         QObject *o = m_form->findChild<QObject *>(name);
         QVERIFY2(o, qPrintable(name));
@@ -144,8 +147,8 @@ void TestForm1::everyControlIsNamedForAutomation()
 void TestForm1::layoutFollowsDesignUnits()
 {
     Form1 &f = *m_form;
-    const double scale = f.screen()->logicalDotsPerInch() / 96.0;
-    auto px = [scale](int twips) { return int(std::lround(twips / 15.0 * scale)); };
+    const DesignUnits du = windowUnits(f);
+    auto px = [&du](int twips) { return du.px(twips); };
     QCOMPARE(f.size(), QSize(px(10035), px(8640)));
     QCOMPARE(f.minimumSize(), f.maximumSize());
     QCOMPARE(f.CVdisplay1->geometry(), QRect(0, px(1320), px(7095), px(1320 + 7215) - px(1320)));
