@@ -77,6 +77,10 @@ comedi_t *comedi_open(const char *fn)
         lib.error = ENOENT;
         return nullptr;
     }
+    if (lib.boards[board].openError != 0) {
+        lib.error = lib.boards[board].openError;
+        return nullptr;
+    }
     ++lib.handles;
     return new comedi_t{board};
 }

@@ -14,6 +14,8 @@ struct FakeComediBoard
     std::vector<comedi_range> ranges{{-10, 10, UNIT_volt}, {0, 10, UNIT_volt}};
     // What each channel reads; channels beyond the list read 0.
     std::vector<lsampl_t> samples{2048, 2171};
+    // errno of comedi_open (EACCES: this user may not use the card); 0: it opens.
+    int openError = 0;
     // errno of every comedi_data_read (EIO: the conversion timed out); 0: reads succeed.
     int readError = 0;
 };

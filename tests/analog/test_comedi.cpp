@@ -66,28 +66,35 @@ void TestComedi::cleanup()
 void TestComedi::cardOrSimulated_data()
 {
     QTest::addColumn<bool>("present");
+    QTest::addColumn<int>("openError");
     QTest::addColumn<bool>("analogInput");
+    QTest::addColumn<QString>("warning"); // empty: none
     QTest::addColumn<QString>("title");
 
-    QTest::newRow("no /dev/comedi0") << false << true << "AD-Card - CIO-DAS08 (simulated)";
-    QTest::newRow("no analog input") << true << false << "AD-Card - CIO-DAS08 (simulated)";
-    QTest::newRow("DAS08") << true << true << "AD-Card - CIO-DAS08";
+    const QString simulated = QStringLiteral("AD-Card - CIO-DAS08 (simulated)");
+    QTest::newRow("no /dev/comedi0") << false << 0 << true << "" << simulated;
+    QTest::newRow("not allowed to open") << true << EACCES << true << "/dev/comedi0: Permission denied" << simulated;
+    QTest::newRow("no analog input") << true << 0 << false << "/dev/comedi0 has no analog input" << simulated;
+    QTest::newRow("DAS08") << true << 0 << true << "" << "AD-Card - CIO-DAS08";
 }
 
 void TestComedi::cardOrSimulated()
 {
     QFETCH(bool, present);
+    QFETCH(int, openError);
     QFETCH(bool, analogInput);
+    QFETCH(QString, warning);
     QFETCH(QString, title);
 
     if (present) {
         FakeComediBoard b;
+        b.openError = openError;
         b.hasAnalogInput = analogInput;
         FakeComedi::plug(kBoard, b);
     }
     // A device that is there but unusable is worth a warning; a missing one is not.
-    if (present && !analogInput)
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("/dev/comedi0 has no analog input")));
+    if (!warning.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(warning)));
     QTemporaryDir dir;
     Form1 form(writeDriver(dir));
     QCOMPARE(form.ADFrame->title(), title);

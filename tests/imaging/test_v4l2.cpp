@@ -97,6 +97,14 @@ void TestV4l2::findFirstDevice()
     FakeV4l2 fake(nodes);
     QCOMPARE(V4l2Camera::findFirstDevice(), expected);
     QCOMPARE(fake.openHandles(), 0);
+    // A driver file without a device opens the one found, or says there is none.
+    DriverFile driver;
+    QString error;
+    QVERIFY(DriverFile::parse(QStringLiteral("source = v4l2\n"), driver, error));
+    V4l2Camera camera;
+    const Status opened = camera.open(driver);
+    const QString said = opened ? camera.description() : opened.reason();
+    QVERIFY2(said.contains(expected.isEmpty() ? QStringLiteral("no V4L2 camera found") : expected), qPrintable(said));
 }
 
 void TestV4l2::negotiatesAndSnaps_data()
@@ -141,6 +149,9 @@ void TestV4l2::negotiatesAndSnaps_data()
                                            << "does not offer pixel-format GREY" << QSize() << 0u;
     QTest::newRow("no format we read") << fakeNode("/dev/video0", {V4L2_PIX_FMT_H264}) << ""
                                        << "offers no format this program reads" << QSize() << 0u;
+    QTest::newRow("metadata node") << fakeNode("/dev/video0", {}, false) << ""
+                                   << "is not a V4L2 device that can stream pictures" << QSize() << 0u;
+    QTest::newRow("bad driver file") << fakeNode("/dev/video0") << "width = 0" << "width" << QSize() << 0u;
 }
 
 void TestV4l2::negotiatesAndSnaps()
@@ -213,6 +224,7 @@ void TestV4l2::liveThroughFaults()
     }, Qt::DirectConnection);
 
     QVERIFY(camera->startLive());
+    QVERIFY(camera->startLive()); // already live: nothing changes
     QTRY_VERIFY(camera->framesPublished() >= 3);
     Frame snapped;
     QVERIFY(camera->snap(snapped, 1000)); // a snap while live takes the next streamed frame
@@ -246,20 +258,26 @@ void TestV4l2::refusedOrUnplugged_data()
 {
     QTest::addColumn<int>("openError");
     QTest::addColumn<int>("streamOnError");
+    QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<int>("lostReports");
 
-    QTest::newRow("busy on open") << EBUSY << 0 << "cannot open /dev/video0: Device or resource busy" << 0;
-    QTest::newRow("busy on stream-on") << 0 << EBUSY << "cannot start streaming on /dev/video0: Device or resource busy"
-                                       << 0;
-    QTest::newRow("no USB bandwidth") << 0 << ENOSPC << "No space left on device" << 0;
-    QTest::newRow("unplugged between snaps") << 0 << 0 << "No such device" << 1;
+    QTest::newRow("busy on open") << EBUSY << 0 << "" << "cannot open /dev/video0: Device or resource busy" << 0;
+    // What UVC answers while another program streams: the format and the buffers are its.
+    QTest::newRow("held by another program")
+        << 0 << 0 << "held" << "cannot set the format of /dev/video0: Device or resource busy" << 0;
+    QTest::newRow("busy on stream-on") << 0 << EBUSY << ""
+                                       << "cannot start streaming on /dev/video0: Device or resource busy" << 0;
+    QTest::newRow("no USB bandwidth") << 0 << ENOSPC << "" << "No space left on device" << 0;
+    QTest::newRow("sensor sends nothing") << 0 << 0 << "stall" << "sent no picture within 300 ms" << 1;
+    QTest::newRow("unplugged between snaps") << 0 << 0 << "unplug" << "No such device" << 1;
 }
 
 void TestV4l2::refusedOrUnplugged()
 {
     QFETCH(int, openError);
     QFETCH(int, streamOnError);
+    QFETCH(QString, fault);
     QFETCH(QString, reason);
     QFETCH(int, lostReports);
 
@@ -267,28 +285,35 @@ void TestV4l2::refusedOrUnplugged()
     node.openError = openError;
     node.streamOnError = streamOnError;
     FakeV4l2 fake({node});
+    const int other = fault == QLatin1String("held") ? fake.open("/dev/video0", 0) : -1;
+    v4l2_requestbuffers request{2, V4L2_BUF_TYPE_VIDEO_CAPTURE, V4L2_MEMORY_MMAP, 0, 0, {}};
+    if (other >= 0)
+        QCOMPARE(fake.ioctl(other, VIDIOC_REQBUFS, &request), 0);
     Status status = Status::success();
     std::unique_ptr<V4l2Camera> camera = openCamera({}, status);
-    if (openError) {
-        QVERIFY2(!status && status.reason().contains(reason), qPrintable(status.reason()));
+    Frame frame;
+    if (!status) {
+        QVERIFY2(status.reason().contains(reason), qPrintable(status.reason()));
+        QVERIFY(!camera->snap(frame, 100) && !camera->startLive());
     } else {
-        QVERIFY2(status, qPrintable(status.reason()));
         QSignalSpy lostSpy(camera.get(), &Camera::lost);
-        if (lostReports) {
-            Frame first;
-            QVERIFY(camera->snap(first, 1000));
+        if (fault == QLatin1String("unplug")) {
+            QVERIFY(camera->snap(frame, 1000));
             fake.unplug(node.path);
         }
+        fake.setStalled(fault == QLatin1String("stall"));
         // The same reason every time: a refusal must not leave the buffers in a state that
         // turns the next try into another error.
         for (int i = 0; i < 2; ++i) {
-            Frame frame;
-            const Status snapped = camera->snap(frame, 1000);
+            const Status snapped = camera->snap(frame, 300);
             QVERIFY2(!snapped && snapped.reason().contains(reason), qPrintable(snapped.reason()));
         }
+        QVERIFY(!camera->startLive());
         QCOMPARE(lostSpy.count(), lostReports);
     }
     camera.reset();
+    if (other >= 0)
+        fake.close(other);
     QCOMPARE(fake.openHandles(), 0);
     QCOMPARE(fake.mappings(), 0);
 }
