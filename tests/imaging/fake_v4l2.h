@@ -67,7 +67,7 @@ public:
     // Faults; callable from any thread while the program streams.
     void damageNext(Damage damage, int frames = 1);
     void dropNext(int frames); // the driver loses frames: their sequence numbers are skipped
-    void failNextDequeue(int error); // one DQBUF fails with EINTR or EAGAIN
+    void failNextDequeue(int error); // one DQBUF fails with this errno (EINTR, EAGAIN, EIO)
     void interruptNextPoll();        // one poll fails with EINTR
     void setStalled(bool stalled);   // the sensor stops sending
     void unplug(const QString &path);

@@ -9,8 +9,8 @@
 
 #include <mutex>
 
-enum class Fault { ErrorFlag, ShortFrame, CorruptJpeg, ShortJpeg, DequeueEintr, DequeueEagain, PollEintr, DriverDrops,
-                   Unplug, Stall };
+enum class Fault { ErrorFlag, ShortFrame, CorruptJpeg, ShortJpeg, DequeueEintr, DequeueEagain, DequeueEio, PollEintr,
+                   DriverDrops, Unplug, Stall };
 using Nodes = std::vector<FakeV4l2::Node>;
 Q_DECLARE_METATYPE(Nodes)
 Q_DECLARE_METATYPE(FakeV4l2::Node)
@@ -45,6 +45,8 @@ void inject(FakeV4l2 &fake, Fault fault)
         return fake.failNextDequeue(EINTR);
     case Fault::DequeueEagain:
         return fake.failNextDequeue(EAGAIN);
+    case Fault::DequeueEio:
+        return fake.failNextDequeue(EIO);
     case Fault::PollEintr:
         return fake.interruptNextPoll();
     case Fault::DriverDrops:
@@ -196,6 +198,9 @@ void TestV4l2::liveThroughFaults_data()
     QTest::newRow("short MJPEG") << Fault::ShortJpeg << uint(V4L2_PIX_FMT_MJPEG) << "";
     QTest::newRow("EINTR on dequeue") << Fault::DequeueEintr << uint(V4L2_PIX_FMT_YUYV) << "";
     QTest::newRow("EAGAIN on dequeue") << Fault::DequeueEagain << uint(V4L2_PIX_FMT_YUYV) << "";
+    // What the kernel's buffer queue answers once the driver flagged an unrecoverable error.
+    QTest::newRow("EIO on dequeue") << Fault::DequeueEio << uint(V4L2_PIX_FMT_YUYV)
+                                    << "stopped answering: Input/output error";
     QTest::newRow("EINTR on poll") << Fault::PollEintr << uint(V4L2_PIX_FMT_YUYV) << "";
     QTest::newRow("frames dropped by the driver") << Fault::DriverDrops << uint(V4L2_PIX_FMT_YUYV) << "";
     QTest::newRow("unplugged") << Fault::Unplug << uint(V4L2_PIX_FMT_YUYV) << "stopped answering";
