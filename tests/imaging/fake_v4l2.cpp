@@ -32,13 +32,13 @@ FakeV4l2::FakeV4l2(std::vector<Node> nodes)
 {
     for (Node &node : nodes) {
         auto d = std::make_unique<Device>();
-        d->spec = std::move(node);
-        if (d->spec.capture) {
+        d->node = std::move(node);
+        if (d->node.capture) {
             v4l2_format f{};
             f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            f.fmt.pix.pixelformat = d->spec.formats.front();
-            f.fmt.pix.width = std::uint32_t(d->spec.sizes.front().width());
-            f.fmt.pix.height = std::uint32_t(d->spec.sizes.front().height());
+            f.fmt.pix.pixelformat = d->node.formats.front();
+            f.fmt.pix.width = std::uint32_t(d->node.sizes.front().width());
+            f.fmt.pix.height = std::uint32_t(d->node.sizes.front().height());
             setFormat(*d, f, true);
         }
         m_devices.push_back(std::move(d));
@@ -101,7 +101,7 @@ std::uint64_t FakeV4l2::framesMade(const QString &path) const
 {
     const std::lock_guard lock(m_mutex);
     for (const auto &d : m_devices)
-        if (d->spec.path == path)
+        if (d->node.path == path)
             return d->made;
     return 0;
 }
@@ -122,7 +122,7 @@ v4l2_pix_format FakeV4l2::format(const QString &path) const
 {
     const std::lock_guard lock(m_mutex);
     for (const auto &d : m_devices)
-        if (d->spec.path == path)
+        if (d->node.path == path)
             return d->pix;
     return {};
 }
@@ -130,7 +130,7 @@ v4l2_pix_format FakeV4l2::format(const QString &path) const
 FakeV4l2::Device *FakeV4l2::deviceOf(const QString &path) const
 {
     for (const auto &d : m_devices)
-        if (d->spec.path == path && !d->gone)
+        if (d->node.path == path && !d->gone)
             return d.get();
     return nullptr;
 }
@@ -141,7 +141,7 @@ QStringList FakeV4l2::videoNodes()
     QStringList paths;
     for (const auto &d : m_devices)
         if (!d->gone)
-            paths << d->spec.path;
+            paths << d->node.path;
     return paths;
 }
 
@@ -149,7 +149,7 @@ int FakeV4l2::open(const char *path, int flags)
 {
     const std::lock_guard lock(m_mutex);
     Device *d = deviceOf(QString::fromLocal8Bit(path));
-    errno = !d ? ENOENT : d->spec.openError;
+    errno = !d ? ENOENT : d->node.openError;
     if (errno != 0)
         return -1;
     const int fd = m_nextFd++;
@@ -207,9 +207,9 @@ int FakeV4l2::control(Device &d, const Handle &h, unsigned long request, void *a
         auto &cap = *static_cast<v4l2_capability *>(arg);
         cap = {};
         std::strncpy(reinterpret_cast<char *>(cap.driver), "uvcvideo", sizeof cap.driver - 1);
-        std::strncpy(reinterpret_cast<char *>(cap.card), d.spec.card.constData(), sizeof cap.card - 1);
+        std::strncpy(reinterpret_cast<char *>(cap.card), d.node.card.constData(), sizeof cap.card - 1);
         std::strncpy(reinterpret_cast<char *>(cap.bus_info), "usb-0000:00:14.0-1", sizeof cap.bus_info - 1);
-        cap.device_caps = (d.spec.capture ? V4L2_CAP_VIDEO_CAPTURE : V4L2_CAP_META_CAPTURE) | V4L2_CAP_STREAMING |
+        cap.device_caps = (d.node.capture ? V4L2_CAP_VIDEO_CAPTURE : V4L2_CAP_META_CAPTURE) | V4L2_CAP_STREAMING |
                           V4L2_CAP_EXT_PIX_FORMAT;
         cap.capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING |
                            V4L2_CAP_EXT_PIX_FORMAT | V4L2_CAP_DEVICE_CAPS;
@@ -217,15 +217,15 @@ int FakeV4l2::control(Device &d, const Handle &h, unsigned long request, void *a
     }
     case VIDIOC_ENUM_FMT: {
         auto &desc = *static_cast<v4l2_fmtdesc *>(arg);
-        if (!d.spec.capture || desc.type != V4L2_BUF_TYPE_VIDEO_CAPTURE || desc.index >= d.spec.formats.size())
+        if (!d.node.capture || desc.type != V4L2_BUF_TYPE_VIDEO_CAPTURE || desc.index >= d.node.formats.size())
             return EINVAL;
-        desc.pixelformat = d.spec.formats[desc.index];
+        desc.pixelformat = d.node.formats[desc.index];
         desc.flags = isCompressed(desc.pixelformat) ? V4L2_FMT_FLAG_COMPRESSED : 0;
         return 0;
     }
     case VIDIOC_G_FMT: {
         auto &f = *static_cast<v4l2_format *>(arg);
-        if (!d.spec.capture || f.type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
+        if (!d.node.capture || f.type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
             return EINVAL;
         f.fmt.pix = d.pix;
         return 0;
@@ -257,22 +257,22 @@ int FakeV4l2::control(Device &d, const Handle &h, unsigned long request, void *a
 // the nearest offered, and the answer says what will really be delivered.
 int FakeV4l2::setFormat(Device &d, v4l2_format &f, bool apply)
 {
-    if (!d.spec.capture || f.type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
+    if (!d.node.capture || f.type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
         return EINVAL;
     if (apply && !d.buffers.empty())
         return EBUSY;
     v4l2_pix_format &p = f.fmt.pix;
-    const auto &formats = d.spec.formats;
+    const auto &formats = d.node.formats;
     std::uint32_t fourcc = p.pixelformat;
     if (std::find(formats.begin(), formats.end(), fourcc) == formats.end())
         fourcc = formats.front();
     const QSize asked(int(p.width), int(p.height));
-    QSize best = d.spec.sizes.front();
-    for (const QSize s : d.spec.sizes)
+    QSize best = d.node.sizes.front();
+    for (const QSize s : d.node.sizes)
         if (sizeDistance(s, asked) < sizeDistance(best, asked))
             best = s;
     const std::uint32_t packed = packedLineBytes(fourcc, best.width());
-    const std::uint32_t align = std::max<std::uint32_t>(1, d.spec.lineAlignment);
+    const std::uint32_t align = std::max<std::uint32_t>(1, d.node.lineAlignment);
     p = {};
     p.width = std::uint32_t(best.width());
     p.height = std::uint32_t(best.height());

@@ -104,7 +104,7 @@ private:
             int maps = 0;
         };
 
-        Node spec;
+        Node node;
         v4l2_pix_format pix{};
         std::vector<Buffer> buffers;
         int owner = -1; // the handle that allocated the buffers

@@ -93,7 +93,7 @@ int FakeV4l2::requestBuffers(Device &d, v4l2_requestbuffers &r)
     d.done.clear();
     if (r.count == 0)
         return 0;
-    r.count = std::clamp<std::uint32_t>(r.count, 2, std::max<std::uint32_t>(2, d.spec.maxBuffers));
+    r.count = std::clamp<std::uint32_t>(r.count, 2, std::max<std::uint32_t>(2, d.node.maxBuffers));
     const std::uint32_t length = (d.pix.sizeimage + kPageSize - 1) / kPageSize * kPageSize;
     d.buffers.resize(r.count);
     for (std::uint32_t i = 0; i < r.count; ++i) {
@@ -151,8 +151,8 @@ int FakeV4l2::streamOn(Device &d)
 {
     if (d.buffers.empty())
         return EINVAL;
-    if (d.spec.streamOnError != 0)
-        return d.spec.streamOnError;
+    if (d.node.streamOnError != 0)
+        return d.node.streamOnError;
     if (d.streaming)
         return 0;
     d.streaming = true;
@@ -254,7 +254,7 @@ int FakeV4l2::poll(pollfd *fds, nfds_t count, int timeoutMs)
 void FakeV4l2::produce(Device &d)
 {
     std::unique_lock lock(m_mutex);
-    const auto period = std::chrono::microseconds(1000000 / std::max(1, d.spec.frameRate));
+    const auto period = std::chrono::microseconds(1000000 / std::max(1, d.node.frameRate));
     auto next = std::chrono::steady_clock::now() + period;
     while (!m_changed.wait_until(lock, next, [&] { return !d.streaming || d.gone; })) {
         const auto now = std::chrono::steady_clock::now();
@@ -297,7 +297,7 @@ void FakeV4l2::fill(Device &d, int index, std::uint32_t sequence, std::optional<
     const QSize size(int(p.width), int(p.height));
     std::size_t used = 0;
     if (isCompressed(p.pixelformat)) {
-        QByteArray jpeg = encodeJpeg(size, sequence, d.spec.omitHuffmanTables);
+        QByteArray jpeg = encodeJpeg(size, sequence, d.node.omitHuffmanTables);
         if (damage == Damage::Short)
             jpeg.truncate(jpeg.size() / 2);
         if (damage == Damage::Corrupt) // an end-of-image marker in the middle of the scan
