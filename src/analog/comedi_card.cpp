@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cerrno>
 #include <cmath>
 
 static_assert(RangeUnit::Volt == UNIT_volt && RangeUnit::MilliAmpere == UNIT_mA && RangeUnit::None == UNIT_none);
@@ -60,7 +61,8 @@ std::unique_ptr<ComediCard> ComediCard::open(int board, QString *reason)
     const QByteArray path = QStringLiteral("/dev/comedi%1").arg(board).toLocal8Bit();
     comedi_t *device = comedi_open(path.constData());
     if (!device) {
-        if (reason)
+        // No such device at all is the usual case without a card, not a fault to report.
+        if (reason && comedi_errno() != ENOENT)
             *reason = QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(path),
                                                     QString::fromLocal8Bit(comedi_strerror(comedi_errno())));
         return nullptr;

@@ -40,7 +40,8 @@ std::int16_t toTwelveBitCount(std::uint32_t sample, std::uint32_t maxdata);
 class ComediCard : public AnalogCard
 {
 public:
-    // Null when the device cannot be opened or has no analog input; `reason` tells why.
+    // Null when the device cannot be opened or has no analog input; `reason` tells why, and
+    // stays empty when there is no such device at all.
     static std::unique_ptr<ComediCard> open(int board, QString *reason = nullptr);
     ~ComediCard() override;
     ComediCard(const ComediCard &) = delete;

@@ -4,7 +4,7 @@
 
 std::uint64_t framesMissingBetween(std::uint64_t previousId, std::uint64_t id)
 {
-    return previousId != 0 && id > previousId ? id - previousId - 1 : 0;
+    return id > previousId ? id - previousId - 1 : 0;
 }
 
 void Camera::publishFrame(const Frame &frame)
@@ -12,10 +12,11 @@ void Camera::publishFrame(const Frame &frame)
     {
         const std::lock_guard lock(m_frameMutex);
         m_latest = frame;
+        if (m_lastFrameId)
+            m_lost += framesMissingBetween(*m_lastFrameId, frame.cameraFrameId);
+        m_lastFrameId = frame.cameraFrameId;
     }
     ++m_published;
-    if (frame.cameraFrameId != 0)
-        m_lost += framesMissingBetween(m_lastFrameId.exchange(frame.cameraFrameId), frame.cameraFrameId);
     m_frameArrived.notify_all();
     if (!m_deliveryPending.exchange(true)) {
         ++m_signalled;
@@ -27,7 +28,7 @@ void Camera::beginStream()
 {
     const std::lock_guard lock(m_frameMutex);
     m_latest = Frame();
-    m_lastFrameId = 0;
+    m_lastFrameId.reset();
 }
 
 Status Camera::waitForNewFrame(Frame &out, int timeoutMs)

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 struct DriverFile;
 
@@ -80,7 +81,7 @@ private:
     std::condition_variable m_frameArrived;
     Frame m_latest;
     std::uint64_t m_lastTaken = 0; // sequence of the frame `snap` returned last
-    std::atomic<std::uint64_t> m_lastFrameId{0};
+    std::optional<std::uint64_t> m_lastFrameId; // of the frame published last, in this stream
     std::atomic<bool> m_deliveryPending{false};
     std::atomic<std::uint64_t> m_published{0};
     std::atomic<std::uint64_t> m_signalled{0};
@@ -88,5 +89,6 @@ private:
 };
 
 // How many frame numbers lie between two frames that arrived one after the other. A number that
-// does not grow means the camera started counting afresh, and nothing is counted as lost.
+// does not grow means the camera started counting afresh (or a 16-bit GigE Vision block id
+// wrapped), and nothing is counted as lost.
 std::uint64_t framesMissingBetween(std::uint64_t previousId, std::uint64_t id);

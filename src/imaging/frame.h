@@ -26,8 +26,8 @@ struct Frame
     int stride = 0;
     QByteArray data;
     std::uint64_t sequence = 0; // counts the frames of one camera, from 1
-    // The camera's own number of the frame (GenICam frame id, V4L2 sequence number), or the
-    // test pattern's counter; 0 for a picture read from a file.
+    // The camera's own number of the frame (GenICam frame id, V4L2 sequence number, the test
+    // pattern's counter); meaningful only where captureNs is.
     std::uint64_t cameraFrameId = 0;
     // When the frame was captured, in nanoseconds of the monotonic clock the stopwatch runs on:
     // the camera's or driver's timestamp where it has one, else the time it arrived; 0 unknown.

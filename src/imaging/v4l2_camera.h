@@ -30,7 +30,8 @@ public:
     Status snap(Frame &out, int timeoutMs) override;
 
     // The first /dev/video* that can stream pictures in a format this program reads, or
-    // an empty text when there is none.
+    // an empty text when there is none. A node that another program holds or this user
+    // may not open counts as found, so that opening it tells why.
     static QString findFirstDevice();
 
 private:
@@ -39,9 +40,14 @@ private:
     Status mapBuffers();
     void unmapBuffers();
     Status startStreaming();
+    // Fails the start with errno's reason; a device that is gone is lost.
+    Status abandonStart(const QString &what);
     void stopStreaming();
     void run();
-    bool takeBuffer();
+    // What one dequeue gave: a frame delivered, a damaged one dropped, nothing yet, or the
+    // end because the device was lost.
+    enum class Taken { Frame, Damaged, Nothing, Lost };
+    Taken takeBuffer();
     Status convert(const std::uint8_t *data, std::size_t size, Frame &out) const;
     void deliver(const Frame &frame);
     void markLost(const QString &reason);

@@ -82,7 +82,7 @@ QString formatLogRow(const SeriesLogRow &row)
     appendChannel(fields, row.channel0);
     appendChannel(fields, row.channel1);
     fields << csvField(row.result) << QString::number(row.bytes) << csvField(row.replaced)
-           << (row.frameId ? QString::number(row.frameId) : QString())
+           << (row.frameId ? QString::number(*row.frameId) : QString())
            << (row.frameMs ? milliseconds(*row.frameMs) : QString())
            << (row.frameAgeMs ? milliseconds(*row.frameAgeMs) : QString());
     return fields.join(QLatin1Char(',')) + QLatin1Char('\n');

@@ -43,7 +43,7 @@ struct SeriesLogRow
     QString result; // "ok" or the reason the save failed
     qint64 bytes = 0;
     QString replaced; // the picture of this series saved before under the same name, or "earlier file"
-    std::uint64_t frameId = 0;         // the camera's number of the frame; 0 unknown
+    std::optional<std::uint64_t> frameId; // the camera's number of the frame
     std::optional<double> frameMs;     // when the frame was captured, ms since Start
     std::optional<double> frameAgeMs;  // how old the frame was when the step took it
 };

@@ -40,5 +40,6 @@ done < <(awk -v c="$column" '
     options && /^  -/ { if (d) print d; d = substr($0, c) }
     options && !/^  -/ && NF { d = d " " substr($0, c) }
     /^Options:/ { options = 1 }
+    /^Arguments:/ { options = 0 }
     END { print d }' <<<"$help")
 echo "install tree: ok ($version; $check)"

@@ -1,0 +1,230 @@
+// Finding a V4L2 device, opening it, agreeing on a format and mapping its buffers.
+
+#include "imaging/v4l2_camera.h"
+
+#include "imaging/camera_settings.h"
+#include "imaging/driver_file.h"
+#include "imaging/v4l2_device_io.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <linux/videodev2.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/mman.h>
+
+namespace {
+
+constexpr int kBufferCount = 4;
+
+struct NamedFormat
+{
+    const char *name;
+    std::uint32_t fourcc;
+};
+
+// The formats this program converts, in the order it prefers them when none is asked for.
+constexpr NamedFormat kFormats[] = {{"YUYV", V4L2_PIX_FMT_YUYV},
+                                    {"MJPEG", V4L2_PIX_FMT_MJPEG},
+                                    {"GREY", V4L2_PIX_FMT_GREY},
+                                    {"Y16", V4L2_PIX_FMT_Y16},
+                                    {"RGB24", V4L2_PIX_FMT_RGB24}};
+
+bool isSupported(std::uint32_t fourcc)
+{
+    for (const NamedFormat &f : kFormats)
+        if (f.fourcc == fourcc)
+            return true;
+    return fourcc == V4L2_PIX_FMT_JPEG;
+}
+
+QString fourccName(std::uint32_t fourcc)
+{
+    const char text[] = {char(fourcc & 0xff), char((fourcc >> 8) & 0xff), char((fourcc >> 16) & 0xff),
+                         char((fourcc >> 24) & 0xff)};
+    return QString::fromLatin1(text, 4).trimmed();
+}
+
+// The number at the end of a node's path, so that /dev/video2 comes before /dev/video10.
+int nodeNumber(const QString &path)
+{
+    qsizetype digits = path.size();
+    while (digits > 0 && path[digits - 1].isDigit())
+        --digits;
+    return path.mid(digits).toInt();
+}
+
+// Whether the open device captures video by streaming; its card name goes to `card`.
+bool canCapture(int fd, QString *card = nullptr)
+{
+    v4l2_capability cap{};
+    if (v4l2Ioctl(fd, VIDIOC_QUERYCAP, &cap) < 0)
+        return false;
+    const std::uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+    if (card)
+        *card = QString::fromUtf8(reinterpret_cast<const char *>(cap.card));
+    return (caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_STREAMING);
+}
+
+// The first format the device offers that this program reads, in our order of preference.
+std::uint32_t preferredFormat(int fd)
+{
+    std::vector<std::uint32_t> offered;
+    v4l2_fmtdesc desc{};
+    desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    while (v4l2Ioctl(fd, VIDIOC_ENUM_FMT, &desc) == 0) {
+        offered.push_back(desc.pixelformat);
+        ++desc.index;
+    }
+    for (const NamedFormat &f : kFormats)
+        for (const std::uint32_t o : offered)
+            if (o == f.fourcc)
+                return o;
+    return 0;
+}
+
+// The serial number a USB camera reports, from sysfs; empty for other devices.
+QString usbSerialNumber(const QString &devicePath)
+{
+    const QString node = QFileInfo(devicePath).canonicalFilePath().section(QLatin1Char('/'), -1);
+    // The video node's device is a USB interface; the serial number belongs to its parent.
+    QFile serial(QStringLiteral("/sys/class/video4linux/%1/device/../serial").arg(node));
+    if (node.isEmpty() || !serial.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(serial.readAll()).trimmed();
+}
+
+} // namespace
+
+QString V4l2Camera::findFirstDevice()
+{
+    V4l2DeviceIo &io = V4l2DeviceIo::current();
+    QStringList paths = io.videoNodes();
+    std::sort(paths.begin(), paths.end(), [](const QString &a, const QString &b) {
+        return nodeNumber(a) != nodeNumber(b) ? nodeNumber(a) < nodeNumber(b) : a < b;
+    });
+    for (const QString &path : paths) {
+        const int fd = io.open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
+        // A camera that another program holds, or that this user may not use, is the one
+        // to open and report: passing it over would show the test pattern as if all were well.
+        if (fd < 0 && (errno == EBUSY || errno == EACCES || errno == EPERM))
+            return path;
+        if (fd < 0)
+            continue;
+        const bool usable = canCapture(fd) && preferredFormat(fd) != 0;
+        io.close(fd);
+        if (usable)
+            return path;
+    }
+    return {};
+}
+
+Status V4l2Camera::open(const DriverFile &driver)
+{
+    V4l2Settings settings;
+    if (Status s = readV4l2Settings(driver, settings); !s)
+        return s;
+    QString path = settings.device;
+    if (path.isEmpty())
+        path = findFirstDevice();
+    if (path.isEmpty())
+        return Status::failure(QStringLiteral("no V4L2 camera found"));
+    if (Status s = openDevice(path); !s)
+        return s;
+    if (Status s = setFormat(settings); !s)
+        return s;
+    return mapBuffers();
+}
+
+Status V4l2Camera::openDevice(const QString &path)
+{
+    m_device = path;
+    m_fd = V4l2DeviceIo::current().open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
+    if (m_fd < 0)
+        return Status::failure(QStringLiteral("cannot open %1: %2").arg(path, v4l2ErrorText()));
+    QString card;
+    if (!canCapture(m_fd, &card))
+        return Status::failure(QStringLiteral("%1 is not a V4L2 device that can stream pictures").arg(path));
+    m_description = QStringLiteral("V4L2 %1 (%2)").arg(card, path);
+    m_identity = {QStringLiteral("v4l2"), path, card, usbSerialNumber(path)};
+    return Status::success();
+}
+
+Status V4l2Camera::setFormat(const V4l2Settings &settings)
+{
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (v4l2Ioctl(m_fd, VIDIOC_G_FMT, &format) < 0)
+        return Status::failure(QStringLiteral("cannot read the format of %1: %2").arg(m_device, v4l2ErrorText()));
+    std::uint32_t wanted = format.fmt.pix.pixelformat;
+    for (const NamedFormat &f : kFormats)
+        if (settings.pixelFormat == QLatin1String(f.name))
+            wanted = f.fourcc;
+    if (settings.pixelFormat.isEmpty() && !isSupported(wanted))
+        wanted = preferredFormat(m_fd);
+    if (wanted == 0)
+        return Status::failure(
+            QStringLiteral("%1 offers no format this program reads (GREY, Y16, YUYV, RGB24, MJPEG)").arg(m_device));
+    format.fmt.pix.pixelformat = wanted;
+    if (settings.width)
+        format.fmt.pix.width = std::uint32_t(settings.width);
+    if (settings.height)
+        format.fmt.pix.height = std::uint32_t(settings.height);
+    format.fmt.pix.field = V4L2_FIELD_ANY;
+    if (v4l2Ioctl(m_fd, VIDIOC_S_FMT, &format) < 0)
+        return Status::failure(QStringLiteral("cannot set the format of %1: %2").arg(m_device, v4l2ErrorText()));
+
+    // Drivers answer an unsupported request with the nearest they have; the file asked
+    // for something else, so say so instead of delivering other pictures.
+    const v4l2_pix_format &pix = format.fmt.pix;
+    if (pix.pixelformat != wanted && !(wanted == V4L2_PIX_FMT_MJPEG && pix.pixelformat == V4L2_PIX_FMT_JPEG))
+        return Status::failure(QStringLiteral("%1 does not offer pixel-format %2").arg(m_device, fourccName(wanted)));
+    if ((settings.width && int(pix.width) != settings.width) || (settings.height && int(pix.height) != settings.height))
+        return Status::failure(QStringLiteral("%1 does not offer %2x%3; the nearest is %4x%5")
+                                   .arg(m_device)
+                                   .arg(settings.width ? settings.width : int(pix.width))
+                                   .arg(settings.height ? settings.height : int(pix.height))
+                                   .arg(pix.width)
+                                   .arg(pix.height));
+    m_fourcc = pix.pixelformat;
+    m_width = int(pix.width);
+    m_height = int(pix.height);
+    m_stride = int(pix.bytesperline);
+    m_description += QStringLiteral(" %1x%2 %3").arg(m_width).arg(m_height).arg(fourccName(m_fourcc));
+    return Status::success();
+}
+
+Status V4l2Camera::mapBuffers()
+{
+    v4l2_requestbuffers request{};
+    request.count = kBufferCount;
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.memory = V4L2_MEMORY_MMAP;
+    if (v4l2Ioctl(m_fd, VIDIOC_REQBUFS, &request) < 0 || request.count < 2)
+        return Status::failure(
+            QStringLiteral("%1 cannot stream through mapped buffers: %2").arg(m_device, v4l2ErrorText()));
+    for (std::uint32_t i = 0; i < request.count; ++i) {
+        v4l2_buffer buffer{};
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        buffer.index = i;
+        if (v4l2Ioctl(m_fd, VIDIOC_QUERYBUF, &buffer) < 0)
+            return Status::failure(
+                QStringLiteral("cannot query buffer %1 of %2: %3").arg(i).arg(m_device, v4l2ErrorText()));
+        void *start = V4l2DeviceIo::current().mmap(buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, buffer.m.offset);
+        if (start == MAP_FAILED)
+            return Status::failure(QStringLiteral("cannot map buffer %1 of %2: %3").arg(i).arg(m_device, v4l2ErrorText()));
+        m_buffers.push_back({start, buffer.length});
+    }
+    return Status::success();
+}
+
+void V4l2Camera::unmapBuffers()
+{
+    for (const Mapping &m : m_buffers)
+        V4l2DeviceIo::current().munmap(m.start, m.length);
+    m_buffers.clear();
+}

@@ -1,0 +1,327 @@
+// The V4L2 back-end against stand-in devices that answer as the kernel's drivers do.
+
+#include "imaging/fake_v4l2.h"
+#include "imaging/driver_file.h"
+#include "imaging/v4l2_camera.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <mutex>
+
+enum class Fault { ErrorFlag, ShortFrame, CorruptJpeg, ShortJpeg, DequeueEintr, DequeueEagain, DequeueEio, PollEintr,
+                   DriverDrops, Unplug, Stall };
+using Nodes = std::vector<FakeV4l2::Node>;
+Q_DECLARE_METATYPE(Nodes)
+Q_DECLARE_METATYPE(FakeV4l2::Node)
+Q_DECLARE_METATYPE(Fault)
+
+namespace {
+
+std::unique_ptr<V4l2Camera> openCamera(const QString &lines, Status &status)
+{
+    DriverFile driver;
+    QString error;
+    if (!DriverFile::parse(QStringLiteral("source = v4l2\ndevice = /dev/video0\n") + lines, driver, error)) {
+        status = Status::failure(error);
+        return nullptr;
+    }
+    auto camera = std::make_unique<V4l2Camera>();
+    status = camera->open(driver);
+    return camera;
+}
+
+void inject(FakeV4l2 &fake, Fault fault)
+{
+    switch (fault) {
+    case Fault::ErrorFlag:
+        return fake.damageNext(FakeV4l2::Damage::ErrorFlag, 3);
+    case Fault::ShortFrame:
+    case Fault::ShortJpeg:
+        return fake.damageNext(FakeV4l2::Damage::Short, 3);
+    case Fault::CorruptJpeg:
+        return fake.damageNext(FakeV4l2::Damage::Corrupt, 3);
+    case Fault::DequeueEintr:
+        return fake.failNextDequeue(EINTR);
+    case Fault::DequeueEagain:
+        return fake.failNextDequeue(EAGAIN);
+    case Fault::DequeueEio:
+        return fake.failNextDequeue(EIO);
+    case Fault::PollEintr:
+        return fake.interruptNextPoll();
+    case Fault::DriverDrops:
+        return fake.dropNext(5);
+    case Fault::Unplug:
+        return fake.unplug(QStringLiteral("/dev/video0"));
+    case Fault::Stall:
+        return fake.setStalled(true);
+    }
+}
+
+} // namespace
+
+class TestV4l2 : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void findFirstDevice_data();
+    void findFirstDevice();
+    void negotiatesAndSnaps_data();
+    void negotiatesAndSnaps();
+    void liveThroughFaults_data();
+    void liveThroughFaults();
+    void refusedOrUnplugged_data();
+    void refusedOrUnplugged();
+};
+
+void TestV4l2::findFirstDevice_data()
+{
+    QTest::addColumn<Nodes>("nodes");
+    QTest::addColumn<QString>("expected");
+
+    const auto meta = fakeNode("/dev/video1", {}, false);
+    QTest::newRow("capture node, then its metadata node") << Nodes{fakeNode("/dev/video0"), meta} << "/dev/video0";
+    QTest::newRow("metadata node first") << Nodes{fakeNode("/dev/video0", {}, false), fakeNode("/dev/video1")}
+                                         << "/dev/video1";
+    QTest::newRow("numeric order") << Nodes{fakeNode("/dev/video10"), fakeNode("/dev/video2")} << "/dev/video2";
+    QTest::newRow("no format we read") << Nodes{fakeNode("/dev/video0", {V4L2_PIX_FMT_H264})} << "";
+    QTest::newRow("only a metadata node") << Nodes{meta} << "";
+    // A camera that another program holds is the one to report, not a reason to pass it by.
+    FakeV4l2::Node held = fakeNode("/dev/video0");
+    held.openError = EBUSY;
+    QTest::newRow("held by another program") << Nodes{held, fakeNode("/dev/video1")} << "/dev/video0";
+}
+
+void TestV4l2::findFirstDevice()
+{
+    QFETCH(Nodes, nodes);
+    QFETCH(QString, expected);
+    FakeV4l2 fake(nodes);
+    QCOMPARE(V4l2Camera::findFirstDevice(), expected);
+    QCOMPARE(fake.openHandles(), 0);
+    // A driver file without a device opens the one found, or says there is none.
+    DriverFile driver;
+    QString error;
+    QVERIFY(DriverFile::parse(QStringLiteral("source = v4l2\n"), driver, error));
+    V4l2Camera camera;
+    const Status opened = camera.open(driver);
+    const QString said = opened ? camera.description() : opened.reason();
+    QVERIFY2(said.contains(expected.isEmpty() ? QStringLiteral("no V4L2 camera found") : expected), qPrintable(said));
+}
+
+void TestV4l2::negotiatesAndSnaps_data()
+{
+    QTest::addColumn<FakeV4l2::Node>("node");
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<uint>("fourcc");
+
+    auto padded = [](std::uint32_t fourcc, std::uint32_t alignment) {
+        FakeV4l2::Node n = fakeNode("/dev/video0", {fourcc});
+        n.sizes = {{50, 30}};
+        n.lineAlignment = alignment;
+        return n;
+    };
+    QTest::newRow("YUYV, rows padded") << padded(V4L2_PIX_FMT_YUYV, 64) << "" << "" << QSize(50, 30)
+                                       << uint(V4L2_PIX_FMT_YUYV);
+    QTest::newRow("GREY, rows padded") << padded(V4L2_PIX_FMT_GREY, 32) << "" << "" << QSize(50, 30)
+                                       << uint(V4L2_PIX_FMT_GREY);
+    QTest::newRow("Y16, rows padded") << padded(V4L2_PIX_FMT_Y16, 128) << "" << "" << QSize(50, 30)
+                                      << uint(V4L2_PIX_FMT_Y16);
+    QTest::newRow("RGB24, rows padded") << padded(V4L2_PIX_FMT_RGB24, 64) << "" << "" << QSize(50, 30)
+                                        << uint(V4L2_PIX_FMT_RGB24);
+    QTest::newRow("MJPEG") << fakeNode("/dev/video0", {V4L2_PIX_FMT_MJPEG}) << "" << "" << QSize(64, 48)
+                           << uint(V4L2_PIX_FMT_MJPEG);
+    FakeV4l2::Node noTables = fakeNode("/dev/video0", {V4L2_PIX_FMT_MJPEG});
+    noTables.omitHuffmanTables = true;
+    QTest::newRow("MJPEG without Huffman tables") << noTables << "" << "" << QSize(64, 48) << uint(V4L2_PIX_FMT_MJPEG);
+    QTest::newRow("JPEG for MJPEG") << fakeNode("/dev/video0", {V4L2_PIX_FMT_JPEG}) << "pixel-format = MJPEG" << ""
+                                    << QSize(64, 48) << uint(V4L2_PIX_FMT_JPEG);
+    QTest::newRow("current format unreadable") << fakeNode("/dev/video0", {V4L2_PIX_FMT_H264, V4L2_PIX_FMT_GREY})
+                                               << "" << "" << QSize(64, 48) << uint(V4L2_PIX_FMT_GREY);
+    QTest::newRow("asked size offered") << fakeNode("/dev/video0") << "width = 32\nheight = 24" << "" << QSize(32, 24)
+                                        << uint(V4L2_PIX_FMT_YUYV);
+    FakeV4l2::Node two = fakeNode("/dev/video0");
+    two.maxBuffers = 2;
+    QTest::newRow("two buffers granted") << two << "" << "" << QSize(64, 48) << uint(V4L2_PIX_FMT_YUYV);
+    QTest::newRow("asked size adjusted") << fakeNode("/dev/video0") << "width = 40\nheight = 40"
+                                         << "does not offer 40x40; the nearest is 32x24" << QSize() << 0u;
+    QTest::newRow("asked format adjusted") << fakeNode("/dev/video0") << "pixel-format = GREY"
+                                           << "does not offer pixel-format GREY" << QSize() << 0u;
+    QTest::newRow("no format we read") << fakeNode("/dev/video0", {V4L2_PIX_FMT_H264}) << ""
+                                       << "offers no format this program reads" << QSize() << 0u;
+    QTest::newRow("metadata node") << fakeNode("/dev/video0", {}, false) << ""
+                                   << "is not a V4L2 device that can stream pictures" << QSize() << 0u;
+    QTest::newRow("bad driver file") << fakeNode("/dev/video0") << "width = 0" << "width" << QSize() << 0u;
+}
+
+void TestV4l2::negotiatesAndSnaps()
+{
+    QFETCH(FakeV4l2::Node, node);
+    QFETCH(QString, settings);
+    QFETCH(QString, error);
+    QFETCH(QSize, size);
+    QFETCH(uint, fourcc);
+
+    FakeV4l2 fake({node});
+    Status status = Status::success();
+    std::unique_ptr<V4l2Camera> camera = openCamera(settings, status);
+    if (!error.isEmpty()) {
+        QVERIFY2(!status && status.reason().contains(error), qPrintable(status.reason()));
+    } else {
+        QVERIFY2(status, qPrintable(status.reason()));
+        QCOMPARE(fake.format(node.path).pixelformat, fourcc);
+        // Every snap while not live streams anew; each must give a whole, unsheared picture.
+        for (int i = 0; i < 3; ++i) {
+            Frame frame;
+            QVERIFY2(camera->snap(frame, 1000), qPrintable(camera->description()));
+            QCOMPARE(QSize(frame.width, frame.height), size);
+            if (FakeV4l2::packedLineBytes(fourcc, size.width()) != 0)
+                QVERIFY(shownSequence(frame, fourcc) >= 0);
+        }
+    }
+    camera.reset();
+    QCOMPARE(fake.openHandles(), 0);
+    QCOMPARE(fake.mappings(), 0);
+}
+
+void TestV4l2::liveThroughFaults_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<uint>("fourcc");
+    QTest::addColumn<QString>("lost"); // the reason of the loss; empty: the stream goes on
+
+    QTest::newRow("error flag") << Fault::ErrorFlag << uint(V4L2_PIX_FMT_YUYV) << "";
+    QTest::newRow("short frame") << Fault::ShortFrame << uint(V4L2_PIX_FMT_GREY) << "";
+    QTest::newRow("damaged MJPEG") << Fault::CorruptJpeg << uint(V4L2_PIX_FMT_MJPEG) << "";
+    QTest::newRow("short MJPEG") << Fault::ShortJpeg << uint(V4L2_PIX_FMT_MJPEG) << "";
+    QTest::newRow("EINTR on dequeue") << Fault::DequeueEintr << uint(V4L2_PIX_FMT_YUYV) << "";
+    QTest::newRow("EAGAIN on dequeue") << Fault::DequeueEagain << uint(V4L2_PIX_FMT_YUYV) << "";
+    // What the kernel's buffer queue answers once the driver flagged an unrecoverable error.
+    QTest::newRow("EIO on dequeue") << Fault::DequeueEio << uint(V4L2_PIX_FMT_YUYV)
+                                    << "stopped answering: Input/output error";
+    QTest::newRow("EINTR on poll") << Fault::PollEintr << uint(V4L2_PIX_FMT_YUYV) << "";
+    QTest::newRow("frames dropped by the driver") << Fault::DriverDrops << uint(V4L2_PIX_FMT_YUYV) << "";
+    QTest::newRow("unplugged") << Fault::Unplug << uint(V4L2_PIX_FMT_YUYV) << "stopped answering";
+    QTest::newRow("stalled") << Fault::Stall << uint(V4L2_PIX_FMT_YUYV) << "no picture from /dev/video0 for 3 s";
+}
+
+void TestV4l2::liveThroughFaults()
+{
+    QFETCH(Fault, fault);
+    QFETCH(uint, fourcc);
+    QFETCH(QString, lost);
+
+    FakeV4l2::Node node = fakeNode("/dev/video0", {fourcc});
+    node.lineAlignment = 64;
+    FakeV4l2 fake({node});
+    Status status = Status::success();
+    std::unique_ptr<V4l2Camera> camera = openCamera({}, status);
+    QVERIFY2(status, qPrintable(status.reason()));
+    QSignalSpy lostSpy(camera.get(), &Camera::lost);
+    std::mutex mutex;
+    std::vector<Frame> frames;
+    connect(camera.get(), &Camera::frameReady, this, [&](const Frame &frame) {
+        const std::lock_guard lock(mutex);
+        frames.push_back(frame);
+        camera->acknowledgeFrame();
+    }, Qt::DirectConnection);
+
+    QVERIFY(camera->startLive());
+    QVERIFY(camera->startLive()); // already live: nothing changes
+    QTRY_VERIFY(camera->framesPublished() >= 3);
+    Frame snapped;
+    QVERIFY(camera->snap(snapped, 1000)); // a snap while live takes the next streamed frame
+    QVERIFY(snapped.sequence > 0);
+    inject(fake, fault);
+    const std::uint64_t before = camera->framesPublished();
+    if (lost.isEmpty()) {
+        QTRY_VERIFY(camera->framesPublished() >= before + 10);
+        QVERIFY(camera->isLive());
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(lostSpy.count(), 1, 6000);
+        QVERIFY2(lostSpy.at(0).at(0).toString().contains(lost), qPrintable(lostSpy.at(0).at(0).toString()));
+        QVERIFY(!camera->isLive());
+        QVERIFY(!camera->startLive());
+        QVERIFY(!camera->snap(snapped, 100));
+        QTest::qWait(200);
+        QCOMPARE(lostSpy.count(), 1); // reported once
+    }
+    camera->stopLive();
+    if (FakeV4l2::packedLineBytes(fourcc, 64) != 0) {
+        const std::lock_guard lock(mutex);
+        for (const Frame &frame : frames) // nothing damaged was shown
+            QVERIFY(shownSequence(frame, fourcc) >= 0);
+    }
+    camera.reset();
+    QCOMPARE(fake.openHandles(), 0);
+    QCOMPARE(fake.mappings(), 0);
+}
+
+void TestV4l2::refusedOrUnplugged_data()
+{
+    QTest::addColumn<int>("openError");
+    QTest::addColumn<int>("streamOnError");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("lostReports");
+
+    QTest::newRow("busy on open") << EBUSY << 0 << "" << "cannot open /dev/video0: Device or resource busy" << 0;
+    // What UVC answers while another program streams: the format and the buffers are its.
+    QTest::newRow("held by another program")
+        << 0 << 0 << "held" << "cannot set the format of /dev/video0: Device or resource busy" << 0;
+    QTest::newRow("busy on stream-on") << 0 << EBUSY << ""
+                                       << "cannot start streaming on /dev/video0: Device or resource busy" << 0;
+    QTest::newRow("no USB bandwidth") << 0 << ENOSPC << "" << "No space left on device" << 0;
+    QTest::newRow("sensor sends nothing") << 0 << 0 << "stall" << "sent no picture within 300 ms" << 1;
+    QTest::newRow("unplugged between snaps") << 0 << 0 << "unplug" << "No such device" << 1;
+}
+
+void TestV4l2::refusedOrUnplugged()
+{
+    QFETCH(int, openError);
+    QFETCH(int, streamOnError);
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+    QFETCH(int, lostReports);
+
+    FakeV4l2::Node node = fakeNode("/dev/video0");
+    node.openError = openError;
+    node.streamOnError = streamOnError;
+    FakeV4l2 fake({node});
+    const int other = fault == QLatin1String("held") ? fake.open("/dev/video0", 0) : -1;
+    v4l2_requestbuffers request{2, V4L2_BUF_TYPE_VIDEO_CAPTURE, V4L2_MEMORY_MMAP, 0, 0, {}};
+    if (other >= 0)
+        QCOMPARE(fake.ioctl(other, VIDIOC_REQBUFS, &request), 0);
+    Status status = Status::success();
+    std::unique_ptr<V4l2Camera> camera = openCamera({}, status);
+    Frame frame;
+    if (!status) {
+        QVERIFY2(status.reason().contains(reason), qPrintable(status.reason()));
+        QVERIFY(!camera->snap(frame, 100) && !camera->startLive());
+    } else {
+        QSignalSpy lostSpy(camera.get(), &Camera::lost);
+        if (fault == QLatin1String("unplug")) {
+            QVERIFY(camera->snap(frame, 1000));
+            fake.unplug(node.path);
+        }
+        fake.setStalled(fault == QLatin1String("stall"));
+        // The same reason every time: a refusal must not leave the buffers in a state that
+        // turns the next try into another error.
+        for (int i = 0; i < 2; ++i) {
+            const Status snapped = camera->snap(frame, 300);
+            QVERIFY2(!snapped && snapped.reason().contains(reason), qPrintable(snapped.reason()));
+        }
+        QVERIFY(!camera->startLive());
+        QCOMPARE(lostSpy.count(), lostReports);
+    }
+    camera.reset();
+    if (other >= 0)
+        fake.close(other);
+    QCOMPARE(fake.openHandles(), 0);
+    QCOMPARE(fake.mappings(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestV4l2)
+#include "test_v4l2.moc"

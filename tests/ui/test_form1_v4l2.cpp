@@ -1,0 +1,133 @@
+// A V4L2 camera through the whole window, against the stand-in device of the tests.
+
+#include "analog/simulated_card.h"
+#include "imaging/display_control.h"
+#include "imaging/fake_v4l2.h"
+#include "imaging/image_control.h"
+#include "imaging/image_files.h"
+#include "ui/form1.h"
+#include "ui/message_box.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using Nodes = std::vector<FakeV4l2::Node>;
+Q_DECLARE_METATYPE(Nodes)
+
+class TestForm1V4l2 : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void seriesThenUnplug();
+    void autoSource_data();
+    void autoSource();
+
+private:
+    QTemporaryDir m_dir;
+    QStringList m_messages;
+};
+
+void TestForm1V4l2::init()
+{
+    m_messages.clear();
+    setMessageSink([this](const QString &text) { m_messages << text; });
+}
+
+void TestForm1V4l2::cleanup()
+{
+    setMessageSink({});
+}
+
+void TestForm1V4l2::seriesThenUnplug()
+{
+    // A frame grabber's padded rows, and a size and format that must be asked for.
+    FakeV4l2::Node node = fakeNode("/dev/video0", {V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_YUYV});
+    node.lineAlignment = 256;
+    node.sizes = {{32, 24}, {62, 40}};
+    FakeV4l2 fake({node});
+    const QString driver = m_dir.filePath(QStringLiteral("grabber.vin"));
+    QFile file(driver);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("source = v4l2\ndevice = /dev/video0\npixel-format = YUYV\nwidth = 62\nheight = 40\n");
+    file.close();
+    const QString out = m_dir.filePath(QStringLiteral("out"));
+    auto pictures = [&out] { return QDir(out).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name); };
+    {
+        Form1 f(driver, std::make_unique<SimulatedCard>());
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QVERIFY2(f.CVimage1->imageHandle() != 0, qPrintable(f.CVimage1->statusText()));
+        QTRY_VERIFY_WITH_TIMEOUT(f.CVdisplay1->framesPainted() >= 3, 5000); // a live picture
+        f.state().SaveDirectory = out + QLatin1Char('/');
+        f.NumberCheck->setChecked(true);
+        f.Timer1->setInterval(50);
+        f.SaveText->setText(QStringLiteral("Grabber"));
+        f.StartStop->click();
+        QTRY_VERIFY_WITH_TIMEOUT(pictures().size() >= 4, 10000);
+        fake.unplug(node.path);
+        QTRY_VERIFY_WITH_TIMEOUT(f.state().Recording == RecordingState::Idle, 10000);
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages.first().startsWith(QStringLiteral("Could not save the picture:\n")),
+                 qPrintable(m_messages.first()));
+        QTRY_COMPARE_WITH_TIMEOUT(f.CVimage1->imageHandle(), quintptr(0), 5000);
+        QVERIFY2(f.CVimage1->statusText().contains(QStringLiteral("lost"), Qt::CaseInsensitive),
+                 qPrintable(f.CVimage1->statusText()));
+        const int saved = int(pictures().size());
+        QTest::qWait(200);
+        QCOMPARE(pictures().size(), saved);
+    }
+    // Every picture saved before the loss is whole, at the negotiated size, rows in place.
+    for (const QString &name : pictures()) {
+        Frame frame;
+        QVERIFY(loadImage(out + QLatin1Char('/') + name, frame).ok());
+        QCOMPARE(QSize(frame.width, frame.height), QSize(62, 40));
+        QVERIFY2(shownSequence(frame, V4L2_PIX_FMT_YUYV) >= 0, qPrintable(name));
+    }
+    QCOMPARE(fake.openHandles(), 0);
+    QCOMPARE(fake.mappings(), 0);
+}
+
+void TestForm1V4l2::autoSource_data()
+{
+    QTest::addColumn<Nodes>("nodes");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<bool>("image");
+
+    QTest::newRow("metadata node passed over")
+        << Nodes{fakeNode("/dev/video0", {}, false), fakeNode("/dev/video1")} << "(/dev/video1)" << true;
+    FakeV4l2::Node held = fakeNode("/dev/video0");
+    held.openError = EBUSY;
+    QTest::newRow("camera held elsewhere") << Nodes{held} << "Device or resource busy" << false;
+    FakeV4l2::Node noBandwidth = fakeNode("/dev/video0");
+    noBandwidth.streamOnError = ENOSPC;
+    QTest::newRow("not enough USB bandwidth") << Nodes{noBandwidth} << "No space left on device" << false;
+    QTest::newRow("no camera") << Nodes{fakeNode("/dev/video0", {}, false)} << "Test pattern" << true;
+}
+
+void TestForm1V4l2::autoSource()
+{
+    QFETCH(Nodes, nodes);
+    QFETCH(QString, status);
+    QFETCH(bool, image);
+
+    FakeV4l2 fake(nodes);
+    {
+        Form1 f(qEnvironmentVariable("PIR_DRIVERS_DIR") + QStringLiteral("/camera.vin"),
+                std::make_unique<SimulatedCard>());
+        QVERIFY2(f.CVimage1->statusText().contains(status), qPrintable(f.CVimage1->statusText()));
+        QCOMPARE(f.CVimage1->imageHandle() != 0, image);
+        QCOMPARE(f.LiveCheck1->isEnabled(), image);
+        QVERIFY(m_messages.isEmpty());
+    }
+    QCOMPARE(fake.openHandles(), 0);
+}
+
+QTEST_MAIN(TestForm1V4l2)
+#include "test_form1_v4l2.moc"
