@@ -1,3 +1,4 @@
+#include "app/cameras_command.h"
 #include "app/command_line.h"
 #include "app/open_display.h"
 #include "app/paths.h"
@@ -31,7 +32,10 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         return runRecordCommand(commandLine.commandArguments);
     }
-    case CommandLine::Action::Cameras:
+    case CommandLine::Action::Cameras: {
+        QCoreApplication app(argc, argv);
+        return runCamerasCommand(commandLine.commandArguments);
+    }
     case CommandLine::Action::ShowWindow:
     case CommandLine::Action::Exit:
         break;

@@ -4,6 +4,7 @@
 #include "imaging/frame.h"
 
 #include <QObject>
+#include <QStringList>
 
 #include <atomic>
 #include <condition_variable>
@@ -25,6 +26,15 @@ struct CameraIdentity
 // All public calls come from the UI thread. While live, a back-end hands every frame it
 // acquires on its stream thread to `publishFrame`, which keeps the newest one for `snap`
 // and passes frames on to the UI thread through `frameReady`.
+// A camera found on this machine, as the `cameras` command lists it.
+struct FoundCamera
+{
+    CameraIdentity identity;
+    QStringList formats; // "YUYV: 640x480, 1280x720", one per pixel format
+    QString note;        // why it could not be asked, e.g. another program holds it
+    QString driverFile;  // the text of a driver file that opens it
+};
+
 class Camera : public QObject
 {
     Q_OBJECT

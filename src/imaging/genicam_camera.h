@@ -43,6 +43,9 @@ public:
     };
     StreamCounts streamCounts() const;
 
+    // The cameras that answer a discovery; it broadcasts on every network of this machine.
+    static QList<FoundCamera> listCameras();
+
 private:
     Status connectCamera(const QString &name);
     Status applySettings(const GenicamSettings &settings);

@@ -95,6 +95,28 @@ QString deviceAddress(ArvCamera *camera)
 
 } // namespace
 
+QList<FoundCamera> GenicamCamera::listCameras()
+{
+    QList<FoundCamera> found;
+    arv_update_device_list();
+    for (unsigned i = 0; i < arv_get_n_devices(); ++i) {
+        auto text = [](const char *value) { return value ? QString::fromUtf8(value) : QString(); };
+        FoundCamera camera;
+        const QString id = text(arv_get_device_id(i));
+        const QString address = text(arv_get_device_address(i));
+        camera.identity = {QStringLiteral("genicam"), address.isEmpty() ? id : address,
+                           QStringLiteral("%1 %2").arg(text(arv_get_device_vendor(i)), text(arv_get_device_model(i))),
+                           text(arv_get_device_serial_nbr(i))};
+        camera.note = text(arv_get_device_protocol(i));
+        // The serial number stays when the network gives the camera another address.
+        const QString name = camera.identity.serial.isEmpty() ? id : camera.identity.serial;
+        camera.driverFile = QStringLiteral("# %1 (%2)\nsource = genicam\ncamera = %3\n")
+                                .arg(camera.identity.model, camera.identity.device, name);
+        found << camera;
+    }
+    return found;
+}
+
 // One floating-point setting of the driver file and Aravis's accessors for it.
 struct GenicamCamera::FloatFeature
 {

@@ -33,6 +33,8 @@ public:
     // an empty text when there is none. A node that another program holds or this user
     // may not open counts as found, so that opening it tells why.
     static QString findFirstDevice();
+    // Every capture device, with its formats and sizes, in the order of its node numbers.
+    static QList<FoundCamera> listCameras();
 
 private:
     Status openDevice(const QString &path);

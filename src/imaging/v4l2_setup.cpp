@@ -99,14 +99,55 @@ QString usbSerialNumber(const QString &devicePath)
 
 } // namespace
 
-QString V4l2Camera::findFirstDevice()
+// The video nodes, /dev/video2 before /dev/video10.
+QStringList sortedNodes()
 {
-    V4l2DeviceIo &io = V4l2DeviceIo::current();
-    QStringList paths = io.videoNodes();
+    QStringList paths = V4l2DeviceIo::current().videoNodes();
     std::sort(paths.begin(), paths.end(), [](const QString &a, const QString &b) {
         return nodeNumber(a) != nodeNumber(b) ? nodeNumber(a) < nodeNumber(b) : a < b;
     });
-    for (const QString &path : paths) {
+    return paths;
+}
+
+// The sizes the device offers in `fourcc`: each discrete one, or the range it allows.
+QString frameSizes(int fd, std::uint32_t fourcc)
+{
+    QStringList sizes;
+    v4l2_frmsizeenum size{};
+    size.pixel_format = fourcc;
+    while (v4l2Ioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) == 0) {
+        if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE) {
+            const v4l2_frmsize_stepwise &s = size.stepwise;
+            sizes << QStringLiteral("%1x%2 to %3x%4").arg(s.min_width).arg(s.min_height).arg(s.max_width).arg(s.max_height);
+            break;
+        }
+        sizes << QStringLiteral("%1x%2").arg(size.discrete.width).arg(size.discrete.height);
+        ++size.index;
+    }
+    return sizes.isEmpty() ? QStringLiteral("sizes not told") : sizes.join(QStringLiteral(", "));
+}
+
+// "YUYV: 640x480, 1280x720" for each format, under the name a driver file gives it.
+QStringList formatsOf(int fd)
+{
+    QStringList formats;
+    v4l2_fmtdesc desc{};
+    desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    while (v4l2Ioctl(fd, VIDIOC_ENUM_FMT, &desc) == 0) {
+        QString name = fourccName(desc.pixelformat) + QStringLiteral(" (not read by this program)");
+        for (const NamedFormat &f : kFormats)
+            if (f.fourcc == desc.pixelformat || (desc.pixelformat == V4L2_PIX_FMT_JPEG && f.fourcc == V4L2_PIX_FMT_MJPEG))
+                name = QLatin1String(f.name);
+        formats << name + QStringLiteral(": ") + frameSizes(fd, desc.pixelformat);
+        ++desc.index;
+    }
+    return formats;
+}
+
+QString V4l2Camera::findFirstDevice()
+{
+    V4l2DeviceIo &io = V4l2DeviceIo::current();
+    for (const QString &path : sortedNodes()) {
         const int fd = io.open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
         // A camera that another program holds, or that this user may not use, is the one
         // to open and report: passing it over would show the test pattern as if all were well.
@@ -120,6 +161,35 @@ QString V4l2Camera::findFirstDevice()
             return path;
     }
     return {};
+}
+
+QList<FoundCamera> V4l2Camera::listCameras()
+{
+    V4l2DeviceIo &io = V4l2DeviceIo::current();
+    QList<FoundCamera> found;
+    for (const QString &path : sortedNodes()) {
+        FoundCamera camera;
+        camera.identity = {QStringLiteral("v4l2"), path, {}, usbSerialNumber(path)};
+        camera.driverFile = QStringLiteral("source = v4l2\ndevice = %1\n").arg(path);
+        const int fd = io.open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
+        if (fd < 0) {
+            // Most likely a camera that another program holds: worth naming.
+            if (errno == EBUSY || errno == EACCES || errno == EPERM) {
+                camera.note = QStringLiteral("cannot be opened: %1").arg(v4l2ErrorText());
+                found << camera;
+            }
+            continue;
+        }
+        QString card;
+        if (canCapture(fd, &card)) {
+            camera.identity.model = card;
+            camera.formats = formatsOf(fd);
+            camera.driverFile.prepend(QStringLiteral("# %1\n").arg(card));
+            found << camera;
+        }
+        io.close(fd);
+    }
+    return found;
 }
 
 Status V4l2Camera::open(const DriverFile &driver)

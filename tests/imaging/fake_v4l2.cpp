@@ -223,6 +223,17 @@ int FakeV4l2::control(Device &d, const Handle &h, unsigned long request, void *a
         desc.flags = isCompressed(desc.pixelformat) ? V4L2_FMT_FLAG_COMPRESSED : 0;
         return 0;
     }
+    case VIDIOC_ENUM_FRAMESIZES: {
+        auto &size = *static_cast<v4l2_frmsizeenum *>(arg);
+        const auto &formats = d.node.formats;
+        if (!d.node.capture || std::find(formats.begin(), formats.end(), size.pixel_format) == formats.end() ||
+            size.index >= d.node.sizes.size())
+            return EINVAL;
+        size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
+        size.discrete.width = std::uint32_t(d.node.sizes[size.index].width());
+        size.discrete.height = std::uint32_t(d.node.sizes[size.index].height());
+        return 0;
+    }
     case VIDIOC_G_FMT: {
         auto &f = *static_cast<v4l2_format *>(arg);
         if (!d.node.capture || f.type != V4L2_BUF_TYPE_VIDEO_CAPTURE)

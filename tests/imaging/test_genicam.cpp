@@ -58,6 +58,7 @@ private Q_SLOTS:
     void snapWhileLive();
     void largestPicture();
     void picturesInARowAreNewAndDecodable();
+    void listedCameraOpensFromItsDriverFile();
     // These two stop the emulator: they run last, and the first starts a new one after.
     void emulatorKilledBetweenSnaps();
     void emulatorKilledMidStream();
@@ -306,6 +307,19 @@ void TestGenicam::cleanupTestCase()
         m_ownEmulator.kill();
         m_ownEmulator.waitForFinished();
     }
+}
+
+// What `cameras --genicam` lists: the emulator, by its serial number, in a driver file that opens it.
+void TestGenicam::listedCameraOpensFromItsDriverFile()
+{
+    const QList<FoundCamera> found = GenicamCamera::listCameras();
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found.first().identity.device, QStringLiteral("127.0.0.1"));
+    QVERIFY(found.first().driverFile.contains(QStringLiteral("\ncamera = ") + found.first().identity.serial + u'\n'));
+    ImageControl image;
+    image.setFileName(writeDriver(QStringLiteral("listed.vin"), found.first().driverFile));
+    QVERIFY2(image.imageHandle() != 0, qPrintable(image.statusText()));
+    QCOMPARE(image.cameraIdentity().serial, found.first().identity.serial);
 }
 
 void TestGenicam::emulatorKilledBetweenSnaps()
