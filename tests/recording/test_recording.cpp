@@ -25,7 +25,8 @@ void TestRecording::interval_data()
     const int ok = IntervalCheck::Accepted, range = IntervalCheck::OutOfRange, bad = IntervalCheck::NotNumeric;
     QTest::newRow("lowest") << "en_US" << "50" << ok << 50;
     QTest::newRow("highest") << "en_US" << "65000" << ok << 65000;
-    QTest::newRow("fraction above 49") << "en_US" << "49.2" << ok << 49;
+    QTest::newRow("49.4 rounds below 50") << "en_US" << "49.4" << range << 0;
+    QTest::newRow("49.5 to even 50") << "en_US" << "49.5" << ok << 50;
     QTest::newRow("49") << "en_US" << "49" << range << 0;
     QTest::newRow("65001") << "en_US" << "65001" << range << 0;
     QTest::newRow("65000.4") << "en_US" << "65000.4" << range << 0;

@@ -221,6 +221,7 @@ void TestForm1Recording::interval_data()
     QTest::newRow("50") << "50" << false << false << 50;
     QTest::newRow("65000") << "65000" << false << false << 65000;
     QTest::newRow("49") << "49" << true << false << 500;
+    QTest::newRow("49.4") << "49.4" << true << false << 500;
     QTest::newRow("65001") << "65001" << true << false << 500;
     QTest::newRow("abc") << "abc" << true << true << 500;
     QTest::newRow("empty") << "" << true << true << 500;
