@@ -90,6 +90,7 @@ void TestFaults::makeForm(int width, int height)
 void TestFaults::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
     m_messages.clear();
     setMessageSink([this](const QString &text) { m_messages << text; });
     makeForm(64, 48);
