@@ -130,16 +130,16 @@ int main(int argc, char **argv)
         p.waitForFinished(60000);
         double f = 0, s = 0, n = 0, d = 0;
         if (std::sscanf(p.readAllStandardOutput().constData(), "%lf %lf %lf %lf", &f, &s, &n, &d) == 4) {
-            std::printf("run %d: first live frame painted %.1f ms after process start; %.0f frames sent in 10 s, %.1f%% painted; "
-                        "one paint %.2f ms\n",
+            std::printf("run %d: first live frame painted %.1f ms after process start; %.0f frames sent in 10 s, "
+                        "%.1f%% painted; one paint %.2f ms\n",
                         i + 1, f, n, s * 100, d);
             first.push_back(f);
             share.push_back(s);
             paint.push_back(d);
         }
     }
-    std::printf("%s, median of %zu runs: first live frame %.1f ms (an empty Qt window's first paint: %.1f ms, ratio %.2f), "
-                "frames painted %.1f%%, one paint %.2f ms\n",
+    std::printf("%s, median of %zu runs: first live frame %.1f ms (an empty Qt window's first paint: %.1f ms, "
+                "ratio %.2f), frames painted %.1f%%, one paint %.2f ms\n",
                 qPrintable(format), first.size(), median(first), median(bare), median(first) / median(bare),
                 median(share) * 100, median(paint));
     return 0;
