@@ -193,10 +193,12 @@ int main(int argc, char **argv)
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
     const double rate = argc > 2 ? std::max(0.1, atof(argv[2])) : 25.0;
     const qint64 emulatorPid = qEnvironmentVariableIntValue("PIR_EMULATOR_PID");
-    QTemporaryDir dir;
+    const std::unique_ptr<QTemporaryDir> dir = makeScratchFolder(QString(), QStringLiteral("bench-genicam"));
+    if (!dir)
+        return 1;
     for (const int size : {512, 2048}) {
         std::printf("%dx%d Mono8, %g frames/s\n", size, size, rate);
-        const QString path = dir.filePath(QStringLiteral("bench-%1.vin").arg(size));
+        const QString path = dir->filePath(QStringLiteral("bench-%1.vin").arg(size));
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return 1;

@@ -3,7 +3,9 @@
 //
 //   bench_image_files [directory] [repetitions]
 //
-// Every picture gets a new name, as in a series, and is removed after its timing.
+// The pictures go into a scratch folder made inside the directory. Every picture gets a new
+// name, as in a series, and is removed after its timing.
+#include "bench_support.h"
 #include "imaging/image_files.h"
 #include "imaging/image_formats.h"
 #include "imaging/safe_file.h"
@@ -319,8 +321,11 @@ void benchWritePattern(const QString &dir, int repetitions)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir scratch;
-    const QString dir = argc > 1 && argv[1][0] != 0 ? QString::fromLocal8Bit(argv[1]) : scratch.path();
+    const std::unique_ptr<QTemporaryDir> scratch =
+        makeScratchFolder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(), QStringLiteral("bench-files"));
+    if (!scratch)
+        return 1;
+    const QString dir = scratch->path();
     const int repetitions = argc > 2 ? std::max(3, std::atoi(argv[2])) : 31;
     std::printf("Saving pictures into %s, %d repetitions each; milliseconds per picture.\n", qPrintable(dir),
                 repetitions);

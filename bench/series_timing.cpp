@@ -131,8 +131,11 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const int pictures = argc > 1 ? std::atoi(argv[1]) : 200;
     const int interval = argc > 2 ? std::atoi(argv[2]) : 50;
-    QTemporaryDir tmp(argc > 3 ? QString::fromLocal8Bit(argv[3]) + QStringLiteral("/bench-XXXXXX") : QString());
-    const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("camera.vin")), 2048, 2048);
+    const std::unique_ptr<QTemporaryDir> tmp =
+        makeScratchFolder(argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString(), QStringLiteral("bench"));
+    if (!tmp)
+        return 1;
+    const QString driver = writeTestPatternDriver(tmp->filePath(QStringLiteral("camera.vin")), 2048, 2048);
     setMessageSink([](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
 
     Form1 form(driver, std::make_unique<SimulatedCard>());
@@ -141,7 +144,7 @@ int main(int argc, char **argv)
     std::printf("%d pictures of 2048x2048 Mono8 every %d ms\n", pictures, interval);
     std::printf("format | error median | p99 | max | drift | missed | files\n");
     for (const char *ext : {".bmp", ".tif", ".jpg", ".mio"}) {
-        const QString dir = tmp.filePath(QString::fromLatin1(ext + 1));
+        const QString dir = tmp->filePath(QString::fromLatin1(ext + 1));
         QDir().mkpath(dir);
         const Series s = runSeries(form, QString::fromLatin1(ext), pictures, interval, dir);
         const auto files = QDir(dir).entryList(QDir::Files).size();
@@ -150,6 +153,6 @@ int main(int argc, char **argv)
         stepParts(form, QString::fromLatin1(ext), dir);
         QDir(dir).removeRecursively();
     }
-    logCost(tmp.path());
+    logCost(tmp->path());
     return 0;
 }

@@ -101,15 +101,18 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const int pictures = argc > 1 ? std::atoi(argv[1]) : 20000;
     const int interval = argc > 2 ? std::atoi(argv[2]) : 50;
-    QTemporaryDir tmp(argc > 3 ? QString::fromLocal8Bit(argv[3]) + QStringLiteral("/soak-XXXXXX") : QString());
-    const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("camera.vin")), 640, 480);
+    const std::unique_ptr<QTemporaryDir> tmp =
+        makeScratchFolder(argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString(), QStringLiteral("soak"));
+    if (!tmp)
+        return 1;
+    const QString driver = writeTestPatternDriver(tmp->filePath(QStringLiteral("camera.vin")), 640, 480);
     Soak soak;
     setMessageSink([&](const QString &text) { soak.messages << text; });
 
     Form1 form(driver, std::make_unique<SimulatedCard>());
     form.show();
     form.NumberCheck->setChecked(true);
-    const QString dir = tmp.filePath(QStringLiteral("pictures"));
+    const QString dir = tmp->filePath(QStringLiteral("pictures"));
     QDir().mkpath(dir);
     std::printf("%d pictures of 640x480 Mono8 .bmp every %d ms into %s\n", pictures, interval, qPrintable(dir));
     std::fflush(stdout);

@@ -1,24 +1,10 @@
 #include "imaging/display_control.h"
 
+#include "imaging/display_image.h"
 #include "imaging/image_control.h"
 
 #include <QImage>
 #include <QPainter>
-
-namespace {
-
-QImage wrap(const Frame &frame)
-{
-    QImage::Format format = QImage::Format_Grayscale8;
-    if (frame.format == PixelFormat::Mono16)
-        format = QImage::Format_Grayscale16;
-    else if (frame.format == PixelFormat::RGB8)
-        format = QImage::Format_RGB888;
-    return QImage(reinterpret_cast<const uchar *>(frame.data.constData()), frame.width, frame.height, frame.stride,
-                  format);
-}
-
-} // namespace
 
 DisplayControl::DisplayControl(const ImageControl &image, QWidget *parent) : QWidget(parent), m_image(image)
 {
@@ -60,13 +46,9 @@ void DisplayControl::paintEvent(QPaintEvent *)
         return;
     }
     const QRectF target = targetRect(frame.width, frame.height);
-    QImage image = wrap(frame);
-    const QSize twice = (target.size() * 2).toSize();
-    if (image.width() > twice.width() && image.height() > twice.height()) {
-        // Smoothing a big picture means converting every pixel to 32 bits first; a cheap
-        // nearest-pixel reduction to twice the drawn size keeps that to a few thousand rows.
-        image = image.scaled(twice, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    }
+    // Smoothing a big picture means converting every pixel to 32 bits first; a cheap
+    // nearest-pixel reduction to twice the drawn size keeps that to a few thousand rows.
+    const QImage image = displayImage(frame, (target.size() * 2).toSize());
     painter.setRenderHint(QPainter::SmoothPixmapTransform, m_interpolation == Smooth);
     painter.drawImage(target, image);
     if (m_showSelection && m_selection.isValid()) {

@@ -73,36 +73,29 @@ Status writeFormat(FileKind kind, const Frame &frame, const ImageMetadata &metad
     return Status::failure(QStringLiteral("no writer for this format"));
 }
 
-Status saveFailure(const QString &path, const QString &reason)
-{
-    return Status::failure(QStringLiteral("Cannot save \"%1\": %2.").arg(QDir::toNativeSeparators(path), reason));
-}
-
 } // namespace
 
 Status saveImage(const Frame &frame, const QString &path, const ImageMetadata &metadata)
 {
     if (frame.isNull())
-        return saveFailure(path, QStringLiteral("there is no current image"));
+        return Status::failure(QStringLiteral("there is no current image"));
     const FileKind kind = kindOf(path);
     if (kind == FileKind::Png || kind == FileKind::Unknown) {
         const QString suffix = QFileInfo(path).suffix();
-        return saveFailure(path, suffix.isEmpty()
+        return Status::failure(suffix.isEmpty()
                                      ? QStringLiteral("the name has no extension (.bmp, .tif, .jpg or .mio)")
                                      : QStringLiteral("the extension \".%1\" names no format pictures are saved in "
                                                       "(.bmp, .tif, .jpg or .mio)")
                                            .arg(suffix));
     }
     if (!isConsistent(frame))
-        return saveFailure(path, QStringLiteral("the image's layout is damaged"));
+        return Status::failure(QStringLiteral("the image's layout is damaged"));
     SafeFile file(path);
     Status status = file.open();
     if (status)
         status = writeFormat(kind, frame, metadata, file);
     if (status)
         status = file.commit(saveDurability);
-    if (!status)
-        return saveFailure(path, status.reason());
     return status;
 }
 
@@ -131,6 +124,9 @@ Status loadImage(const QString &path, Frame &out, ImageMetadata &metadata)
     const QFileInfo info(path);
     if (!info.exists())
         return Status::failure(QStringLiteral("The file \"%1\" does not exist.").arg(QDir::toNativeSeparators(path)));
+    // Every decoder would refuse an empty file in its own terms, some of them a library call's.
+    if (info.isFile() && info.size() == 0)
+        return Status::failure(QStringLiteral("Cannot read \"%1\": the file is empty").arg(path));
     switch (kindOf(path)) {
     case FileKind::Bmp:
         return readBmp(path, out);
@@ -206,8 +202,13 @@ Status readWithQt(const QString &path, Frame &out)
 {
     QImageReader reader(path);
     const QImage image = reader.read();
-    if (image.isNull())
-        return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, reader.errorString()));
+    if (image.isNull()) {
+        // Qt calls a file it cannot decode an "Unsupported image format".
+        const QString why = reader.error() == QImageReader::UnsupportedFormatError
+                                ? QStringLiteral("it is not a PNG picture, or it is damaged")
+                                : reader.errorString();
+        return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, why));
+    }
     out = frameFromImage(image);
     return Status::success();
 }

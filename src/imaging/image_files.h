@@ -35,7 +35,8 @@ struct ImageMetadata
 // case does not matter, .tiff and .jpeg are taken too). An existing file of that name is
 // replaced. The file appears under its final name only once it is complete; on failure nothing
 // is left behind and the reason says why: no current image, an unknown extension, a missing
-// directory, no permission, no space, a name too long.
+// directory, no permission, no space, a name too long. The reason leaves out the file's name,
+// which the caller shows beside it.
 Status saveImage(const Frame &frame, const QString &path, const ImageMetadata &metadata = {});
 
 // Saved pictures are complete under their names at once but reach the disk with the kernel's

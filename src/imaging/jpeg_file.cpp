@@ -47,11 +47,6 @@ Compressor &compressor()
     return instance;
 }
 
-QString tjError(void *handle)
-{
-    return QString::fromLocal8Bit(tjGetErrorStr2(handle));
-}
-
 } // namespace
 
 Status writeJpeg(const Frame &frame, SafeFile &file)
@@ -78,7 +73,7 @@ Status writeJpeg(const Frame &frame, SafeFile &file)
     unsigned long size = c.capacity;
     if (tjCompress2(c.handle.get(), pixels, frame.width, pitch, frame.height, colour ? TJPF_RGB : TJPF_GRAY, &output,
                     &size, subsampling, jpegQuality, TJFLAG_NOREALLOC) != 0)
-        return Status::failure(QStringLiteral("the JPEG encoder failed: %1").arg(tjError(c.handle.get())));
+        return Status::failure(QStringLiteral("the JPEG encoder could not compress the picture"));
     return file.write(output, size);
 }
 
@@ -92,18 +87,23 @@ Status readJpeg(const QString &path, Frame &out)
         return Status::failure(QStringLiteral("the JPEG decoder could not start"));
     const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    const auto refuse = [&path](const QString &why) {
+        return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, why));
+    };
+    // TurboJPEG's own messages name its functions ("tjDecompressHeader3(): Invalid argument"),
+    // so the reasons say in words which part of the file is at fault.
     if (tjDecompressHeader3(decoder.get(), data, static_cast<unsigned long>(bytes.size()), &width, &height,
-                            &subsampling, &colourspace) != 0)
-        return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, tjError(decoder.get())));
-    if (width <= 0 || height <= 0 || width > maxReadSide || height > maxReadSide)
-        return Status::failure(
-            QStringLiteral("Cannot read \"%1\": impossible size %2 x %3").arg(path).arg(width).arg(height));
+                            &subsampling, &colourspace) != 0 ||
+        width <= 0 || height <= 0)
+        return refuse(QStringLiteral("it is not a JPEG picture, or its header is damaged"));
+    if (width > maxReadSide || height > maxReadSide)
+        return refuse(QStringLiteral("impossible size %1 x %2").arg(width).arg(height));
     const bool grey = colourspace == TJCS_GRAY;
     Frame frame = Frame::allocate(width, height, grey ? PixelFormat::Mono8 : PixelFormat::RGB8);
     // A warning means damaged data (typically a file cut short): refuse rather than show grey rows.
     if (tjDecompress2(decoder.get(), data, static_cast<unsigned long>(bytes.size()), frame.row(0), width, frame.stride,
                       height, grey ? TJPF_GRAY : TJPF_RGB, TJFLAG_STOPONWARNING) != 0)
-        return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, tjError(decoder.get())));
+        return refuse(QStringLiteral("its picture data are damaged or cut short"));
     out = frame;
     return Status::success();
 }

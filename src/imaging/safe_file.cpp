@@ -1,6 +1,5 @@
 #include "imaging/safe_file.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -34,29 +33,49 @@ QByteArray temporaryName(const QByteArray &name)
     return '.' + name.left(NAME_MAX - decoration) + '.' + randomTag() + partSuffix;
 }
 
+// Names the first part of the way to the folder of `path` that is missing or is a file, so
+// that the reason says which one; empty when every part is a folder.
+QString folderProblem(const QString &path)
+{
+    QString walked;
+    for (const QString &part : QFileInfo(path).absolutePath().split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        walked += QLatin1Char('/') + part;
+        const QFileInfo info(walked);
+        if (!info.exists())
+            return QStringLiteral("the directory \"%1\" does not exist").arg(part);
+        if (!info.isDir())
+            return QStringLiteral("\"%1\" is a file, not a directory").arg(part);
+    }
+    return QString();
+}
+
 } // namespace
 
+// The message that shows a reason also shows the file's full name, so the reason names only
+// the part of it that is the cause.
 QString fileErrorReason(int error, const QString &path)
 {
-    const QFileInfo info(path);
-    const QString dir = QDir::toNativeSeparators(info.absolutePath());
     switch (error) {
     case ENOENT:
-        return QStringLiteral("the directory \"%1\" does not exist").arg(dir);
-    case ENOTDIR:
-        return QStringLiteral("a part of \"%1\" is not a directory").arg(dir);
+    case ENOTDIR: {
+        const QString problem = folderProblem(path);
+        if (!problem.isEmpty())
+            return problem;
+        // Every folder is there: a file system such as /proc takes no new files.
+        return QStringLiteral("the directory does not allow new files");
+    }
     case EACCES:
     case EPERM:
-        return QStringLiteral("no permission to write in the directory \"%1\"").arg(dir);
+        return QStringLiteral("no permission to write in the directory");
     case EROFS:
-        return QStringLiteral("the directory \"%1\" is on a read-only file system").arg(dir);
+        return QStringLiteral("the directory is on a read-only file system");
     case ENOSPC:
     case EDQUOT:
-        return QStringLiteral("no space left on the disk of \"%1\"").arg(dir);
+        return QStringLiteral("no space left on the disk");
     case ENAMETOOLONG:
-        return QStringLiteral("the file name \"%1\" is too long").arg(info.fileName());
+        return QStringLiteral("the name is too long for the file system");
     case EISDIR:
-        return QStringLiteral("\"%1\" is a directory").arg(info.fileName());
+        return QStringLiteral("a directory of that name is in the way");
     case EFBIG:
         return QStringLiteral("the file is larger than the system allows");
     default:
@@ -84,7 +103,7 @@ Status SafeFile::open()
     const QFileInfo info(m_path);
     const QByteArray name = QFile::encodeName(info.fileName());
     if (name.isEmpty())
-        return Status::failure(QStringLiteral("the path \"%1\" names no file").arg(m_path));
+        return Status::failure(QStringLiteral("the name ends with a directory and names no file"));
     if (name.size() > NAME_MAX)
         return failure(ENAMETOOLONG);
     const QByteArray dir = QFile::encodeName(info.path()) + '/';
@@ -102,7 +121,7 @@ Status SafeFile::open()
         if (errno != EEXIST && errno != EINTR)
             return failure(errno);
     }
-    return Status::failure(QStringLiteral("cannot create a temporary file beside \"%1\"").arg(m_path));
+    return Status::failure(QStringLiteral("no temporary file can be made in the directory"));
 }
 
 Status SafeFile::writeAll(const std::uint8_t *data, std::size_t size)
@@ -181,7 +200,7 @@ Status SafeFile::commitSpace(std::size_t size)
 Status SafeFile::writeAt(std::uint64_t offset, const void *data, std::size_t size)
 {
     if (offset + size > this->size())
-        return Status::failure(QStringLiteral("a write past the end of \"%1\"").arg(m_path));
+        return Status::failure(QStringLiteral("a write past the end of the file"));
     auto bytes = static_cast<const std::uint8_t *>(data);
     // The part still in the buffer is patched in memory, the part before it on the disk.
     if (offset + size > m_written) {
@@ -205,7 +224,7 @@ Status SafeFile::writeAt(std::uint64_t offset, const void *data, std::size_t siz
 Status SafeFile::commit(Durability durability)
 {
     if (m_fd < 0)
-        return Status::failure(QStringLiteral("the file \"%1\" was not opened").arg(m_path));
+        return Status::failure(QStringLiteral("the file was not opened"));
     // A writer that went on after a failed write must not get a damaged file renamed.
     if (!m_firstFailure)
         return m_firstFailure;

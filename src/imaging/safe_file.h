@@ -77,5 +77,6 @@ private:
     Status m_firstFailure = Status::success();
 };
 
-// The reason shown for a failed file operation, phrased for the user.
+// The reason shown for a failed file operation, phrased for the user. It names the part of
+// `path` at fault, never the whole of it: the message around it shows the file's name.
 QString fileErrorReason(int error, const QString &path);

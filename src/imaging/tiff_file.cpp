@@ -33,15 +33,15 @@ struct TiffContext
     QString message;
 };
 
-int captureMessage(TIFF *, void *userData, const char *module, const char *format, va_list args)
+// libtiff's module is one of its functions or the file's name, neither of which a reason should
+// show: only the text is kept.
+int captureMessage(TIFF *, void *userData, const char *, const char *format, va_list args)
 {
     auto *context = static_cast<TiffContext *>(userData);
     if (context->message.isEmpty()) {
         char text[512];
         std::vsnprintf(text, sizeof text, format, args);
-        context->message =
-            module ? QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(module), QString::fromLocal8Bit(text))
-                   : QString::fromLocal8Bit(text);
+        context->message = QString::fromLocal8Bit(text);
     }
     return 1;
 }
@@ -256,7 +256,7 @@ Status writeStrips(TIFF *tiff, const Frame &frame, std::uint32_t rowsPerStrip)
         // Uncompressed strips in the host's order need no encoding: writing them raw spares
         // libtiff's copy of every strip into its own buffer.
         if (TIFFWriteRawStrip(tiff, strip, const_cast<std::uint8_t *>(data), tmsize_t(rowBytes * rows)) < 0)
-            return Status::failure(QStringLiteral("libtiff could not write the pixels"));
+            return Status::failure(QStringLiteral("the TIFF encoder could not write the pixels"));
     }
     return Status::success();
 }
@@ -270,7 +270,7 @@ Status writeTiff(const Frame &frame, const ImageMetadata &metadata, SafeFile &fi
     // Little-endian like the frames' Mono16 samples, which go into the file unchanged.
     TiffHandle tiff = openTiff(file.temporaryPath(), "wl", context);
     if (!tiff)
-        return Status::failure(QStringLiteral("libtiff could not start the file: %1").arg(context.message));
+        return Status::failure(QStringLiteral("the TIFF encoder could not start the file (%1)").arg(context.message));
     const std::size_t rowBytes = std::size_t(frame.width) * std::size_t(bytesPerPixel(frame.format));
     // Strips of about 256 KiB let most of every strip go from the frame to the file without a
     // copy, while readers still take the picture in small parts.
@@ -279,7 +279,7 @@ Status writeTiff(const Frame &frame, const ImageMetadata &metadata, SafeFile &fi
     Status status = writeStrips(tiff.get(), frame, rowsPerStrip);
     // The directory is written at the end, after the pixels.
     if (status && !TIFFFlush(tiff.get()))
-        status = Status::failure(QStringLiteral("libtiff could not finish the file"));
+        status = Status::failure(QStringLiteral("the TIFF encoder could not finish the file"));
     tiff.reset();
     if (!context.error)
         return context.error;
@@ -294,7 +294,7 @@ Status readScanlines(TIFF *tiff, Frame &frame)
 {
     for (int y = 0; y < frame.height; ++y) {
         if (TIFFReadScanline(tiff, frame.row(y), std::uint32_t(y)) < 0)
-            return Status::failure(QStringLiteral("row %1 cannot be read").arg(y));
+            return Status::failure(QStringLiteral("its picture data are damaged or cut short (row %1)").arg(y));
     }
     return Status::success();
 }
@@ -344,22 +344,24 @@ Status readPixels(TIFF *tiff, Frame &frame)
 Status readTiff(const QString &path, Frame &out, ImageMetadata &metadata)
 {
     TiffContext context;
+    const auto refuse = [&path](const QString &why) {
+        return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, why));
+    };
     TiffHandle tiff = openTiff(path, "r", context);
+    // libtiff's findings are about its structures ("Can not read TIFF directory count"): the
+    // reasons say in words what the user can make of them.
     if (!tiff)
-        return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, context.message));
+        return refuse(QStringLiteral("it is not a TIFF picture, or it is damaged or cut short"));
     std::uint32_t width = 0, height = 0;
     TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
     if (width == 0 || height == 0 || width > maxReadSide || height > maxReadSide)
-        return Status::failure(
-            QStringLiteral("Cannot read \"%1\": impossible size %2 x %3").arg(path).arg(width).arg(height));
+        return refuse(QStringLiteral("impossible size %1 x %2").arg(width).arg(height));
     Frame frame;
     frame.width = int(width);
     frame.height = int(height);
-    if (Status status = readPixels(tiff.get(), frame); !status) {
-        const QString detail = context.message.isEmpty() ? status.reason() : context.message;
-        return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, detail));
-    }
+    if (Status status = readPixels(tiff.get(), frame); !status)
+        return refuse(status.reason());
     ImageMetadata record;
     char *dateTime = nullptr;
     if (TIFFGetField(tiff.get(), TIFFTAG_DATETIME, &dateTime) && dateTime)

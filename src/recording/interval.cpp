@@ -9,10 +9,13 @@ IntervalCheck checkInterval(const QString &text, const QLocale &locale)
     const double value = locale.toDouble(text.trimmed(), &ok);
     if (!ok || !std::isfinite(value))
         return check;
-    if (value > 49 && value <= 65000) {
+    // The default rounding mode takes a half to the even neighbour: 100.5 gives 100.
+    const double rounded = std::nearbyint(value);
+    // The timer runs at whole milliseconds, so the lower bound holds for the rounded value:
+    // 49.4 would otherwise run the series every 49 ms.
+    if (rounded >= 50 && value <= 65000) {
         check.outcome = IntervalCheck::Accepted;
-        // The default rounding mode takes a half to the even neighbour: 100.5 gives 100.
-        check.milliseconds = int(std::nearbyint(value));
+        check.milliseconds = int(rounded);
     } else {
         check.outcome = IntervalCheck::OutOfRange;
     }

@@ -8,7 +8,7 @@ struct IntervalCheck
 {
     enum Outcome {
         Accepted,   // `milliseconds` is the new interval
-        OutOfRange, // a number, but not above 49 and up to 65000: the focus may leave
+        OutOfRange, // a number below 50 once rounded, or above 65000: the focus may leave
         NotNumeric, // the focus stays in the box
     };
     Outcome outcome = NotNumeric;

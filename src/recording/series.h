@@ -26,5 +26,6 @@ struct StartRequest
 };
 QString startRefusal(const StartRequest &request, const std::function<bool(const QString &)> &fileExists);
 
-// The message shown when a picture of a series could not be acquired or saved.
+// The message shown when a picture of a series could not be acquired or saved: the file's name
+// on one line, the reason, which does not repeat it, as a sentence on the next.
 QString savingFailureMessage(const QString &fileName, const QString &reason);

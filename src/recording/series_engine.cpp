@@ -191,8 +191,8 @@ void SeriesEngine::step()
         saved = checkSaveTarget(m_state.SaveDirectory, m_state.FullFileName);
     // A fresh machine has no output directory yet; the first picture of a series makes it. One
     // that goes away later is not made again: it may be the mount point of an unplugged disk.
-    if (saved && m_state.FrameCounter == 1 && !QDir().mkpath(m_state.SaveDirectory))
-        saved = Status::failure(QStringLiteral("cannot create the directory %1").arg(m_state.SaveDirectory));
+    if (saved && m_state.FrameCounter == 1)
+        saved = makeOutputDirectory(m_state.SaveDirectory);
     const QString replaced = saved ? replacedBy(m_state.FullFileName) : QString();
     if (saved)
         saved = m_image.save(m_state.FullFileName, metadata);
@@ -315,7 +315,7 @@ void SeriesEngine::openLog()
         m_logPath.clear();
         return;
     }
-    QDir().mkpath(m_state.SaveDirectory);
+    makeOutputDirectory(m_state.SaveDirectory); // a failure here is the first picture's to tell
     m_logFailure = m_log.open(m_logPath, header);
     if (!m_logFailure.ok())
         m_logPath.clear();

@@ -5,6 +5,7 @@
 #include "imaging/safe_file.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -142,7 +143,8 @@ void TestImageFiles::failedSaveLeavesNothing_data()
                                       << QStringLiteral("not a directory");
     QTest::newRow("read-only directory") << QStringLiteral("locked/a.jpg") << true << QStringLiteral("no permission");
     QTest::newRow("name too long") << QString(300, u'n') + QStringLiteral(".mio") << true << QStringLiteral("too long");
-    QTest::newRow("target is a directory") << QStringLiteral("taken.bmp") << true << QStringLiteral("is a directory");
+    QTest::newRow("target is a directory") << QStringLiteral("taken.bmp") << true
+                                           << QStringLiteral("a directory of that name");
     QTest::newRow("unknown extension") << QStringLiteral("a.gif") << true << QStringLiteral("\".gif\"");
     QTest::newRow(".png is read, not written") << QStringLiteral("a.png") << true << QStringLiteral("\".png\"");
     QTest::newRow("no extension") << QStringLiteral("a") << true << QStringLiteral("no extension");
@@ -212,19 +214,21 @@ void TestImageFiles::errorReasons_data()
 {
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("ENOSPC") << ENOSPC << QStringLiteral("no space left on the disk of \"/data/run\"");
-    QTest::newRow("EDQUOT") << EDQUOT << QStringLiteral("no space left on the disk of \"/data/run\"");
-    QTest::newRow("ENOENT") << ENOENT << QStringLiteral("the directory \"/data/run\" does not exist");
-    QTest::newRow("EACCES") << EACCES << QStringLiteral("no permission to write in the directory \"/data/run\"");
-    QTest::newRow("EROFS") << EROFS << QStringLiteral("the directory \"/data/run\" is on a read-only file system");
-    QTest::newRow("ENAMETOOLONG") << ENAMETOOLONG << QStringLiteral("the file name \"p.bmp\" is too long");
+    QTest::newRow("ENOSPC") << ENOSPC << QStringLiteral("no space left on the disk");
+    QTest::newRow("EDQUOT") << EDQUOT << QStringLiteral("no space left on the disk");
+    QTest::newRow("ENOENT") << ENOENT << QStringLiteral("the directory \"run\" does not exist");
+    QTest::newRow("EACCES") << EACCES << QStringLiteral("no permission to write in the directory");
+    QTest::newRow("EROFS") << EROFS << QStringLiteral("the directory is on a read-only file system");
+    QTest::newRow("ENAMETOOLONG") << ENAMETOOLONG << QStringLiteral("the name is too long for the file system");
 }
 
 void TestImageFiles::errorReasons()
 {
     QFETCH(int, error);
     QFETCH(QString, reason);
-    QCOMPARE(fileErrorReason(error, QStringLiteral("/data/run/p.bmp")), reason);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QCOMPARE(fileErrorReason(error, dir.filePath(QStringLiteral("run/p.bmp"))), reason);
 }
 
 void TestImageFiles::reduceTo8Bits_data()
@@ -260,7 +264,7 @@ void TestImageFiles::damagedMioRefused_data()
     QTest::addColumn<bool>("fixChecksum");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("empty") << -1 << 0 << qint64(0) << false << QStringLiteral("header");
+    QTest::newRow("empty") << -1 << 0 << qint64(0) << false << QStringLiteral("empty");
     QTest::newRow("cut in the header") << -1 << 0 << qint64(60) << false << QStringLiteral("header");
     QTest::newRow("cut in the pixels") << -1 << 0 << qint64(128 + 100) << false << QStringLiteral("truncated");
     QTest::newRow("last byte missing") << -1 << 0 << qint64(128 + 40 * 30 * 2 - 1) << false
@@ -331,6 +335,7 @@ void TestImageFiles::damagedFilesRefused_data()
     QTest::newRow("tif header only") << QStringLiteral("cut.tif") << 0.001;
     QTest::newRow("bmp cut in half") << QStringLiteral("cut.bmp") << 0.5;
     QTest::newRow("empty bmp") << QStringLiteral("cut.bmp") << 0.0;
+    QTest::newRow("empty jpg") << QStringLiteral("cut.jpg") << 0.0;
 }
 
 void TestImageFiles::damagedFilesRefused()
@@ -345,7 +350,10 @@ void TestImageFiles::damagedFilesRefused()
     Frame out;
     const Status status = loadImage(path, out);
     QVERIFY(!status.ok());
-    QVERIFY(!status.reason().isEmpty());
+    // The reason names the file once and the cause in words, not in a library's calls.
+    QCOMPARE(status.reason().count(path), 1);
+    const QRegularExpression libraryCall(QStringLiteral("\\b(tj|TIFF)[A-Z]\\w*|\\(\\)"));
+    QVERIFY2(!libraryCall.match(status.reason()).hasMatch(), qPrintable(status.reason()));
     QVERIFY(out.isNull());
 }
 

@@ -1,4 +1,5 @@
 #include "imaging/camera_clock.h"
+#include "imaging/display_image.h"
 #include "imaging/driver_file.h"
 #include "imaging/grabber_control.h"
 #include "imaging/image_control.h"
@@ -8,8 +9,10 @@
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
+#include <cstring>
 #include <thread>
 
 class TestImaging : public QObject
@@ -27,6 +30,8 @@ private Q_SLOTS:
     void seriesStreamingTakesEachFrameOnce();
     void frameNumbersAndTimes_data();
     void frameNumbersAndTimes();
+    void displayScalesBySignificantBits_data();
+    void displayScalesBySignificantBits();
 
 private:
     QTemporaryDir m_dir;
@@ -233,6 +238,52 @@ void TestImaging::frameNumbersAndTimes()
     CameraClock clock;
     for (qsizetype i = 0; i + 1 < values.size(); i += 2)
         QCOMPARE(clock.toHost(values[i], values[i + 1]), expected[i + 1]);
+}
+
+void TestImaging::displayScalesBySignificantBits_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<int>("sample");
+    QTest::addColumn<bool>("reduced"); // drawn smaller than half its size
+    QTest::addColumn<int>("grey");
+
+    const int mono8 = int(PixelFormat::Mono8), mono16 = int(PixelFormat::Mono16);
+    QTest::newRow("12 bits, brightest") << mono16 << 12 << 4095 << false << 255;
+    QTest::newRow("12 bits, middle") << mono16 << 12 << 2048 << false << 128;
+    QTest::newRow("12 bits, black") << mono16 << 12 << 0 << false << 0;
+    QTest::newRow("12 bits, reduced") << mono16 << 12 << 4095 << true << 255;
+    QTest::newRow("12 bits, above its range") << mono16 << 12 << 5000 << false << 255;
+    QTest::newRow("10 bits, brightest") << mono16 << 10 << 1023 << false << 255;
+    QTest::newRow("16 bits, brightest") << mono16 << 16 << 65535 << true << 255;
+    QTest::newRow("16 bits, 12-bit value") << mono16 << 16 << 4095 << false << 15;
+    QTest::newRow("8 bits unchanged") << mono8 << 8 << 200 << true << 200;
+    QTest::newRow("colour unchanged") << int(PixelFormat::RGB8) << 8 << 90 << true << 90;
+}
+
+void TestImaging::displayScalesBySignificantBits()
+{
+    QFETCH(int, format);
+    QFETCH(int, bits);
+    QFETCH(int, sample);
+    QFETCH(bool, reduced);
+    QFETCH(int, grey);
+    // The sample in the left half, black in the right, which must stay on its side.
+    Frame frame = Frame::allocate(40, 20, PixelFormat(format), bits);
+    const int pixelBytes = bytesPerPixel(frame.format);
+    for (int y = 0; y < frame.height; ++y) {
+        for (int x = 0; x < frame.width / 2; ++x) {
+            if (frame.format == PixelFormat::Mono16)
+                qToLittleEndian<std::uint16_t>(std::uint16_t(sample), frame.row(y) + 2 * x);
+            else
+                std::memset(frame.row(y) + x * pixelBytes, sample, std::size_t(pixelBytes));
+        }
+    }
+    const QImage image = displayImage(frame, reduced ? QSize(10, 5) : QSize(80, 40));
+    QCOMPARE(image.format(), frame.format == PixelFormat::RGB8 ? QImage::Format_RGB888 : QImage::Format_Grayscale8);
+    QCOMPARE(image.size(), reduced ? QSize(10, 5) : QSize(40, 20));
+    QCOMPARE(qGray(image.pixel(0, image.height() - 1)), grey);
+    QCOMPARE(qGray(image.pixel(image.width() - 1, 0)), 0);
 }
 
 QTEST_MAIN(TestImaging)

@@ -1,4 +1,5 @@
 #include "recording/interval.h"
+#include "recording/save_target.h"
 #include "recording/series.h"
 
 #include <QtTest>
@@ -13,6 +14,8 @@ private Q_SLOTS:
     void startRefusalsInTheirOrder_data();
     void startRefusalsInTheirOrder();
     void failureMessageHasThreeLines();
+    void outputDirectory_data();
+    void outputDirectory();
 };
 
 void TestRecording::interval_data()
@@ -25,7 +28,8 @@ void TestRecording::interval_data()
     const int ok = IntervalCheck::Accepted, range = IntervalCheck::OutOfRange, bad = IntervalCheck::NotNumeric;
     QTest::newRow("lowest") << "en_US" << "50" << ok << 50;
     QTest::newRow("highest") << "en_US" << "65000" << ok << 65000;
-    QTest::newRow("fraction above 49") << "en_US" << "49.2" << ok << 49;
+    QTest::newRow("49.4 rounds below 50") << "en_US" << "49.4" << range << 0;
+    QTest::newRow("49.5 to even 50") << "en_US" << "49.5" << ok << 50;
     QTest::newRow("49") << "en_US" << "49" << range << 0;
     QTest::newRow("65001") << "en_US" << "65001" << range << 0;
     QTest::newRow("65000.4") << "en_US" << "65000.4" << range << 0;
@@ -102,7 +106,29 @@ void TestRecording::startRefusalsInTheirOrder()
 void TestRecording::failureMessageHasThreeLines()
 {
     QCOMPARE(savingFailureMessage(QStringLiteral("/d/a.bmp"), QStringLiteral("no space left on the disk")),
-             QStringLiteral("Could not save the picture:\n/d/a.bmp\nno space left on the disk"));
+             QStringLiteral("Could not save the picture:\n/d/a.bmp\nNo space left on the disk."));
+}
+
+void TestRecording::outputDirectory_data()
+{
+    QTest::addColumn<QString>("directory"); // below a temporary folder that holds the file "plain"
+    QTest::addColumn<QString>("reason");    // empty: made
+    QTest::newRow("made with its parents") << "a/b/c" << "";
+    QTest::newRow("a file in the way") << "plain/b" << "\"plain\" is a file, not a directory";
+}
+
+void TestRecording::outputDirectory()
+{
+    QFETCH(QString, directory);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile plain(dir.filePath(QStringLiteral("plain")));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const Status made = makeOutputDirectory(dir.filePath(directory) + QLatin1Char('/'));
+    QCOMPARE(made.reason(), reason);
+    QCOMPARE(QFileInfo(dir.filePath(directory)).isDir(), reason.isEmpty());
 }
 
 QTEST_MAIN(TestRecording)

@@ -289,6 +289,7 @@ void TestForm1::missingOrBadDriverLeavesNoImage()
 {
     QFETCH(QString, text);
     QFETCH(QString, reason);
+    QVERIFY(m_dir.isValid());
     const QString path = m_dir.filePath(QStringLiteral("camera.vin"));
     QFile::remove(path);
     if (!text.isNull()) {

@@ -51,6 +51,7 @@ void TestForm1Genicam::initTestCase()
 {
     if (!insidePrivateNetwork())
         QSKIP("GenICam discovery broadcasts on every network: run only through scripts/netns-run");
+    QVERIFY(m_dir.isValid()); // init() empties a folder inside it
     m_driver = m_dir.filePath(QStringLiteral("emulator.vin"));
     QFile file(m_driver);
     QVERIFY(file.open(QIODevice::WriteOnly));

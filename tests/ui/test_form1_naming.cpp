@@ -1,11 +1,13 @@
 #include "analog/analog_card.h"
 #include "analog/simulated_card.h"
+#include "ui/common_dialog.h"
 #include "ui/form1.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -84,6 +86,8 @@ private Q_SLOTS:
     void directoryFromDialog_data();
     void directoryFromDialog();
     void cancelKeepsTheDirectory();
+    void movingKeepsThePresetName_data();
+    void movingKeepsThePresetName();
     void fileTypeFollowsOnlyAPick();
     void captionTellsWhetherReadingsAreSimulated();
 
@@ -204,6 +208,50 @@ void TestForm1Naming::cancelKeepsTheDirectory()
     QTest::mouseClick(f.SetDir, Qt::LeftButton);
     QVERIFY(!title.isEmpty());
     QCOMPARE(f.state().SaveDirectory, m_dir.path() + u'/');
+}
+
+void TestForm1Naming::movingKeepsThePresetName_data()
+{
+    QTest::addColumn<QString>("from"); // where the dialog opens, below the temporary folder
+    QTest::addColumn<QString>("typed"); // into the file-name field, then Enter; <dir> is that folder
+    QTest::addColumn<QString>("to");
+    QTest::newRow("into a folder by name") << "" << "run" << "run";
+    QTest::newRow("to a folder by path") << "" << "<dir>/run" << "run";
+    QTest::newRow("up to the parent") << "run" << ".." << "";
+}
+
+void TestForm1Naming::movingKeepsThePresetName()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, typed);
+    QFETCH(QString, to);
+    const QString dir = m_dir.path();
+    QVERIFY(QDir().mkpath(dir + QStringLiteral("/run")));
+    const auto below = [&dir](const QString &name) { return name.isEmpty() ? dir : dir + u'/' + name; };
+    m_form->CommonDialog1->FileName = below(from) + QStringLiteral("/Please Choose a Directory");
+
+    QString title, field;
+    bool openEnabled = false;
+    answerNextDialog(
+        [&](QFileDialog *d) {
+            auto *name = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            name->setFocus();
+            name->selectAll();
+            QTest::keyClicks(name, QString(typed).replace(QLatin1String("<dir>"), dir));
+            QTest::keyClick(name, Qt::Key_Return);
+            field = name->text();
+            QPushButton *open = d->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Open);
+            openEnabled = open->isEnabled();
+            if (openEnabled)
+                open->click();
+            if (d->isVisible()) // "Open" moved on instead of confirming
+                d->reject();
+        },
+        &title);
+    QTest::mouseClick(m_form->SetDir, Qt::LeftButton);
+    QCOMPARE(field, QStringLiteral("Please Choose a Directory"));
+    QVERIFY(openEnabled);
+    QCOMPARE(m_form->state().SaveDirectory, below(to) + u'/');
 }
 
 void TestForm1Naming::fileTypeFollowsOnlyAPick()

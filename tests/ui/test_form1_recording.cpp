@@ -221,6 +221,7 @@ void TestForm1Recording::interval_data()
     QTest::newRow("50") << "50" << false << false << 50;
     QTest::newRow("65000") << "65000" << false << false << 65000;
     QTest::newRow("49") << "49" << true << false << 500;
+    QTest::newRow("49.4") << "49.4" << true << false << 500;
     QTest::newRow("65001") << "65001" << true << false << 500;
     QTest::newRow("abc") << "abc" << true << true << 500;
     QTest::newRow("empty") << "" << true << true << 500;
@@ -311,7 +312,8 @@ void TestForm1Recording::failedSaveStopsTheSeries()
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[0], QStringLiteral("Could not save the picture:"));
     QVERIFY(lines[1].startsWith(out + QStringLiteral("/Lost_")));
-    QVERIFY(!lines[2].isEmpty());
+    // The cause, in words, without the file's name again.
+    QCOMPARE(lines[2], QStringLiteral("\"out\" is a file, not a directory."));
     QVERIFY(!f.Timer1->isActive());
     QCOMPARE(f.StartStop->text(), QStringLiteral("Start"));
     QVERIFY(f.FileSetupFrame->isEnabled());
