@@ -202,7 +202,10 @@ void SeriesEngine::step()
         return;
     }
     m_anySaved = true;
-    m_savedNames.insert(m_state.FullFileName, m_state.FrameCounter);
+    // A number or a time makes every name of a series its own: only names without them can
+    // repeat, and only then are they kept, so that a long series does not grow in memory.
+    if (!m_options.number && !m_options.time)
+        m_savedNames.insert(m_state.FullFileName, m_state.FrameCounter);
     // Said only now: the warning promises that the pictures are saved, which a series that
     // could not save its first picture would make untrue.
     if (!m_logFailure.ok())
