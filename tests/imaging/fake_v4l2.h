@@ -35,6 +35,9 @@ struct FakeV4l2Node
     // REQBUFS grants at least two buffers and at most this many.
     std::uint32_t maxBuffers = 32;
     int frameRate = 100;
+    // How long the sensor exposes before a frame is read out: buffers are stamped with the
+    // start of the exposure (V4L2_BUF_FLAG_TSTAMP_SRC_SOE), this long before the frame is done.
+    int exposureMs = 0;
     // Like most UVC cameras, leave the Huffman tables out of MJPEG frames.
     bool omitHuffmanTables = false;
     // errno of every open (EBUSY: an exclusive driver that another program holds).

@@ -320,6 +320,10 @@ void FakeV4l2::fill(Device &d, int index, std::uint32_t sequence, std::optional<
     }
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::int64_t exposureStart = std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec -
+                                       std::int64_t(d.node.exposureMs) * 1'000'000;
+    now.tv_sec = exposureStart / 1'000'000'000;
+    now.tv_nsec = exposureStart % 1'000'000'000;
     v4l2_buffer &info = b.info;
     info = {};
     info.index = std::uint32_t(index);

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -26,6 +27,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void seriesThenUnplug();
+    void seriesTakesEachFrameAtItsDriverTime();
     void autoSource_data();
     void autoSource();
 
@@ -92,6 +94,52 @@ void TestForm1V4l2::seriesThenUnplug()
     }
     QCOMPARE(fake.openHandles(), 0);
     QCOMPARE(fake.mappings(), 0);
+}
+
+// The camera streams through the series: every picture is a frame of its own, stamped with the
+// driver's time (the start of its exposure, so never younger than the exposure), and the
+// frames the driver dropped are counted at the end.
+void TestForm1V4l2::seriesTakesEachFrameAtItsDriverTime()
+{
+    FakeV4l2::Node node = fakeNode("/dev/video0", {V4L2_PIX_FMT_GREY});
+    node.frameRate = 25;
+    node.exposureMs = 20;
+    FakeV4l2 fake({node});
+    const QString driver = m_dir.filePath(QStringLiteral("camera25.vin"));
+    QFile file(driver);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("source = v4l2\ndevice = /dev/video0\n");
+    file.close();
+    QStringList lines;
+    {
+        Form1 f(driver, std::make_unique<SimulatedCard>());
+        f.state().SaveDirectory = m_dir.filePath(QStringLiteral("stream")) + QLatin1Char('/');
+        f.NumberCheck->setChecked(true);
+        f.Timer1->setInterval(50);
+        f.SaveText->setText(QStringLiteral("Stream"));
+        f.StartStop->click();
+        QTRY_VERIFY_WITH_TIMEOUT(f.state().FrameCounter > 6, 10000);
+        fake.dropNext(3);
+        QTRY_VERIFY_WITH_TIMEOUT(f.state().FrameCounter > 14, 10000);
+        f.StartStop->click();
+        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(u'|')));
+        QFile log(f.engine().logPath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        lines = QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+    const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
+    QVERIFY(rows.size() >= 14);
+    qint64 lastSequence = -1;
+    for (const QString &row : rows) {
+        const QStringList field = row.split(u',');
+        QVERIFY2(field[12].toLongLong() > lastSequence, qPrintable(row));
+        lastSequence = field[12].toLongLong();
+        const double age = field[14].toDouble();
+        QVERIFY2(age >= 20.0 && age <= 20.0 + 40.0 + 25.0, qPrintable(row));
+    }
+    const QString frames = lines.filter(QStringLiteral("# frames: ")).value(0);
+    const QRegularExpressionMatch lost = QRegularExpression(QStringLiteral(", (\\d+) lost by")).match(frames);
+    QVERIFY2(lost.hasMatch() && lost.captured(1).toInt() >= 3, qPrintable(frames));
 }
 
 void TestForm1V4l2::autoSource_data()
