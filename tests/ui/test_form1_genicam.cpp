@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
@@ -148,8 +149,10 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
     QVERIFY(rows.size() >= 10);
     const double period = 1000.0 / frameRate;
     qint64 lastFrame = -1;
+    std::vector<double> lateness;
     for (const QString &row : rows) {
         const QStringList field = row.split(QLatin1Char(','));
+        lateness.push_back(field[4].toDouble());
         QVERIFY2(field[12].toLongLong() > lastFrame, qPrintable(row));
         lastFrame = field[12].toLongLong();
         const double age = field[14].toDouble();
@@ -158,10 +161,15 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
     const QString end = lines.filter(QStringLiteral("# end: ")).value(0);
     const QRegularExpressionMatch missed = QRegularExpression(QStringLiteral(" (\\d+) ticks missed$")).match(end);
     QVERIFY2(missed.hasMatch(), qPrintable(end));
-    if (frameRate * interval >= 1000)
-        QCOMPARE(missed.captured(1).toInt(), 0);
-    else // about every other tick, for want of a new frame
+    std::sort(lateness.begin(), lateness.end());
+    if (frameRate * interval >= 1000) {
+        // Steps that cost a copy keep to the schedule; one stall of the shared machine may
+        // still cost a tick, which a step waiting for its own frame would lose every time.
+        QVERIFY2(lateness[lateness.size() / 2] < 10.0, qPrintable(end));
+        QVERIFY2(missed.captured(1).toInt() <= 1, qPrintable(end));
+    } else { // about every other tick, for want of a new frame
         QVERIFY2(missed.captured(1).toInt() >= rows.size() / 2, qPrintable(end));
+    }
     QVERIFY(lines.filter(QRegularExpression(QStringLiteral("^# frames: \\d+ received from the camera, \\d+ lost"))).size() == 1);
     QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(QLatin1Char('|'))));
     const QStringList files = pictures();
