@@ -1,5 +1,6 @@
 #include "app/cameras_command.h"
 
+#include "app/command_line.h"
 #include "imaging/camera.h"
 #include "imaging/v4l2_camera.h"
 #if HAVE_ARAVIS
@@ -11,8 +12,6 @@
 #include <cstdio>
 
 namespace {
-
-constexpr int kExitUsage = 2;
 
 CamerasReport refuse(const QString &message)
 {
@@ -45,7 +44,6 @@ CamerasReport camerasReport(const QStringList &arguments)
         "with their pixel formats and sizes and, with --genicam, the GenICam cameras too.\n"
         "With --driver-file N it prints a driver file that opens the N-th camera listed (numbered as by\n"
         "the same options), for \"Open Image\" or --driver."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
     const QCommandLineOption genicam(QStringLiteral("genicam"),
                                      QStringLiteral("Also lists GenICam (GigE Vision and USB3 Vision) cameras. Their "
                                                     "discovery broadcasts on every network this machine is on."));
@@ -53,15 +51,9 @@ CamerasReport camerasReport(const QStringList &arguments)
                                         QStringLiteral("Prints a driver file that opens the N-th camera listed, "
                                                        "instead of the list."),
                                         QStringLiteral("N"));
-    parser.addOptions({help, genicam, driverFile});
-    QString usage = parser.helpText();
-    usage.replace(0, usage.indexOf(u'\n'), QStringLiteral("Usage: pictures-in-a-row cameras [options]"));
-    if (!parser.parse(QStringList{QStringLiteral("pictures-in-a-row")} + arguments))
-        return refuse(parser.errorText() + u'\n' + usage);
-    if (!parser.positionalArguments().isEmpty())
-        return refuse(QStringLiteral("Unexpected argument: %1\n%2").arg(parser.positionalArguments().constFirst(), usage));
-    if (parser.isSet(help))
-        return CamerasReport{0, usage, QString()};
+    parser.addOptions({genicam, driverFile});
+    if (const CommandWords words = parseCommandWords(parser, "cameras", arguments); words.exitCode)
+        return *words.exitCode == 0 ? CamerasReport{0, words.output, QString()} : refuse(words.output);
 
     QList<FoundCamera> cameras = V4l2Camera::listCameras();
     if (parser.isSet(genicam)) {

@@ -86,6 +86,22 @@ CommandLine parseCommandLine(const QStringList &arguments)
     return result;
 }
 
+CommandWords parseCommandWords(QCommandLineParser &parser, const char *command, const QStringList &arguments)
+{
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
+    parser.addOption(help);
+    QString usage = parser.helpText();
+    usage.replace(0, usage.indexOf(QLatin1Char('\n')),
+                  QStringLiteral("Usage: %1 %2 [options]").arg(QLatin1String(kProgramName), QLatin1String(command)));
+    if (!parser.parse(QStringList{QLatin1String(kProgramName)} + arguments))
+        return {kExitUsage, parser.errorText() + QLatin1Char('\n') + usage};
+    if (!parser.positionalArguments().isEmpty())
+        return {kExitUsage, QStringLiteral("Unexpected argument: %1\n%2").arg(parser.positionalArguments().constFirst(), usage)};
+    if (parser.isSet(help))
+        return {0, usage};
+    return {};
+}
+
 int printAndExit(const CommandLine &commandLine)
 {
     std::FILE *stream = commandLine.exitCode == 0 ? stdout : stderr;

@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
+class QCommandLineParser;
+
 // The program's name on the command line, in its help and in its messages.
 inline constexpr char kProgramName[] = "pictures-in-a-row";
 
@@ -29,6 +33,16 @@ struct CommandLine
     int exitCode = 0;
     QString output; // for Exit: to standard output when exitCode is 0, else to standard error
 };
+
+// How a command (`record`, `cameras`) takes the words after its name, with a -h/--help of its
+// own added to `parser`: empty to go on, or what to print and the exit status, the usage on
+// --help (0) or the error and the usage on a word the command does not take (kExitUsage).
+struct CommandWords
+{
+    std::optional<int> exitCode;
+    QString output; // for standard output with 0, else for standard error
+};
+CommandWords parseCommandWords(QCommandLineParser &parser, const char *command, const QStringList &arguments);
 
 // `arguments` as the program got them, the program's own path first.
 CommandLine parseCommandLine(const QStringList &arguments);

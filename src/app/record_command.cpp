@@ -2,6 +2,7 @@
 
 #include "analog/analog_card.h"
 #include "analog/card_factory.h"
+#include "app/command_line.h"
 #include "app/paths.h"
 #include "imaging/image_control.h"
 #include "imaging/stopwatch.h"
@@ -23,8 +24,8 @@
 
 namespace {
 
-constexpr int kExitRefused = 2;
-constexpr int kExitFailed = 1;
+constexpr int kExitRefused = kExitUsage;
+constexpr int kExitFailed = kExitFailure;
 // A command line has time to wait for its pictures to reach the disk.
 constexpr int kSyncWaitMs = 60000;
 
@@ -77,7 +78,6 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kHelp));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
     const QCommandLineOption driver(QStringLiteral("driver"),
                                     QStringLiteral("Driver file or picture to take the pictures from (default: the "
                                                    "shipped camera.vin)."),
@@ -100,19 +100,13 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
     const QCommandLineOption duration(QStringLiteral("duration"), QStringLiteral("Stop after SECONDS."),
                                       QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No progress on standard error."));
-    parser.addOptions({help, driver, dir, name, type, interval, add, count, duration, quiet});
-
-    const QString program = QStringLiteral("pictures-in-a-row");
-    QString usage = parser.helpText();
-    usage.replace(0, usage.indexOf(QLatin1Char('\n')), QStringLiteral("Usage: %1 record [options]").arg(program));
-    if (!parser.parse(QStringList{program} + arguments))
-        return refuse(parser.errorText() + QLatin1Char('\n') + usage);
-    if (!parser.positionalArguments().isEmpty())
-        return refuse(QStringLiteral("Unexpected argument: %1\n%2").arg(parser.positionalArguments().first(), usage));
-    if (parser.isSet(help)) {
+    parser.addOptions({driver, dir, name, type, interval, add, count, duration, quiet});
+    if (const CommandWords words = parseCommandWords(parser, "record", arguments); words.exitCode) {
+        if (*words.exitCode != 0)
+            return refuse(words.output);
         RecordArguments result;
         result.exitCode = 0;
-        result.output = usage;
+        result.output = words.output;
         return result;
     }
 
