@@ -189,16 +189,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s timing|memory DIR [pictures] [interval-ms]\n", argv[0]);
         return 2;
     }
-    if (!QFileInfo(args[2]).isDir()) {
-        std::fprintf(stderr, "%s is not a directory\n", qPrintable(args[2]));
-        return 2;
-    }
-    const QTemporaryDir tmp(args[2] + QStringLiteral("/bench-XXXXXX"));
-    if (!tmp.isValid()) {
-        std::fprintf(stderr, "cannot make a folder in %s: %s\n", qPrintable(args[2]), qPrintable(tmp.errorString()));
+    const std::unique_ptr<QTemporaryDir> tmp = makeScratchFolder(args[2], QStringLiteral("bench-record"));
+    if (!tmp)
         return 1;
-    }
     const int pictures = args.size() > 3 ? args[3].toInt() : (isMemory ? 20000 : 200);
     const int interval = args.size() > 4 ? args[4].toInt() : 50;
-    return isMemory ? memory(tmp, pictures, interval) : timing(tmp, pictures, interval);
+    return isMemory ? memory(*tmp, pictures, interval) : timing(*tmp, pictures, interval);
 }

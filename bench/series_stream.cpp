@@ -111,15 +111,14 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 2 || !QFileInfo(args[1]).isDir()) {
-        std::fprintf(stderr, "usage: %s DIR [pictures] [interval-ms]   (DIR must be an existing directory)\n", argv[0]);
+    if (args.size() < 2) {
+        std::fprintf(stderr, "usage: %s DIR [pictures] [interval-ms]\n", argv[0]);
         return 2;
     }
-    const QTemporaryDir tmp(args[1] + QStringLiteral("/bench-XXXXXX"));
-    if (!tmp.isValid()) {
-        std::fprintf(stderr, "cannot make a folder in %s: %s\n", qPrintable(args[1]), qPrintable(tmp.errorString()));
+    const std::unique_ptr<QTemporaryDir> scratch = makeScratchFolder(args[1], QStringLiteral("bench-stream"));
+    if (!scratch)
         return 1;
-    }
+    const QTemporaryDir &tmp = *scratch;
     const int pictures = args.size() > 2 ? args[2].toInt() : 200;
     const int interval = args.size() > 3 ? args[3].toInt() : 50;
     const QString out = tmp.filePath(QStringLiteral("pictures"));
