@@ -8,6 +8,7 @@
 #include "app/capture_state.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
+#include "test_files.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -28,11 +29,7 @@ constexpr int kBoard = 0;
 // A small test-pattern camera, so that the window needs no device of its own.
 QString writeDriver(const QTemporaryDir &dir)
 {
-    const QString path = dir.filePath(QStringLiteral("pattern.vin"));
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write("source = test-pattern\nwidth = 64\nheight = 48\n");
-    return path;
+    return writeTextFile(dir.filePath(QStringLiteral("pattern.vin")), "source = test-pattern\nwidth = 64\nheight = 48\n");
 }
 
 FakeComediBoard board(std::vector<comedi_range> ranges, lsampl_t maxdata = 4095)

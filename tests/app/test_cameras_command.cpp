@@ -3,6 +3,7 @@
 #include "app/cameras_command.h"
 #include "imaging/fake_v4l2.h"
 #include "imaging/image_control.h"
+#include "test_files.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -53,12 +54,9 @@ void TestCamerasCommand::driverFileOpensTheCamera()
     QCOMPARE(report.output, QStringLiteral("# Fake UVC Camera\nsource = v4l2\ndevice = /dev/video10\n"));
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QFile file(dir.filePath(QStringLiteral("camera3.vin")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(report.output.toUtf8());
-    file.close();
+    const QString driver = writeTextFile(dir.filePath(QStringLiteral("camera3.vin")), report.output);
     ImageControl image;
-    image.setFileName(file.fileName());
+    image.setFileName(driver);
     QVERIFY2(image.imageHandle() != 0, qPrintable(image.statusText()));
     QCOMPARE(image.cameraIdentity().device, QStringLiteral("/dev/video10"));
 }

@@ -1,6 +1,7 @@
 // `pictures-in-a-row record` as a user runs it: a process with no display, its exit status,
 // its output and its files.
 #include "imaging/image_files.h"
+#include "test_files.h"
 
 #include <QDir>
 #include <QProcess>
@@ -42,11 +43,8 @@ void TestRecordCommand::init()
 
 QString TestRecordCommand::driverFile() const
 {
-    const QString path = m_dir->filePath(QStringLiteral("small.vin"));
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write("source = test-pattern\nwidth = 64\nheight = 48\npixel-format = Mono16\n");
-    return path;
+    return writeTextFile(m_dir->filePath(QStringLiteral("small.vin")),
+                         "source = test-pattern\nwidth = 64\nheight = 48\npixel-format = Mono16\n");
 }
 
 // No display of any kind: the command must not need one.

@@ -6,6 +6,7 @@
 #include "imaging/genicam_camera.h"
 #include "imaging/image_control.h"
 #include "imaging/image_files.h"
+#include "test_files.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -83,12 +84,7 @@ void TestGenicam::initTestCase()
 
 QString TestGenicam::writeDriver(const QString &name, const QString &text)
 {
-    const QString path = m_dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {};
-    file.write(text.toUtf8());
-    return path;
+    return writeTextFile(m_dir.filePath(name), text);
 }
 
 void TestGenicam::openRefusesWhatTheCameraCannotDo_data()

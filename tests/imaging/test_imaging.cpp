@@ -6,6 +6,7 @@
 #include "imaging/pattern_generator.h"
 #include "imaging/stopwatch.h"
 #include "imaging/test_pattern_camera.h"
+#include "test_files.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -123,10 +124,7 @@ void TestImaging::snapTakesANewFrameLiveAndStill()
 void TestImaging::liveFramesArriveWithoutPilingUp()
 {
     const QString path = m_dir.filePath(QStringLiteral("fast.vin"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("source = test-pattern\nwidth = 64\nheight = 48\nframe-rate = 200\n");
-    file.close();
+    QVERIFY(!writeTextFile(path, "source = test-pattern\nwidth = 64\nheight = 48\nframe-rate = 200\n").isEmpty());
     ImageControl image;
     image.setFileName(path);
     QVERIFY(image.imageHandle() != 0);
@@ -148,10 +146,7 @@ void TestImaging::snapKeepsTheBufferOfTheSameSize()
     GrabberControl grabber(image);
     QSignalSpy notified(&grabber, &GrabberControl::notification);
     const QString small = m_dir.filePath(QStringLiteral("small.vin"));
-    QFile file(small);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("source = test-pattern\nwidth = 32\nheight = 32\n");
-    file.close();
+    QVERIFY(!writeTextFile(small, "source = test-pattern\nwidth = 32\nheight = 32\n").isEmpty());
     image.setFileName(small);
     const quintptr handle = image.imageHandle();
     QVERIFY(handle != 0);
@@ -188,10 +183,7 @@ void TestImaging::stopwatch()
 void TestImaging::seriesStreamingTakesEachFrameOnce()
 {
     const QString path = m_dir.filePath(QStringLiteral("series.vin"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("source = test-pattern\nwidth = 32\nheight = 32\nframe-rate = 20\n");
-    file.close();
+    QVERIFY(!writeTextFile(path, "source = test-pattern\nwidth = 32\nheight = 32\nframe-rate = 20\n").isEmpty());
     ImageControl image;
     image.setFileName(path);
     QSignalSpy updated(&image, &ImageControl::imageUpdated);

@@ -10,6 +10,7 @@
 #include "imaging/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
+#include "test_files.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -73,10 +74,8 @@ private:
 void TestFaults::makeForm(int width, int height)
 {
     const QString driver = m_dir->filePath(QStringLiteral("camera.vin"));
-    QFile file(driver);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(QStringLiteral("source = test-pattern\nwidth = %1\nheight = %2\n").arg(width).arg(height).toUtf8());
-    file.close();
+    const QString text = QStringLiteral("source = test-pattern\nwidth = %1\nheight = %2\n").arg(width).arg(height);
+    QVERIFY(!writeTextFile(driver, text).isEmpty());
     m_form = std::make_unique<Form1>(driver, std::make_unique<SimulatedCard>());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));

@@ -4,6 +4,7 @@
 #include "imaging/image_control.h"
 #include "imaging/stopwatch.h"
 #include "recording/series_engine.h"
+#include "test_files.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -29,12 +30,10 @@ void TestSeriesEngine::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    QFile driver(m_dir->filePath(QStringLiteral("camera.vin")));
-    QVERIFY(driver.open(QIODevice::WriteOnly));
-    driver.write("source = test-pattern\nwidth = 32\nheight = 16\n");
-    driver.close();
+    const QString driver =
+        writeTextFile(m_dir->filePath(QStringLiteral("camera.vin")), "source = test-pattern\nwidth = 32\nheight = 16\n");
     m_image = std::make_unique<ImageControl>();
-    m_image->setFileName(driver.fileName());
+    m_image->setFileName(driver);
     m_engine = std::make_unique<SeriesEngine>(*m_image);
     m_engine->setCard(std::make_unique<SimulatedCard>());
     m_engine->setOptions(NameOptions{true, false, false, false});

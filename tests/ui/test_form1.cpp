@@ -6,6 +6,7 @@
 #include "ui/common_dialog.h"
 #include "ui/form1.h"
 #include "ui/window_units.h"
+#include "test_files.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -293,9 +294,7 @@ void TestForm1::missingOrBadDriverLeavesNoImage()
     const QString path = m_dir.filePath(QStringLiteral("camera.vin"));
     QFile::remove(path);
     if (!text.isNull()) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text.toUtf8());
+        QVERIFY(!writeTextFile(path, text).isEmpty());
     }
     m_form = std::make_unique<Form1>(path);
     m_form->show();

@@ -8,6 +8,7 @@
 #include "imaging/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
+#include "test_files.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -54,9 +55,9 @@ void TestForm1Genicam::initTestCase()
         QSKIP("GenICam discovery broadcasts on every network: run only through scripts/netns-run");
     QVERIFY(m_dir.isValid()); // init() empties a folder inside it
     m_driver = m_dir.filePath(QStringLiteral("emulator.vin"));
-    QFile file(m_driver);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("source = genicam\ncamera = 127.0.0.1\nwidth = 512\nheight = 512\npixel-format = Mono8\n");
+    QVERIFY(!writeTextFile(m_driver, "source = genicam\ncamera = 127.0.0.1\nwidth = 512\nheight = 512\n"
+                                     "pixel-format = Mono8\n")
+                 .isEmpty());
 }
 
 void TestForm1Genicam::init()
@@ -126,12 +127,10 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
     QFETCH(int, interval);
     QFETCH(double, frameRate);
     const QString driver = m_dir.filePath(QStringLiteral("rate.vin"));
-    QFile file(driver);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(QStringLiteral("source = genicam\ncamera = 127.0.0.1\nwidth = 512\nheight = 512\nframe-rate = %1\n")
-                   .arg(frameRate)
-                   .toUtf8());
-    file.close();
+    QVERIFY(!writeTextFile(driver, QStringLiteral("source = genicam\ncamera = 127.0.0.1\nwidth = 512\nheight = 512\n"
+                                                  "frame-rate = %1\n")
+                                       .arg(frameRate))
+                 .isEmpty());
     m_form->CVimage1->setFileName(driver);
     m_form->SetupUI();
     m_form->CVimage1->setLive(true);

@@ -3,6 +3,7 @@
 #include "imaging/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
+#include "test_files.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -60,10 +61,7 @@ private:
 void TestForm1Recording::makeForm(const QString &driverText)
 {
     const QString driver = m_dir->filePath(QStringLiteral("camera.vin"));
-    QFile file(driver);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(driverText.toUtf8());
-    file.close();
+    QVERIFY(!writeTextFile(driver, driverText).isEmpty());
     m_form = std::make_unique<Form1>(driver, std::make_unique<SimulatedCard>());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));

@@ -2,6 +2,7 @@
 #include "imaging/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
+#include "test_files.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -48,10 +49,8 @@ void TestForm1SeriesLog::init()
     m_messages.clear();
     setMessageSink([this](const QString &text) { m_messages << text; });
     const QString driver = m_dir->filePath(QStringLiteral("camera.vin"));
-    QFile file(driver);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("source = test-pattern\nwidth = 64\nheight = 48\npixel-format = Mono16\n");
-    file.close();
+    QVERIFY(!writeTextFile(driver, "source = test-pattern\nwidth = 64\nheight = 48\npixel-format = Mono16\n")
+                 .isEmpty());
     auto card = std::make_unique<SimulatedCard>();
     m_card = card.get();
     m_form = std::make_unique<Form1>(driver, std::move(card));

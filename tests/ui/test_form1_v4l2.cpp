@@ -7,6 +7,7 @@
 #include "imaging/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
+#include "test_files.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -55,10 +56,8 @@ void TestForm1V4l2::seriesThenUnplug()
     node.sizes = {{32, 24}, {62, 40}};
     FakeV4l2 fake({node});
     const QString driver = m_dir.filePath(QStringLiteral("grabber.vin"));
-    QFile file(driver);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("source = v4l2\ndevice = /dev/video0\npixel-format = YUYV\nwidth = 62\nheight = 40\n");
-    file.close();
+    QVERIFY(!writeTextFile(driver, "source = v4l2\ndevice = /dev/video0\npixel-format = YUYV\nwidth = 62\nheight = 40\n")
+                 .isEmpty());
     const QString out = m_dir.filePath(QStringLiteral("out"));
     auto pictures = [&out] { return QDir(out).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name); };
     {
@@ -106,10 +105,7 @@ void TestForm1V4l2::seriesTakesEachFrameAtItsDriverTime()
     node.exposureMs = 20;
     FakeV4l2 fake({node});
     const QString driver = m_dir.filePath(QStringLiteral("camera25.vin"));
-    QFile file(driver);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("source = v4l2\ndevice = /dev/video0\n");
-    file.close();
+    QVERIFY(!writeTextFile(driver, "source = v4l2\ndevice = /dev/video0\n").isEmpty());
     QStringList lines;
     {
         Form1 f(driver, std::make_unique<SimulatedCard>());
