@@ -16,7 +16,6 @@ class TestSeriesEngine : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-    void illegalTransitionsChangeNothing();
     void stopWhenAPictureIsReported();
     void shutDownEndsTheSeriesQuietly();
 
@@ -50,25 +49,6 @@ void TestSeriesEngine::cleanup()
     StopwatchDestroy(m_engine->state().StopwatchHandle);
     m_engine.reset();
     m_image.reset();
-}
-
-void TestSeriesEngine::illegalTransitionsChangeNothing()
-{
-    QSignalSpy started(m_engine.get(), &SeriesEngine::started);
-    QSignalSpy stopped(m_engine.get(), &SeriesEngine::stopped);
-    m_engine->stop();
-    QCOMPARE(stopped.size(), 0);
-    m_engine->start();
-    QCOMPARE(started.size(), 1);
-    QCOMPARE(m_engine->state().FrameCounter, 2); // the first picture is taken at once
-    m_engine->start();
-    QCOMPARE(started.size(), 1);
-    QCOMPARE(m_engine->state().FrameCounter, 2);
-    m_engine->stop();
-    m_engine->stop();
-    QCOMPARE(stopped.size(), 1);
-    QCOMPARE(m_engine->state().FrameCounter, 1);
-    QVERIFY(!m_engine->timer().isActive());
 }
 
 // A caller that counts pictures stops the series from inside the step that saved the last one.
