@@ -9,9 +9,9 @@
 
 #include "bench_support.h"
 #include "private_network.h"
-#include "imaging/driver_file.h"
-#include "imaging/genicam_camera.h"
-#include "imaging/image_control.h"
+#include "cameras/driver_file.h"
+#include "cameras/genicam/genicam_camera.h"
+#include "recording/image_control.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,9 +6,9 @@
 // The pictures go into a scratch folder made inside the directory. Every picture gets a new
 // name, as in a series, and is removed after its timing.
 #include "bench_support.h"
-#include "imaging/image_files.h"
-#include "imaging/image_formats.h"
-#include "imaging/safe_file.h"
+#include "picture_files/image_files.h"
+#include "picture_files/image_formats.h"
+#include "picture_files/safe_file.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

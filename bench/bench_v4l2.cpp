@@ -7,10 +7,10 @@
 //  - snap latency while not live and while live, median and 99th percentile.
 
 #include "bench_support.h"
-#include "imaging/camera.h"
-#include "imaging/driver_file.h"
-#include "imaging/fake_v4l2.h"
-#include "imaging/image_control.h"
+#include "cameras/camera.h"
+#include "cameras/driver_file.h"
+#include "cameras/v4l2/fake_v4l2.h"
+#include "recording/image_control.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -7,9 +7,9 @@
 // The pixel format is Mono8 (the default), Mono16 or RGB8.
 
 #include "bench_support.h"
-#include "imaging/camera.h"
-#include "imaging/display_control.h"
-#include "imaging/image_control.h"
+#include "cameras/camera.h"
+#include "ui/display_control.h"
+#include "recording/image_control.h"
 #include "ui/form1.h"
 
 #include <QApplication>

@@ -10,8 +10,8 @@
 #include "bench_support.h"
 #include "private_network.h"
 #include "analog/simulated_card.h"
-#include "imaging/image_control.h"
-#include "imaging/stopwatch.h"
+#include "recording/image_control.h"
+#include "base/stopwatch.h"
 #include "recording/series_engine.h"
 
 #include <QCoreApplication>

@@ -6,8 +6,8 @@
 
 #include "bench_support.h"
 #include "analog/simulated_card.h"
-#include "imaging/display_control.h"
-#include "imaging/image_control.h"
+#include "ui/display_control.h"
+#include "recording/image_control.h"
 #include "recording/series_log.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"

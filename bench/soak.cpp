@@ -7,7 +7,7 @@
 
 #include "bench_support.h"
 #include "analog/simulated_card.h"
-#include "imaging/image_files.h"
+#include "picture_files/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
 

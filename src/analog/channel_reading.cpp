@@ -1,8 +1,8 @@
 #include "analog/channel_reading.h"
 
 #include "analog/analog_card.h"
-#include "app/capture_state.h"
-#include "naming/number_pattern.h"
+#include "recording/capture_state.h"
+#include "base/number_pattern.h"
 
 #include <limits>
 

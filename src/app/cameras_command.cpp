@@ -1,10 +1,10 @@
 #include "app/cameras_command.h"
 
 #include "app/command_line.h"
-#include "imaging/camera.h"
-#include "imaging/v4l2_camera.h"
+#include "cameras/camera.h"
+#include "cameras/v4l2/v4l2_camera.h"
 #if HAVE_ARAVIS
-#include "imaging/genicam_camera.h"
+#include "cameras/genicam/genicam_camera.h"
 #endif
 
 #include <QCommandLineParser>

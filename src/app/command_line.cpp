@@ -1,7 +1,7 @@
 #include "app/command_line.h"
 
-#include "app/paths.h"
-#include "imaging/image_control.h"
+#include "recording/paths.h"
+#include "recording/image_control.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

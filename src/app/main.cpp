@@ -1,7 +1,7 @@
 #include "app/cameras_command.h"
 #include "app/command_line.h"
 #include "app/open_display.h"
-#include "app/paths.h"
+#include "recording/paths.h"
 #include "app/record_command.h"
 #include "ui/form1.h"
 

@@ -3,9 +3,9 @@
 #include "analog/analog_card.h"
 #include "analog/card_factory.h"
 #include "app/command_line.h"
-#include "app/paths.h"
-#include "imaging/image_control.h"
-#include "imaging/stopwatch.h"
+#include "recording/paths.h"
+#include "recording/image_control.h"
+#include "base/stopwatch.h"
 #include "recording/interval.h"
 
 #include <QCommandLineParser>

@@ -1,4 +1,4 @@
-#include "imaging/frame.h"
+#include "base/frame.h"
 
 QString pixelFormatName(PixelFormat format)
 {

@@ -1,4 +1,4 @@
-#include "naming/number_pattern.h"
+#include "base/number_pattern.h"
 
 #include <charconv>
 #include <cmath>

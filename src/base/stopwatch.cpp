@@ -1,4 +1,4 @@
-#include "imaging/stopwatch.h"
+#include "base/stopwatch.h"
 
 #include <array>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "imaging/camera.h"
+#include "cameras/camera.h"
 
 #include <chrono>
 

@@ -1,10 +1,10 @@
-#include "imaging/camera_factory.h"
+#include "cameras/camera_factory.h"
 
-#include "imaging/driver_file.h"
-#include "imaging/test_pattern_camera.h"
-#include "imaging/v4l2_camera.h"
+#include "cameras/driver_file.h"
+#include "cameras/test_pattern_camera.h"
+#include "cameras/v4l2/v4l2_camera.h"
 #if HAVE_ARAVIS
-#include "imaging/genicam_camera.h"
+#include "cameras/genicam/genicam_camera.h"
 #endif
 
 namespace {

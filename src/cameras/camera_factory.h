@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imaging/camera.h"
+#include "cameras/camera.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
-#include "imaging/camera_settings.h"
+#include "cameras/camera_settings.h"
 
-#include "imaging/driver_file.h"
+#include "cameras/driver_file.h"
 
 #include <QStringList>
 

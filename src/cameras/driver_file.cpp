@@ -1,4 +1,4 @@
-#include "imaging/driver_file.h"
+#include "cameras/driver_file.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "imaging/pattern_generator.h"
+#include "cameras/pattern_generator.h"
 
 #include <algorithm>
 #include <cstring>

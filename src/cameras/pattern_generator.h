@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imaging/frame.h"
+#include "base/frame.h"
 
 #include <vector>
 

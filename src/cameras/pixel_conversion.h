@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/status.h"
-#include "imaging/frame.h"
+#include "base/status.h"
+#include "base/frame.h"
 
 #include <cstddef>
 #include <cstdint>

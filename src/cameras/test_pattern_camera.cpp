@@ -1,7 +1,7 @@
-#include "imaging/test_pattern_camera.h"
+#include "cameras/test_pattern_camera.h"
 
-#include "imaging/driver_file.h"
-#include "imaging/stopwatch.h"
+#include "cameras/driver_file.h"
+#include "base/stopwatch.h"
 
 #include <chrono>
 

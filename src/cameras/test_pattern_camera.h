@@ -1,7 +1,7 @@
 #pragma once
 
-#include "imaging/camera.h"
-#include "imaging/pattern_generator.h"
+#include "cameras/camera.h"
+#include "cameras/pattern_generator.h"
 
 #include <memory>
 #include <thread>

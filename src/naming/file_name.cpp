@@ -1,6 +1,6 @@
 #include "naming/file_name.h"
 
-#include "naming/number_pattern.h"
+#include "base/number_pattern.h"
 
 QString numberAndTimePiece(bool addNumber, bool addTime, std::int64_t frameCounter, double elapsedMsec,
                            const QLocale &locale)

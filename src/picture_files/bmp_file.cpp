@@ -1,7 +1,7 @@
 // Windows bitmaps, written by a small writer of our own: it converts the rows straight into the
 // file's 64 KiB pieces and measured two to five times faster than Qt's BMP writer
 // (docs/performance.md).
-#include "imaging/image_formats.h"
+#include "picture_files/image_formats.h"
 
 #include <QImage>
 #include <QtEndian>

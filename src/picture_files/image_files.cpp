@@ -1,6 +1,6 @@
-#include "imaging/image_files.h"
+#include "picture_files/image_files.h"
 
-#include "imaging/image_formats.h"
+#include "picture_files/image_formats.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/status.h"
-#include "imaging/frame.h"
-#include "imaging/image_files.h"
-#include "imaging/safe_file.h"
+#include "base/status.h"
+#include "base/frame.h"
+#include "picture_files/image_files.h"
+#include "picture_files/safe_file.h"
 
 #include <QIODevice>
 #include <QImage>

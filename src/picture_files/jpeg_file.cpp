@@ -1,5 +1,5 @@
 // JPEG through libjpeg-turbo's TurboJPEG API: quality 90, 8 bits per sample.
-#include "imaging/image_formats.h"
+#include "picture_files/image_formats.h"
 
 #include <turbojpeg.h>
 

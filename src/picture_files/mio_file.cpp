@@ -1,6 +1,6 @@
 // The tool's own lossless format: a fixed little-endian header and the raw rows.
 // docs/mio-format.md describes it for readers outside this program.
-#include "imaging/image_formats.h"
+#include "picture_files/image_formats.h"
 
 #include <QFile>
 #include <QtEndian>

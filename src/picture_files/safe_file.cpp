@@ -1,4 +1,4 @@
-#include "imaging/safe_file.h"
+#include "picture_files/safe_file.h"
 
 #include <QFile>
 #include <QFileInfo>

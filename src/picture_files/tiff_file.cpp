@@ -1,5 +1,5 @@
 // TIFF through libtiff: uncompressed, full bit depth.
-#include "imaging/image_formats.h"
+#include "picture_files/image_formats.h"
 
 #include <QFile>
 #include <QHash>

@@ -1,8 +1,8 @@
-#include "imaging/image_control.h"
+#include "recording/image_control.h"
 
-#include "imaging/camera.h"
-#include "imaging/camera_factory.h"
-#include "imaging/driver_file.h"
+#include "cameras/camera.h"
+#include "cameras/camera_factory.h"
+#include "cameras/driver_file.h"
 
 #include <QFileInfo>
 

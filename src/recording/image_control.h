@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/status.h"
-#include "imaging/camera.h"
-#include "imaging/frame.h"
-#include "imaging/image_files.h"
+#include "base/status.h"
+#include "cameras/camera.h"
+#include "base/frame.h"
+#include "picture_files/image_files.h"
 
 #include <QObject>
 

@@ -1,6 +1,6 @@
 #include "recording/save_target.h"
 
-#include "imaging/safe_file.h"
+#include "picture_files/safe_file.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/status.h"
+#include "base/status.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/capture_state.h"
+#include "recording/capture_state.h"
 
 #include <QString>
 

@@ -2,9 +2,9 @@
 
 #include "analog/analog_card.h"
 #include "analog/channel_reading.h"
-#include "imaging/image_control.h"
-#include "imaging/image_files.h"
-#include "imaging/stopwatch.h"
+#include "recording/image_control.h"
+#include "picture_files/image_files.h"
+#include "base/stopwatch.h"
 #include "naming/file_name.h"
 #include "recording/save_target.h"
 

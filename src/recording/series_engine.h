@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/capture_state.h"
-#include "app/status.h"
+#include "recording/capture_state.h"
+#include "base/status.h"
 #include "recording/series.h"
 #include "recording/series_log.h"
 

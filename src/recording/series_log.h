@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/status.h"
-#include "imaging/camera.h"
-#include "imaging/image_files.h"
+#include "base/status.h"
+#include "cameras/camera.h"
+#include "picture_files/image_files.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "imaging/display_image.h"
+#include "ui/display_image.h"
 
-#include "imaging/image_formats.h"
+#include "picture_files/image_formats.h"
 
 #include <cstring>
 #include <vector>

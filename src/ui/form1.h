@@ -1,7 +1,7 @@
 #pragma once
 
 #include "analog/analog_card.h"
-#include "app/capture_state.h"
+#include "recording/capture_state.h"
 #include "recording/series.h"
 #include "recording/series_engine.h"
 #include "ui/focus_guard.h"

@@ -1,6 +1,6 @@
 #include "ui/form1.h"
 
-#include "imaging/display_control.h"
+#include "ui/display_control.h"
 #include "recording/interval.h"
 #include "recording/series.h"
 #include "ui/focus_guard.h"

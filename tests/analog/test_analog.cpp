@@ -1,7 +1,7 @@
 #include "analog/channel_reading.h"
 #include "analog/comedi_card.h"
 #include "analog/simulated_card.h"
-#include "app/capture_state.h"
+#include "recording/capture_state.h"
 
 #include <QtTest>
 

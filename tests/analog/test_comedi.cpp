@@ -5,7 +5,7 @@
 #include "analog/channel_reading.h"
 #include "analog/comedi_card.h"
 #include "analog/fake_comedi.h"
-#include "app/capture_state.h"
+#include "recording/capture_state.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
 #include "test_files.h"

@@ -1,8 +1,8 @@
 // `pictures-in-a-row cameras` against stand-in V4L2 devices: what it lists, and the driver file
 // it writes opens the camera it names.
 #include "app/cameras_command.h"
-#include "imaging/fake_v4l2.h"
-#include "imaging/image_control.h"
+#include "cameras/v4l2/fake_v4l2.h"
+#include "recording/image_control.h"
 #include "test_files.h"
 
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 // `pictures-in-a-row record` as a user runs it: a process with no display, its exit status,
 // its output and its files.
-#include "imaging/image_files.h"
+#include "picture_files/image_files.h"
 #include "test_files.h"
 
 #include <QDir>

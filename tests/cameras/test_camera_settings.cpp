@@ -1,7 +1,7 @@
-#include "imaging/camera_factory.h"
-#include "imaging/camera_settings.h"
-#include "imaging/driver_file.h"
-#include "imaging/v4l2_camera.h"
+#include "cameras/camera_factory.h"
+#include "cameras/camera_settings.h"
+#include "cameras/driver_file.h"
+#include "cameras/v4l2/v4l2_camera.h"
 
 #include <QDir>
 #include <QTest>

@@ -1,11 +1,11 @@
-#include "imaging/camera_clock.h"
-#include "imaging/display_image.h"
-#include "imaging/driver_file.h"
-#include "imaging/grabber_control.h"
-#include "imaging/image_control.h"
-#include "imaging/pattern_generator.h"
-#include "imaging/stopwatch.h"
-#include "imaging/test_pattern_camera.h"
+#include "cameras/camera_clock.h"
+#include "ui/display_image.h"
+#include "cameras/driver_file.h"
+#include "ui/grabber_control.h"
+#include "recording/image_control.h"
+#include "cameras/pattern_generator.h"
+#include "base/stopwatch.h"
+#include "cameras/test_pattern_camera.h"
 #include "test_files.h"
 
 #include <QSignalSpy>
@@ -16,7 +16,7 @@
 #include <cstring>
 #include <thread>
 
-class TestImaging : public QObject
+class TestCameras : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -38,7 +38,7 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestImaging::driverFileParsing_data()
+void TestCameras::driverFileParsing_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("ok");
@@ -56,7 +56,7 @@ void TestImaging::driverFileParsing_data()
     QTest::newRow("bad key") << "source = auto\nwi dth = 1\n" << false << "bad key";
 }
 
-void TestImaging::driverFileParsing()
+void TestCameras::driverFileParsing()
 {
     QFETCH(QString, text);
     QFETCH(bool, ok);
@@ -70,7 +70,7 @@ void TestImaging::driverFileParsing()
         QVERIFY2(error.contains(width), qPrintable(error));
 }
 
-void TestImaging::patternFramesDiffer_data()
+void TestCameras::patternFramesDiffer_data()
 {
     QTest::addColumn<PixelFormat>("format");
     QTest::newRow("Mono8") << PixelFormat::Mono8;
@@ -78,7 +78,7 @@ void TestImaging::patternFramesDiffer_data()
     QTest::newRow("RGB8") << PixelFormat::RGB8;
 }
 
-void TestImaging::patternFramesDiffer()
+void TestCameras::patternFramesDiffer()
 {
     QFETCH(PixelFormat, format);
     const PatternGenerator generator(100, 70, format);
@@ -94,7 +94,7 @@ void TestImaging::patternFramesDiffer()
     QVERIFY(generator.frame(1).data.left(a.stride * 6) != generator.frame(65).data.left(a.stride * 6));
 }
 
-void TestImaging::snapTakesANewFrameLiveAndStill()
+void TestCameras::snapTakesANewFrameLiveAndStill()
 {
     DriverFile driver;
     QString error;
@@ -121,7 +121,7 @@ void TestImaging::snapTakesANewFrameLiveAndStill()
     QVERIFY(!camera.isLive());
 }
 
-void TestImaging::liveFramesArriveWithoutPilingUp()
+void TestCameras::liveFramesArriveWithoutPilingUp()
 {
     const QString path = m_dir.filePath(QStringLiteral("fast.vin"));
     QVERIFY(!writeTextFile(path, "source = test-pattern\nwidth = 64\nheight = 48\nframe-rate = 200\n").isEmpty());
@@ -140,7 +140,7 @@ void TestImaging::liveFramesArriveWithoutPilingUp()
     QVERIFY(!image.isLive());
 }
 
-void TestImaging::snapKeepsTheBufferOfTheSameSize()
+void TestCameras::snapKeepsTheBufferOfTheSameSize()
 {
     ImageControl image;
     GrabberControl grabber(image);
@@ -155,7 +155,7 @@ void TestImaging::snapKeepsTheBufferOfTheSameSize()
     QCOMPARE(notified.count(), 0);
 }
 
-void TestImaging::stopwatch()
+void TestCameras::stopwatch()
 {
     std::int32_t handle = 0;
     QCOMPARE(StopwatchCreate(handle), 0);
@@ -180,7 +180,7 @@ void TestImaging::stopwatch()
 
 // While a series streams with the live picture off, the display is not fed, and a snap costs a
 // copy of the newest frame, never the same frame twice.
-void TestImaging::seriesStreamingTakesEachFrameOnce()
+void TestCameras::seriesStreamingTakesEachFrameOnce()
 {
     const QString path = m_dir.filePath(QStringLiteral("series.vin"));
     QVERIFY(!writeTextFile(path, "source = test-pattern\nwidth = 32\nheight = 32\nframe-rate = 20\n").isEmpty());
@@ -204,7 +204,7 @@ void TestImaging::seriesStreamingTakesEachFrameOnce()
 
 // A camera's own clock goes onto the host's: the least delay seen so far sets the offset, so a
 // capture is never placed after its arrival, and a clock that jumps starts afresh.
-void TestImaging::cameraClock_data()
+void TestCameras::cameraClock_data()
 {
     QTest::addColumn<QList<qint64>>("stampsAndArrivals");
     QTest::addColumn<QList<qint64>>("captures");
@@ -213,7 +213,7 @@ void TestImaging::cameraClock_data()
     QTest::newRow("clock reset") << QList<qint64>{2'000'000'000'000, 5000, 1000, 6000} << QList<qint64>{5000, 6000};
 }
 
-void TestImaging::cameraClock()
+void TestCameras::cameraClock()
 {
     QFETCH(QList<qint64>, stampsAndArrivals);
     QFETCH(QList<qint64>, captures);
@@ -222,7 +222,7 @@ void TestImaging::cameraClock()
         QCOMPARE(clock.toHost(stampsAndArrivals[2 * i], stampsAndArrivals[2 * i + 1]), captures[i]);
 }
 
-void TestImaging::displayScalesBySignificantBits_data()
+void TestCameras::displayScalesBySignificantBits_data()
 {
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("bits");
@@ -243,7 +243,7 @@ void TestImaging::displayScalesBySignificantBits_data()
     QTest::newRow("colour unchanged") << int(PixelFormat::RGB8) << 8 << 90 << true << 90;
 }
 
-void TestImaging::displayScalesBySignificantBits()
+void TestCameras::displayScalesBySignificantBits()
 {
     QFETCH(int, format);
     QFETCH(int, bits);
@@ -268,5 +268,5 @@ void TestImaging::displayScalesBySignificantBits()
     QCOMPARE(qGray(image.pixel(image.width() - 1, 0)), 0);
 }
 
-QTEST_MAIN(TestImaging)
-#include "test_imaging.moc"
+QTEST_MAIN(TestCameras)
+#include "test_cameras.moc"

@@ -1,4 +1,4 @@
-#include "imaging/pixel_conversion.h"
+#include "cameras/pixel_conversion.h"
 
 #include <QTest>
 

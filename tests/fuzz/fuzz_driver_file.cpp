@@ -1,8 +1,8 @@
 // libFuzzer target: a driver file of any content is parsed, and its keys checked as each
 // camera back-end checks them when it opens, without touching a device.
-#include "imaging/camera_settings.h"
-#include "imaging/driver_file.h"
-#include "imaging/test_pattern_camera.h"
+#include "cameras/camera_settings.h"
+#include "cameras/driver_file.h"
+#include "cameras/test_pattern_camera.h"
 
 #include <cstddef>
 #include <cstdint>

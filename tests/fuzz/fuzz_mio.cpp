@@ -1,6 +1,6 @@
 // libFuzzer target: the .mio reader given any bytes must refuse them with a reason or
 // return a frame that its own header describes, never read or allocate beyond the input.
-#include "imaging/image_formats.h"
+#include "picture_files/image_formats.h"
 
 #include <QBuffer>
 

@@ -1,5 +1,5 @@
 #include "naming/file_name.h"
-#include "naming/number_pattern.h"
+#include "base/number_pattern.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 #include "image_file_support.h"
 
-#include "imaging/image_files.h"
-#include "imaging/image_formats.h"
+#include "picture_files/image_files.h"
+#include "picture_files/image_formats.h"
 
 #include <QDir>
 #include <QFile>

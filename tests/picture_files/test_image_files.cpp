@@ -1,8 +1,8 @@
-#include "imaging/image_files.h"
+#include "picture_files/image_files.h"
 
 #include "image_file_support.h"
-#include "imaging/image_formats.h"
-#include "imaging/safe_file.h"
+#include "picture_files/image_formats.h"
+#include "picture_files/safe_file.h"
 
 #include <QDir>
 #include <QRegularExpression>

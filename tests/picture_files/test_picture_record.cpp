@@ -1,5 +1,5 @@
 // The series record a picture carries: the .tif description and the .mio capture record.
-#include "imaging/image_files.h"
+#include "picture_files/image_files.h"
 
 #include "image_file_support.h"
 

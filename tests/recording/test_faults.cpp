@@ -6,8 +6,8 @@
 // The disk and read-only cases mount small file systems; they run only in the private mount
 // namespace that in_mount_namespace.sh opens, and skip with the reason elsewhere.
 #include "analog/simulated_card.h"
-#include "imaging/image_control.h"
-#include "imaging/image_files.h"
+#include "recording/image_control.h"
+#include "picture_files/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
 #include "test_files.h"

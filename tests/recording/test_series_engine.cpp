@@ -1,8 +1,8 @@
 // The series engine on its own, as the `record` command drives it: what the window's tests
 // do not reach.
 #include "analog/simulated_card.h"
-#include "imaging/image_control.h"
-#include "imaging/stopwatch.h"
+#include "recording/image_control.h"
+#include "base/stopwatch.h"
 #include "recording/series_engine.h"
 #include "test_files.h"
 

@@ -1,4 +1,4 @@
-#include "imaging/display_control.h"
+#include "ui/display_control.h"
 #include "ui/caption_fit.h"
 #include "ui/form1.h"
 #include "ui/window_units.h"

@@ -3,9 +3,9 @@
 
 #include "private_network.h"
 #include "analog/simulated_card.h"
-#include "imaging/display_control.h"
-#include "imaging/image_control.h"
-#include "imaging/image_files.h"
+#include "ui/display_control.h"
+#include "recording/image_control.h"
+#include "picture_files/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
 #include "test_files.h"

@@ -1,6 +1,6 @@
 #include "analog/simulated_card.h"
-#include "imaging/image_control.h"
-#include "imaging/image_files.h"
+#include "recording/image_control.h"
+#include "picture_files/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
 #include "test_files.h"

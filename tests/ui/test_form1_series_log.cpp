@@ -1,5 +1,5 @@
 #include "analog/simulated_card.h"
-#include "imaging/image_files.h"
+#include "picture_files/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
 #include "test_files.h"

@@ -1,10 +1,10 @@
 // A V4L2 camera through the whole window, against the stand-in device of the tests.
 
 #include "analog/simulated_card.h"
-#include "imaging/display_control.h"
-#include "imaging/fake_v4l2.h"
-#include "imaging/image_control.h"
-#include "imaging/image_files.h"
+#include "ui/display_control.h"
+#include "cameras/v4l2/fake_v4l2.h"
+#include "recording/image_control.h"
+#include "picture_files/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
 #include "test_files.h"

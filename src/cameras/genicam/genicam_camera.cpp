@@ -1,9 +1,9 @@
-#include "imaging/genicam_camera.h"
+#include "cameras/genicam/genicam_camera.h"
 
-#include "imaging/camera_settings.h"
-#include "imaging/driver_file.h"
-#include "imaging/pixel_conversion.h"
-#include "imaging/stopwatch.h"
+#include "cameras/camera_settings.h"
+#include "cameras/driver_file.h"
+#include "cameras/pixel_conversion.h"
+#include "base/stopwatch.h"
 
 #include <arv.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "imaging/camera.h"
-#include "imaging/camera_clock.h"
-#include "imaging/snap_slot.h"
+#include "cameras/camera.h"
+#include "cameras/camera_clock.h"
+#include "cameras/snap_slot.h"
 
 #include <QTimer>
 

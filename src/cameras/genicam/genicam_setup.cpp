@@ -1,8 +1,8 @@
 // Opening a GenICam camera and applying the driver file's settings to it.
 
-#include "imaging/genicam_camera.h"
+#include "cameras/genicam/genicam_camera.h"
 
-#include "imaging/camera_settings.h"
+#include "cameras/camera_settings.h"
 
 #include <arv.h>
 

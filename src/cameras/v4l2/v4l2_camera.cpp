@@ -1,8 +1,8 @@
-#include "imaging/v4l2_camera.h"
+#include "cameras/v4l2/v4l2_camera.h"
 
-#include "imaging/pixel_conversion.h"
-#include "imaging/stopwatch.h"
-#include "imaging/v4l2_device_io.h"
+#include "cameras/pixel_conversion.h"
+#include "base/stopwatch.h"
+#include "cameras/v4l2/v4l2_device_io.h"
 
 #include <linux/videodev2.h>
 

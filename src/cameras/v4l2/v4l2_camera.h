@@ -1,7 +1,7 @@
 #pragma once
 
-#include "imaging/camera.h"
-#include "imaging/snap_slot.h"
+#include "cameras/camera.h"
+#include "cameras/snap_slot.h"
 
 #include <atomic>
 #include <cstdint>

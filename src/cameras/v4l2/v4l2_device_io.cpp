@@ -1,4 +1,4 @@
-#include "imaging/v4l2_device_io.h"
+#include "cameras/v4l2/v4l2_device_io.h"
 
 #include <QDir>
 

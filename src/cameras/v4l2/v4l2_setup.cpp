@@ -1,10 +1,10 @@
 // Finding a V4L2 device, opening it, agreeing on a format and mapping its buffers.
 
-#include "imaging/v4l2_camera.h"
+#include "cameras/v4l2/v4l2_camera.h"
 
-#include "imaging/camera_settings.h"
-#include "imaging/driver_file.h"
-#include "imaging/v4l2_device_io.h"
+#include "cameras/camera_settings.h"
+#include "cameras/driver_file.h"
+#include "cameras/v4l2/v4l2_device_io.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -2,10 +2,10 @@
 // namespace that scripts/netns-run sets up (CTest starts it that way).
 
 #include "private_network.h"
-#include "imaging/driver_file.h"
-#include "imaging/genicam_camera.h"
-#include "imaging/image_control.h"
-#include "imaging/image_files.h"
+#include "cameras/driver_file.h"
+#include "cameras/genicam/genicam_camera.h"
+#include "recording/image_control.h"
+#include "picture_files/image_files.h"
 #include "test_files.h"
 
 #include <QElapsedTimer>

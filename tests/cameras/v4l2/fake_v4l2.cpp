@@ -1,6 +1,6 @@
-#include "imaging/fake_v4l2.h"
+#include "cameras/v4l2/fake_v4l2.h"
 
-#include "imaging/pixel_conversion.h"
+#include "cameras/pixel_conversion.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "imaging/frame.h"
-#include "imaging/v4l2_device_io.h"
+#include "base/frame.h"
+#include "cameras/v4l2/v4l2_device_io.h"
 
 #include <QByteArray>
 #include <QSize>

@@ -1,6 +1,6 @@
 // The buffer queue and the sensor of the V4L2 stand-in: buffers, mapping, poll, frames.
 
-#include "imaging/fake_v4l2.h"
+#include "cameras/v4l2/fake_v4l2.h"
 
 #include <turbojpeg.h>
 

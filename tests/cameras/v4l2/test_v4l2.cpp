@@ -1,8 +1,8 @@
 // The V4L2 back-end against stand-in devices that answer as the kernel's drivers do.
 
-#include "imaging/fake_v4l2.h"
-#include "imaging/driver_file.h"
-#include "imaging/v4l2_camera.h"
+#include "cameras/v4l2/fake_v4l2.h"
+#include "cameras/driver_file.h"
+#include "cameras/v4l2/v4l2_camera.h"
 
 #include <QSignalSpy>
 #include <QtTest>
