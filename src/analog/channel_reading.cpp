@@ -1,7 +1,6 @@
 #include "analog/channel_reading.h"
 
 #include "analog/analog_card.h"
-#include "recording/capture_state.h"
 #include "base/number_pattern.h"
 
 #include <limits>
@@ -13,7 +12,7 @@ ChannelSetup channelSetup(int channel)
     return ChannelSetup{1, 100, 10, QStringLiteral("_V"), QStringLiteral("00.0")};
 }
 
-QString takeChannelReading(CaptureState &state, AnalogCard &card, int channel, const QLocale &locale)
+QString takeChannelReading(ChannelReadingState &state, AnalogCard &card, int channel, const QLocale &locale)
 {
     const ChannelSetup setup = channelSetup(channel);
     state.ChannelNumber = setup.channelNumber;
@@ -30,7 +29,7 @@ QString takeChannelReading(CaptureState &state, AnalogCard &card, int channel, c
         state.ScaledValue = std::numeric_limits<double>::quiet_NaN();
         text = QStringLiteral("ERR") + state.UnitSuffix;
     }
-    state.LastReading[setup.channelNumber] = CaptureState::ChannelRecord{status == 0, state.RawCount, state.ScaledValue};
+    state.LastReading[setup.channelNumber] = ChannelReadingState::ChannelRecord{status == 0, state.RawCount, state.ScaledValue};
     state.AnalogSuffix += u'_' + text;
     return text;
 }

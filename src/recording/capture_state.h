@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analog/channel_reading.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -8,8 +10,9 @@
 enum class RecordingState { Idle = 0, Recording = 1 };
 
 // The window-level values every part of the program shares. Names follow the system's
-// vocabulary; the start-up sequence in Form1 gives them their working values.
-struct CaptureState
+// vocabulary; the start-up sequence in Form1 gives them their working values. The values of
+// the channel readings are the analog part's own (ChannelReadingState).
+struct CaptureState : ChannelReadingState
 {
     QString SaveDirectory;   // ends with '/', joined to the base name with nothing between
     QString BaseName;
@@ -19,24 +22,5 @@ struct CaptureState
     double ElapsedMsec = 0;  // stopwatch reading of the current capture step
     RecordingState Recording = RecordingState::Idle;
     QString LastBaseName;
-    QString AnalogSuffix;    // "_" + label text of every reading since the last composition
     std::int32_t StopwatchHandle = 0;
-    std::int16_t BoardNumber = 0;
-
-    // The last reading of each channel, as the card gave it, for the series record.
-    struct ChannelRecord
-    {
-        bool ok = false;
-        std::int16_t count = 0;
-        double value = 0;
-    };
-    ChannelRecord LastReading[2];
-
-    // Scratch values of the channel reading in progress.
-    int ChannelNumber = 0;
-    int InputRange = 0;
-    int FullScale = 0;
-    std::int16_t RawCount = 0;
-    double ScaledValue = 0;
-    QString UnitSuffix;
 };
