@@ -11,7 +11,7 @@
 #include "private_network.h"
 #include "cameras/driver_file.h"
 #include "cameras/genicam/genicam_camera.h"
-#include "recording/image_control.h"
+#include "recording/picture_source.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -65,15 +65,15 @@ QString driverText(int size, double rate)
 
 void measureLive(const QString &driverPath, int seconds, qint64 emulatorPid)
 {
-    ImageControl image;
-    image.setFileName(driverPath);
+    PictureSource image;
+    image.load(driverPath);
     auto *camera = qobject_cast<GenicamCamera *>(image.camera());
     if (!camera) {
         std::printf("  live: cannot open: %s\n", qPrintable(image.statusText()));
         return;
     }
     int delivered = 0;
-    QObject::connect(&image, &ImageControl::imageUpdated, [&delivered] { ++delivered; });
+    QObject::connect(&image, &PictureSource::liveFrame, [&delivered] { ++delivered; });
     image.setLive(true);
     QTest::qWait(500); // let the stream settle
     delivered = 0;
@@ -112,7 +112,7 @@ void measureSnaps(const DriverFile &driver)
     for (int i = 0; i < kSnaps; ++i) {
         QElapsedTimer t;
         t.start();
-        if (!camera.snap(frame, 3000))
+        if (!camera.snap(frame))
             return;
         single.push_back(double(t.nsecsElapsed()) / 1e6);
     }
@@ -122,7 +122,7 @@ void measureSnaps(const DriverFile &driver)
         QTest::qWait(7 * (i % 6)); // spread the calls over the frame period
         QElapsedTimer t;
         t.start();
-        if (!camera.snap(frame, 3000))
+        if (!camera.snap(frame))
             return;
         live.push_back(double(t.nsecsElapsed()) / 1e6);
     }

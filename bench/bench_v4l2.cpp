@@ -10,7 +10,7 @@
 #include "cameras/camera.h"
 #include "cameras/driver_file.h"
 #include "cameras/v4l2/fake_v4l2.h"
-#include "recording/image_control.h"
+#include "recording/picture_source.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -45,20 +45,21 @@ void wait(int ms)
 Figures measure(const QString &driver, int seconds, const std::function<double(const Camera &)> &made)
 {
     Figures f;
-    ImageControl image;
-    image.setFileName(driver);
+    PictureSource image;
+    image.load(driver);
     Camera *camera = image.camera();
     if (!camera) {
         std::printf("  cannot open: %s\n", qPrintable(image.statusText()));
         return f;
     }
     int delivered = 0;
-    QObject::connect(&image, &ImageControl::imageUpdated, [&delivered] { ++delivered; });
+    QObject::connect(&image, &PictureSource::liveFrame, [&delivered] { ++delivered; });
     std::vector<double> single, live;
     for (int i = 0; i < kSnaps; ++i) {
         QElapsedTimer t;
         t.start();
-        if (!image.snap())
+        Frame frame;
+        if (!image.snap(frame))
             return f;
         single.push_back(double(t.nsecsElapsed()) / 1e6);
     }
@@ -73,7 +74,8 @@ Figures measure(const QString &driver, int seconds, const std::function<double(c
         wait(7 * (i % 6)); // spread the calls over the frame period
         QElapsedTimer t;
         t.start();
-        if (!image.snap())
+        Frame frame;
+        if (!image.snap(frame))
             return f;
         live.push_back(double(t.nsecsElapsed()) / 1e6);
     }

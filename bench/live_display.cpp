@@ -9,7 +9,7 @@
 #include "bench_support.h"
 #include "cameras/camera.h"
 #include "ui/display_control.h"
-#include "recording/image_control.h"
+#include "ui/image_control.h"
 #include "ui/form1.h"
 
 #include <QApplication>
@@ -77,7 +77,7 @@ int child(int argc, char **argv)
             firstFrameMs = msSinceProcessStart();
     });
     window.show();
-    const Camera *camera = window.CVimage1->camera();
+    const Camera *camera = window.engine().source().camera();
     std::uint64_t published0 = 0, painted0 = 0;
     QTimer::singleShot(2000, [&] {
         published0 = camera->framesPublished();

@@ -10,7 +10,7 @@
 #include "bench_support.h"
 #include "private_network.h"
 #include "analog/simulated_card.h"
-#include "recording/image_control.h"
+#include "recording/series_setup.h"
 #include "base/stopwatch.h"
 #include "recording/series_engine.h"
 
@@ -45,14 +45,13 @@ int ticksMissed(const QString &logPath)
 Figures runSeries(const QString &driver, bool stream, int pictures, int interval, const QString &dir)
 {
     Figures f;
-    ImageControl image;
-    image.setFileName(driver);
-    if (image.imageHandle() == 0) {
-        f.failure = image.statusText();
+    SeriesEngine engine;
+    SeriesSetup setup(engine);
+    setup.open(driver, std::make_unique<SimulatedCard>());
+    if (!setup.hasPicture()) {
+        f.failure = engine.source().statusText();
         return f;
     }
-    SeriesEngine engine(image);
-    engine.setCard(std::make_unique<SimulatedCard>());
     engine.setOptions(NameOptions{true, false, false, false});
     engine.setStreamDuringSeries(stream);
     engine.timer().setInterval(interval);
@@ -60,8 +59,9 @@ Figures runSeries(const QString &driver, bool stream, int pictures, int interval
     s.SaveDirectory = dir + QLatin1Char('/');
     s.BaseName = QStringLiteral("%1_%2").arg(QFileInfo(driver).baseName(), stream ? "stream" : "single");
     s.FileExtension = QStringLiteral(".mio");
-    StopwatchCreate(s.StopwatchHandle);
+    engine.setLimits(pictures, std::nullopt);
     // As the window has it before Start: live on, then a series switches it off.
+    PictureSource &image = engine.source();
     image.setLive(true);
     QEventLoop loop;
     QObject::connect(&engine, &SeriesEngine::started, &image, [&image] { image.setLive(false); });
@@ -70,8 +70,6 @@ Figures runSeries(const QString &driver, bool stream, int pictures, int interval
         f.latenessMs.push_back(r.stopwatchMs - r.scheduledMs);
         if (r.frameAgeMs)
             f.ageMs.push_back(*r.frameAgeMs);
-        if (r.picture >= pictures)
-            engine.stop();
     });
     QObject::connect(&engine, &SeriesEngine::stopped, &loop, [&](SeriesEvent, const QString &message) {
         f.failure = message;
@@ -80,9 +78,8 @@ Figures runSeries(const QString &driver, bool stream, int pictures, int interval
     engine.start();
     if (engine.isRecording())
         loop.exec();
-    f.missed = ticksMissed(engine.logPath());
     engine.waitForSync(60000);
-    StopwatchDestroy(s.StopwatchHandle);
+    f.missed = ticksMissed(engine.logPath());
     return f;
 }
 

@@ -7,7 +7,7 @@
 #include "bench_support.h"
 #include "analog/simulated_card.h"
 #include "ui/display_control.h"
-#include "recording/image_control.h"
+#include "picture_files/image_files.h"
 #include "recording/series_log.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
@@ -33,7 +33,8 @@ struct Series
 {
     std::vector<double> errors; // capture instant minus its due time, ms
     int missed = 0;
-    double drift = 0; // error of the last picture minus error of the second
+    double drift = 0; // error of the last picture minus error of the first
+    double lastScheduledMs = 0;
 };
 
 Series runSeries(Form1 &form, const QString &extension, int pictures, int interval, const QString &dir)
@@ -43,12 +44,10 @@ Series runSeries(Form1 &form, const QString &extension, int pictures, int interv
     form.SaveText->setText(QStringLiteral("bench%1").arg(extension.mid(1)));
     form.state().SaveDirectory = dir + QLatin1Char('/');
     form.Timer1->setInterval(interval);
-    QObject::connect(form.Timer1, &QTimer::timeout, &form, [&] {
-        // Runs after the capture step: the counter has moved on past the picture just taken.
-        const double n = double(form.state().FrameCounter - 2);
-        result.errors.push_back(form.state().ElapsedMsec - n * interval);
-        if (int(result.errors.size()) >= pictures - 1)
-            form.StartStop->click();
+    form.engine().setLimits(pictures, std::nullopt);
+    QObject::connect(&form.engine(), &SeriesEngine::pictureSaved, &form, [&](const StepReport &report) {
+        result.errors.push_back(report.stopwatchMs - report.scheduledMs);
+        result.lastScheduledMs = report.scheduledMs;
     });
     form.StartStop->click();
     QEventLoop loop;
@@ -59,13 +58,14 @@ Series runSeries(Form1 &form, const QString &extension, int pictures, int interv
     });
     poll.start(10);
     loop.exec();
-    QObject::disconnect(form.Timer1, &QTimer::timeout, &form, nullptr);
+    form.engine().waitForSync(60000);
+    QCoreApplication::processEvents();
+    QObject::disconnect(&form.engine(), &SeriesEngine::pictureSaved, &form, nullptr);
     if (!result.errors.empty()) {
-        const double last = result.errors.back();
-        result.missed = int(std::floor((last + interval * double(result.errors.size())) / interval)) -
-                        int(result.errors.size());
-        result.drift = last - result.errors.front();
+        result.missed = int(std::lround(result.lastScheduledMs / interval)) + 1 - int(result.errors.size());
+        result.drift = result.errors.back() - result.errors.front();
     }
+    form.engine().setLimits(std::nullopt, std::nullopt);
     return result;
 }
 
@@ -79,13 +79,14 @@ void stepParts(Form1 &form, const QString &extension, const QString &dir)
     QElapsedTimer t;
     for (int i = 0; i < 30; ++i) {
         t.start();
-        form.CVimage1->snap();
+        Frame frame;
+        form.engine().source().snap(frame);
         snap.push_back(t.nsecsElapsed() / 1e6);
         t.start();
         form.ComposeFileName();
         compose.push_back(t.nsecsElapsed() / 1e6);
         t.start();
-        form.CVimage1->save(form.state().FullFileName);
+        saveImage(frame, form.state().FullFileName);
         save.push_back(t.nsecsElapsed() / 1e6);
         t.start();
         form.CVdisplay1->refresh();

@@ -56,22 +56,17 @@ void runSoak(Form1 &form, Soak &soak, int pictures, int interval, const QString 
     form.state().SaveDirectory = dir + QLatin1Char('/');
     form.SaveText->setText(QStringLiteral("soak"));
     form.Timer1->setInterval(interval);
-    // Connected after the capture step, so it sees the time of the picture just taken.
-    auto record = [&] {
-        if (form.state().Recording == RecordingState::Idle)
-            return;
-        soak.times.push_back(form.state().ElapsedMsec);
+    form.engine().setLimits(pictures, std::nullopt);
+    auto record = [&](const StepReport &report) {
+        soak.times.push_back(report.stopwatchMs);
         const int taken = int(soak.times.size());
         if (taken == 1000)
             soak.rssWarm = residentKiB();
         if (taken % 2000 == 0)
             std::printf("  %d pictures, %ld KiB resident\n", taken, residentKiB()), std::fflush(stdout);
-        if (taken >= pictures)
-            form.StartStop->click();
     };
-    QObject::connect(form.Timer1, &QTimer::timeout, &form, record);
-    form.StartStop->click(); // the first picture is taken here, outside a tick
-    soak.times.push_back(form.state().ElapsedMsec);
+    QObject::connect(&form.engine(), &SeriesEngine::pictureSaved, &form, record);
+    form.StartStop->click();
     soak.rssStart = residentKiB();
     QEventLoop loop;
     QTimer poll;
@@ -81,6 +76,8 @@ void runSoak(Form1 &form, Soak &soak, int pictures, int interval, const QString 
     });
     poll.start(100);
     loop.exec();
+    form.engine().waitForSync(60000);
+    QCoreApplication::processEvents(); // the last pictures' reports
     soak.rssEnd = residentKiB();
 }
 

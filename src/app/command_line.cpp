@@ -1,7 +1,7 @@
 #include "app/command_line.h"
 
 #include "recording/paths.h"
-#include "recording/image_control.h"
+#include "recording/picture_source.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -111,14 +111,15 @@ int printAndExit(const CommandLine &commandLine)
 
 int checkDriver(const QString &driverPath)
 {
-    ImageControl image;
-    image.setFileName(driverPath);
-    const bool delivered = image.imageHandle() != 0;
+    PictureSource source;
+    source.load(driverPath);
+    const Frame &first = source.firstFrame();
+    const bool delivered = !first.isNull();
     const QString line = delivered ? QStringLiteral("%1: %2; first picture %3 x %4\n")
-                                         .arg(driverPath, image.statusText())
-                                         .arg(image.imageWidth())
-                                         .arg(image.imageHeight())
-                                   : QStringLiteral("%1: %2\n").arg(driverPath, image.statusText());
+                                         .arg(driverPath, source.statusText())
+                                         .arg(first.width)
+                                         .arg(first.height)
+                                   : QStringLiteral("%1: %2\n").arg(driverPath, source.statusText());
     std::fputs(line.toLocal8Bit().constData(), delivered ? stdout : stderr);
     return delivered ? 0 : kExitFailure;
 }

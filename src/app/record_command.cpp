@@ -3,10 +3,9 @@
 #include "analog/analog_card.h"
 #include "analog/card_factory.h"
 #include "app/command_line.h"
-#include "recording/paths.h"
-#include "recording/image_control.h"
-#include "base/stopwatch.h"
 #include "recording/interval.h"
+#include "recording/paths.h"
+#include "recording/series_setup.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -26,8 +25,10 @@ namespace {
 
 constexpr int kExitRefused = kExitUsage;
 constexpr int kExitFailed = kExitFailure;
-// A command line has time to wait for its pictures to reach the disk.
+// A command line has time to wait for its pictures to be written and to reach the disk; a second
+// Ctrl+C ends the wait sooner.
 constexpr int kSyncWaitMs = 60000;
+constexpr int kSyncPollMs = 50;
 
 const char kHelp[] =
     "Records one series of pictures without a window, exactly as Start and Stop in the window do:\n"
@@ -172,10 +173,13 @@ public:
         if (::pipe(signalPipe) != 0)
             return;
         m_notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &engine, [&engine] {
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &engine, [this, &engine] {
             char byte;
             [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
-            engine.stop();
+            if (engine.isRecording())
+                engine.stop();
+            else
+                m_askedAgain = true;
         });
         struct sigaction action = {};
         action.sa_handler = onSignal;
@@ -183,6 +187,8 @@ public:
         action.sa_flags = SA_RESTART;
         ::sigaction(SIGINT, &action, &m_oldInt);
         ::sigaction(SIGTERM, &action, &m_oldTerm);
+        // The terminal of an SSH connection that closed: the series ends as Stop ends it.
+        ::sigaction(SIGHUP, &action, &m_oldHup);
     }
     ~StopOnSignal()
     {
@@ -190,16 +196,22 @@ public:
             return;
         ::sigaction(SIGINT, &m_oldInt, nullptr);
         ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        ::sigaction(SIGHUP, &m_oldHup, nullptr);
         m_notifier.reset();
         ::close(signalPipe[0]);
         ::close(signalPipe[1]);
         signalPipe[0] = signalPipe[1] = -1;
     }
 
+    // Whether a signal came after the series had ended: the wait for the disk should end too.
+    bool askedAgain() const { return m_askedAgain; }
+
 private:
+    bool m_askedAgain = false;
     std::unique_ptr<QSocketNotifier> m_notifier;
     struct sigaction m_oldInt = {};
     struct sigaction m_oldTerm = {};
+    struct sigaction m_oldHup = {};
 };
 
 // One line a second on a terminal: pictures so far, the last name, how many were late (began
@@ -249,31 +261,35 @@ void printError(const QString &text)
 
 int runRecord(const RecordSettings &settings)
 {
-    ImageControl image;
-    image.setFileName(settings.driverPath);
-    if (image.imageHandle() == 0) {
-        printError(QStringLiteral("Cannot open %1: %2").arg(settings.driverPath, image.statusText()));
-        return kExitRefused;
-    }
-    SeriesEngine engine(image);
+    SeriesEngine engine;
+    SeriesSetup setup(engine);
     CaptureState &state = engine.state();
     state.BoardNumber = 0;
-    std::unique_ptr<AnalogCard> card = createAnalogCard(state.BoardNumber);
-    const bool simulated = card->isSimulated();
-    engine.setCard(std::move(card));
+    setup.open(settings.driverPath);
+    if (!setup.hasPicture()) {
+        printError(QStringLiteral("Cannot open %1: %2").arg(settings.driverPath, engine.source().statusText()));
+        return kExitRefused;
+    }
     state.SaveDirectory = settings.directory;
     state.BaseName = settings.baseName;
     state.FileExtension = settings.extension;
     engine.timer().setInterval(settings.intervalMs);
     engine.setOptions(settings.options);
+    engine.setLimits(settings.count, settings.durationSeconds
+                                         ? std::optional<double>(*settings.durationSeconds * 1000.0)
+                                         : std::nullopt);
     // The name of the first picture, as the window shows it before Start.
     engine.compose();
-    if (QFileInfo::exists(state.FullFileName)) {
-        printError(QStringLiteral("File already exists:") + state.FullFileName);
+    const QString refusal =
+        setup.startRefusal(StartRequest{state.FullFileName, settings.baseName, std::nullopt, state.FullFileName});
+    if (!refusal.isEmpty()) {
+        printError(refusal);
         return kExitRefused;
     }
-    if (simulated && (settings.options.channel0 || settings.options.channel1))
+    if (setup.cardIsSimulated() && (settings.options.channel0 || settings.options.channel1))
         printError(QStringLiteral("No analog card (/dev/comedi%1): the readings are simulated.").arg(state.BoardNumber));
+    if (const QString note = engine.cameraRateNote(); !note.isEmpty())
+        printError(QStringLiteral("Note: %1.").arg(note));
 
     int status = 0;
     QEventLoop loop;
@@ -284,40 +300,25 @@ int runRecord(const RecordSettings &settings)
         }
         loop.quit();
     });
-    QObject::connect(&engine, &SeriesEngine::logWarning, &loop, [](const QString &message) { printError(message); });
-    if (settings.count) {
-        QObject::connect(&engine, &SeriesEngine::pictureSaved, &loop, [&](const StepReport &report) {
-            if (report.picture >= *settings.count)
-                engine.stop();
-        });
-    }
-    // A timer runs for at most about 24 days; a longer series is checked again when it fires.
-    QDeadlineTimer end(QDeadlineTimer::Forever);
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    auto arm = [&] { deadline.start(int(std::min<qint64>(end.remainingTime(), 1'000'000'000))); };
-    QObject::connect(&deadline, &QTimer::timeout, &engine, [&] {
-        if (end.hasExpired())
-            engine.stop();
-        else
-            arm();
+    QObject::connect(&engine, &SeriesEngine::saveFailed, &loop, [&](const QString &message) {
+        printError(message);
+        status = kExitFailed;
     });
+    QObject::connect(&engine, &SeriesEngine::logWarning, &loop, [](const QString &message) { printError(message); });
     Progress progress(engine, !settings.quiet);
     const StopOnSignal stopOnSignal(engine);
 
-    StopwatchCreate(state.StopwatchHandle);
-    if (settings.durationSeconds) {
-        end = QDeadlineTimer(qint64(std::llround(*settings.durationSeconds * 1000.0)), Qt::PreciseTimer);
-        arm();
-    }
     engine.start();
     if (engine.isRecording())
         loop.exec();
     progress.finish();
-    if (!engine.waitForSync(kSyncWaitMs))
+    // The pictures taken are still being written, then synced: a second signal ends the wait.
+    QDeadlineTimer deadline(kSyncWaitMs);
+    while (!engine.waitForSync(kSyncPollMs) && !deadline.hasExpired() && !stopOnSignal.askedAgain())
+        QCoreApplication::processEvents();
+    QCoreApplication::processEvents(); // what the writer reported last
+    if (!engine.waitForSync(0))
         printError(QStringLiteral("The pictures have not all reached the disk yet."));
-    StopwatchDestroy(state.StopwatchHandle);
     if (!engine.logPath().isEmpty())
         std::printf("%s\n", qPrintable(engine.logPath()));
     return status;

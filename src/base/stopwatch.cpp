@@ -38,12 +38,17 @@ int StopwatchCreate(std::int32_t &handle)
 
 int StopwatchStart(std::int32_t handle, int watch)
 {
+    return StopwatchStartAt(handle, watch, stopwatchClockNs());
+}
+
+int StopwatchStartAt(std::int32_t handle, int watch, std::int64_t monotonicNs)
+{
     Registry &r = registry();
     const std::lock_guard lock(r.mutex);
     const auto it = r.sets.find(handle);
     if (it == r.sets.end() || watch < 0 || watch >= kWatchesPerSet)
         return -1;
-    it->second[std::size_t(watch)] = Clock::now();
+    it->second[std::size_t(watch)] = Clock::time_point{std::chrono::nanoseconds(monotonicNs)};
     return 0;
 }
 

@@ -9,6 +9,9 @@ constexpr int kWatchesPerSet = 4;
 
 int StopwatchCreate(std::int32_t &handle);
 int StopwatchStart(std::int32_t handle, int watch);
+// Starts the watch at `monotonicNs`, an instant of stopwatchClockNs()'s clock, so that a
+// schedule and the watch share their zero exactly.
+int StopwatchStartAt(std::int32_t handle, int watch, std::int64_t monotonicNs);
 int StopwatchRead(std::int32_t handle, int watch, double &milliseconds);
 // Milliseconds from the start of the watch to `monotonicNs`, an instant of stopwatchClockNs()'s
 // clock; negative for an instant before the start.

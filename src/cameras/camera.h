@@ -1,14 +1,15 @@
 #pragma once
 
-#include "base/status.h"
 #include "base/frame.h"
+#include "base/status.h"
+#include "cameras/frame_slot.h"
 
 #include <QObject>
 #include <QStringList>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <chrono>
+#include <cstdint>
 #include <optional>
 
 struct DriverFile;
@@ -22,10 +23,6 @@ struct CameraIdentity
     QString serial;
 };
 
-// A source of pictures: the test pattern, a V4L2 device or a GenICam camera.
-// All public calls come from the UI thread. While live, a back-end hands every frame it
-// acquires on its stream thread to `publishFrame`, which keeps the newest one for `snap`
-// and passes frames on to the UI thread through `frameReady`.
 // A camera found on this machine, as the `cameras` command lists it.
 struct FoundCamera
 {
@@ -35,6 +32,11 @@ struct FoundCamera
     QString driverFile;  // the text of a driver file that opens it
 };
 
+// A source of pictures: the test pattern, a V4L2 device or a GenICam camera.
+// It is opened, switched live and released by the thread it lives on. A series takes its
+// pictures with `capture` on a thread of its own meanwhile; frames pass from a back-end's
+// stream thread through `publishFrame` into the camera's frame slot and, while streaming, on
+// to the thread the camera lives on through `frameReady`.
 class Camera : public QObject
 {
     Q_OBJECT
@@ -52,16 +54,34 @@ public:
     virtual void stopLive() = 0;
     virtual bool isLive() const = 0;
 
-    // Returns a frame not returned before: while streaming the newest one (see waitForNewFrame),
-    // otherwise a single acquisition. Blocks the caller for at most `timeoutMs`.
-    virtual Status snap(Frame &out, int timeoutMs) = 0;
+    // One picture not returned before: while streaming the newest one, otherwise a single
+    // acquisition. Waits no longer than the camera's frame period and exposure call for.
+    virtual Status snap(Frame &out) = 0;
+    // The picture of a series' tick at `tickNs`, an instant of the stopwatch's clock, ticks
+    // being `intervalNs` apart; called on the series' own thread. A camera that makes a picture
+    // on demand makes it now; one that streams gives the frame captured nearest the tick that no
+    // tick had before, or, when none was captured within half an interval of it, leaves `out`
+    // null: the tick has no picture.
+    virtual Status capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) = 0;
+    // Whether a series keeps the camera streaming so that `capture` can choose from its frames.
+    virtual bool streamsThroughSeries() const { return false; }
 
-    // How long the stream may stay silent before the camera counts as lost.
-    virtual int lossTimeoutMs() const { return 3000; }
+    // Ends a series' wait for a frame at once, and every later one until resumeWaits().
+    void interruptWaits() { m_slot.interrupt(); }
+    void resumeWaits() { m_slot.resume(); }
+
+    // The time between two frames and the exposure of each, as far as the camera tells them;
+    // zero where it does not.
+    virtual std::chrono::nanoseconds framePeriod() const { return {}; }
+    virtual std::chrono::nanoseconds exposure() const { return {}; }
+    // How long a frame may take to come while streaming, or as the first of a stream (which
+    // some cameras take a second or more to begin): a few of the camera's frame periods and
+    // exposures, never less than the time a transfer may be held up.
+    std::chrono::milliseconds frameWaitLimit(bool firstOfStream = false) const;
 
     // The receiver of `frameReady` calls this once it has taken the frame. Until then no
-    // further frame is signalled, so a busy UI thread drops live frames instead of letting
-    // them pile up in its event queue.
+    // further frame is signalled, so a busy receiving thread drops live frames instead of
+    // letting them pile up in its event queue.
     void acknowledgeFrame() { m_deliveryPending.store(false); }
 
     std::uint64_t framesPublished() const { return m_published.load(); }
@@ -70,28 +90,38 @@ public:
     // camera, the driver or the transport, as the gaps in the camera's frame numbers tell.
     std::uint64_t framesLost() const { return m_lost.load(); }
 
+    bool isLost() const { return m_slot.isLost(); }
+    QString lostReason() const { return m_slot.lostReason(); }
+
 Q_SIGNALS:
-    // Emitted from the stream thread for frames acquired while live.
+    // Emitted from the stream thread for frames acquired while streaming.
     void frameReady(const Frame &frame);
-    // Emitted (from any thread) when the camera stopped answering; live acquisition has ended.
+    // Emitted (from any thread) when the camera stopped answering; streaming has ended.
     void lost(const QString &reason);
 
 protected:
-    // Called by a back-end's stream thread for every frame it acquired while streaming.
-    void publishFrame(const Frame &frame);
-    // Returns the newest frame published that `snap` has not returned yet, waiting for the next
-    // one when there is none; used by `snap` while streaming. A frame is never returned twice.
-    Status waitForNewFrame(Frame &out, int timeoutMs);
-    // Called when streaming starts: frames of an earlier stream are stale by now, and the
-    // camera may number its frames afresh.
+    // Called by a back-end's stream thread for every frame that arrived whole: numbers it,
+    // counts the frames the camera numbered in between as lost, and passes it on; through
+    // `frameReady` too while `live` (a single acquisition is not shown).
+    void publishFrame(Frame frame, bool live = true);
+    // Called when a stream starts: frames of an earlier stream are stale by now, and the camera
+    // may number its frames afresh.
     void beginStream();
+    // Records the reason the camera was lost, ends every wait and says so once through `lost`.
+    // Returns false when it had been lost before.
+    bool markLost(const QString &reason);
+
+    // Turns a frame slot's answer into a status; a camera that sent nothing in time is lost.
+    Status frameResult(FrameSlot::Result result, std::chrono::milliseconds waited);
+
+    // The next number of the camera's frames, for a frame made on demand.
+    std::uint64_t nextSequence() { return ++m_sequence; }
+
+    FrameSlot m_slot;
 
 private:
-    std::mutex m_frameMutex;
-    std::condition_variable m_frameArrived;
-    Frame m_latest;
-    std::uint64_t m_lastTaken = 0; // sequence of the frame `snap` returned last
-    std::optional<std::uint64_t> m_lastFrameId; // of the frame published last, in this stream
+    std::atomic<std::uint64_t> m_sequence{0};    // of the frame numbered last
+    std::optional<std::uint64_t> m_lastFrameId;  // the camera's number of it, in this stream
     std::atomic<bool> m_deliveryPending{false};
     std::atomic<std::uint64_t> m_published{0};
     std::atomic<std::uint64_t> m_signalled{0};

@@ -55,7 +55,7 @@ Frame TestPatternCamera::nextFrame()
 {
     // The pattern has no sensor clock: a frame is captured when it is made.
     const std::int64_t made = stopwatchClockNs();
-    Frame frame = m_generator->frame(++m_sequence);
+    Frame frame = m_generator->frame(++m_made);
     frame.cameraFrameId = frame.sequence;
     frame.captureNs = made;
     return frame;
@@ -104,12 +104,31 @@ void TestPatternCamera::run()
     }
 }
 
-Status TestPatternCamera::snap(Frame &out, int timeoutMs)
+std::chrono::nanoseconds TestPatternCamera::framePeriod() const
+{
+    return std::chrono::nanoseconds(std::int64_t(1e9 / m_frameRate));
+}
+
+Status TestPatternCamera::snap(Frame &out)
 {
     if (!m_generator)
         return Status::failure(QStringLiteral("the test pattern is not open"));
-    if (isLive())
-        return waitForNewFrame(out, timeoutMs);
+    if (isLive()) {
+        const auto limit = frameWaitLimit();
+        return frameResult(m_slot.takeNewest(FrameSlot::Clock::now() + limit, out), limit);
+    }
     out = nextFrame();
+    out.sequence = nextSequence();
+    return Status::success();
+}
+
+// The pattern has no sensor that keeps its own time: a series' picture is made at its tick,
+// whatever the frame rate of the live picture.
+Status TestPatternCamera::capture(std::int64_t, std::int64_t, Frame &out)
+{
+    if (!m_generator)
+        return Status::failure(QStringLiteral("the test pattern is not open"));
+    out = nextFrame();
+    out.sequence = nextSequence();
     return Status::success();
 }

@@ -7,7 +7,8 @@
 #include <thread>
 
 // The built-in synthetic camera (`source = test-pattern`). While live it produces frames
-// at its frame rate on a thread of its own, on a fixed schedule that does not drift.
+// at its frame rate on a thread of its own, on a fixed schedule that does not drift; a snap
+// outside the stream and every picture of a series are made at once, when asked for.
 class TestPatternCamera : public Camera
 {
     Q_OBJECT
@@ -21,7 +22,9 @@ public:
     Status startLive() override;
     void stopLive() override;
     bool isLive() const override { return m_thread.joinable(); }
-    Status snap(Frame &out, int timeoutMs) override;
+    Status snap(Frame &out) override;
+    Status capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) override;
+    std::chrono::nanoseconds framePeriod() const override;
 
     int width() const { return m_width; }
     int height() const { return m_height; }
@@ -37,7 +40,7 @@ private:
     PixelFormat m_format = PixelFormat::Mono8;
     double m_frameRate = 25.0;
     std::unique_ptr<PatternGenerator> m_generator;
-    std::atomic<std::uint64_t> m_sequence{0};
+    std::atomic<std::uint64_t> m_made{0}; // the number drawn into each picture
 
     std::thread m_thread;
     std::mutex m_stopMutex;

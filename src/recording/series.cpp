@@ -1,5 +1,21 @@
 #include "recording/series.h"
 
+void fillPictureRecord(ImageMetadata &record, qint64 picture, double stopwatchMs, double scheduledMs,
+                       const NameOptions &options, const ChannelReadingState &readings)
+{
+    record.picture = picture;
+    record.stopwatchMs = stopwatchMs;
+    record.scheduledMs = scheduledMs;
+    auto reading = [&readings](int channel) {
+        const ChannelReadingState::ChannelRecord &r = readings.LastReading[channel];
+        return r.ok ? ChannelSample{true, r.count, r.value} : ChannelSample{};
+    };
+    if (options.channel0)
+        record.channel0 = reading(0);
+    if (options.channel1)
+        record.channel1 = reading(1);
+}
+
 std::optional<RecordingState> seriesTransition(RecordingState from, SeriesEvent event)
 {
     switch (event) {
@@ -20,7 +36,7 @@ QString startRefusal(const StartRequest &request, const std::function<bool(const
 {
     if (request.fileLabelCaption == QLatin1String("Filename to Save"))
         return QStringLiteral("Please choose a filename first!");
-    if (request.baseNameText == request.lastBaseName)
+    if (request.lastBaseName && request.baseNameText == *request.lastBaseName)
         return QStringLiteral("Please choose a new filename!");
     if (fileExists(request.fullFileName))
         return QStringLiteral("File already exists:") + request.fullFileName;

@@ -1,11 +1,27 @@
 #pragma once
 
+#include "analog/channel_reading.h"
+#include "picture_files/image_files.h"
 #include "recording/capture_state.h"
 
 #include <QString>
 
 #include <functional>
 #include <optional>
+
+// Which pieces a composed name carries between the base name and the extension.
+struct NameOptions
+{
+    bool number = false;
+    bool time = true;
+    bool channel0 = true;
+    bool channel1 = true;
+};
+
+// The picture's own record, as far as it is known before the save: its number, when it was
+// due and taken, and the readings of the ticked channels.
+void fillPictureRecord(ImageMetadata &record, qint64 picture, double stopwatchMs, double scheduledMs,
+                       const NameOptions &options, const ChannelReadingState &readings);
 
 // What can happen to a series.
 enum class SeriesEvent { Start, Stop, StepFailed };
@@ -21,7 +37,7 @@ struct StartRequest
 {
     QString fileLabelCaption; // "Filename to Save" until a name was composed
     QString baseNameText;     // the text of the base-name box
-    QString lastBaseName;     // the base name of the previous series
+    std::optional<QString> lastBaseName; // the base name of the previous series; none for `record`
     QString fullFileName;     // the name composed last
 };
 QString startRefusal(const StartRequest &request, const std::function<bool(const QString &)> &fileExists);

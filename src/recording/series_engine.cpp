@@ -2,95 +2,104 @@
 
 #include "analog/analog_card.h"
 #include "analog/channel_reading.h"
-#include "recording/image_control.h"
-#include "picture_files/image_files.h"
-#include "base/stopwatch.h"
 #include "naming/file_name.h"
-#include "recording/save_target.h"
+#include "picture_files/image_files.h"
+#include "recording/disk_sync.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
-#include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <future>
-#include <thread>
 
-// The pictures of one finished series on their way to the disk, on a thread of their own so
-// that neither the window nor the next series waits for it.
-class SeriesSync
+// The way back from a series' threads to the engine: calls are queued to the engine's thread,
+// and dropped once the engine is gone.
+struct SeriesEngine::Link
 {
-public:
-    SeriesSync(const QString &directory, const QString &logPath) : m_logPath(logPath)
-    {
-        auto promise = std::make_shared<std::promise<Status>>();
-        m_result = promise->get_future();
-        // Detached: a disk that hangs must not hang the program's end, which waits only so long.
-        std::thread([promise, directory] { promise->set_value(syncSavedPictures(directory)); }).detach();
-    }
+    std::mutex mutex;
+    SeriesEngine *engine = nullptr;
 
-    bool wait(std::chrono::milliseconds timeout) const
+    void post(std::function<void(SeriesEngine &)> call)
     {
-        return m_result.wait_for(timeout) == std::future_status::ready;
+        const std::lock_guard lock(mutex);
+        if (!engine)
+            return;
+        QMetaObject::invokeMethod(
+            engine, [engine = engine, call = std::move(call)] { call(*engine); }, Qt::QueuedConnection);
     }
-    Status result() { return m_result.get(); }
-    const QString &logPath() const { return m_logPath; }
+};
 
-private:
-    QString m_logPath;
-    std::future<Status> m_result;
+// The series recording now: its schedule, and the writer that outlives it.
+struct SeriesEngine::Run
+{
+    std::uint64_t id = 0;
+    std::shared_ptr<PictureWriter> writer;
+    std::unique_ptr<SeriesScheduler> scheduler;
 };
 
 namespace {
 
-constexpr int kSyncPollMs = 20;
+// The writer's queue holds this much time of pictures, as long as they fit in kQueueBytes: a
+// disk that stalls for up to that long costs no picture.
+constexpr int kQueueMs = 2000;
 
-// The picture's own copy of its log row, as far as it is known before the save. The channels
-// are taken after composition, which reads them.
-void fillPictureRecord(ImageMetadata &metadata, const CaptureState &state, int intervalMs, const NameOptions &options)
+// Said before a series whose camera streams more slowly than its ticks come.
+QString cameraRateNote(const PictureSource &source, int intervalMs, bool streams)
 {
-    metadata.picture = state.FrameCounter;
-    metadata.stopwatchMs = state.ElapsedMsec;
-    metadata.scheduledMs = double(state.FrameCounter - 1) * intervalMs;
-    auto reading = [&state](int channel) {
-        const CaptureState::ChannelRecord &r = state.LastReading[channel];
-        return r.ok ? ChannelSample{true, r.count, r.value} : ChannelSample{};
-    };
-    if (options.channel0)
-        metadata.channel0 = reading(0);
-    if (options.channel1)
-        metadata.channel1 = reading(1);
+    const Camera *camera = source.camera();
+    if (!camera || !streams || !camera->streamsThroughSeries() || camera->framePeriod().count() <= 0)
+        return {};
+    const double delivered = 1e9 / double(camera->framePeriod().count());
+    const double asked = 1000.0 / intervalMs;
+    if (delivered >= asked * 0.999)
+        return {};
+    return QStringLiteral("the camera delivers %1 frames/s; an interval of %2 ms asks for %3: about %4 % of the "
+                          "ticks will be missed")
+        .arg(delivered, 0, 'g', 3)
+        .arg(intervalMs)
+        .arg(asked, 0, 'g', 3)
+        .arg(std::lround(100.0 * (1.0 - delivered / asked)));
 }
 
-QString nowIso()
+std::uint64_t nextRunId()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
 }
 
 } // namespace
 
-SeriesEngine::SeriesEngine(ImageControl &image, QObject *parent)
-    : QObject(parent), m_image(image), m_timer(this), m_syncPoll(this)
+SeriesEngine::SeriesEngine(QObject *parent)
+    : QObject(parent), m_timer(this), m_source(this), m_link(std::make_shared<Link>())
 {
-    m_timer.setObjectName(QStringLiteral("Timer1"));
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &SeriesEngine::step);
-    m_syncPoll.setInterval(kSyncPollMs);
-    connect(&m_syncPoll, &QTimer::timeout, this, &SeriesEngine::reapSyncs);
+    m_link->engine = this;
+    m_saver = [](const Frame &frame, const QString &path, const ImageMetadata &record, bool) {
+        return saveImage(frame, path, record);
+    };
+    connect(&m_source, &PictureSource::liveFrame, this, &SeriesEngine::frameToShow);
+    connect(&m_source, &PictureSource::cameraLost, this, &SeriesEngine::onCameraLost);
 }
 
 SeriesEngine::~SeriesEngine()
 {
     shutDown();
+    const std::lock_guard lock(m_link->mutex);
+    m_link->engine = nullptr;
 }
 
 void SeriesEngine::setCard(std::unique_ptr<AnalogCard> card)
 {
+    const std::lock_guard lock(m_cardMutex);
     m_card = std::move(card);
+}
+
+void SeriesEngine::setLimits(std::optional<qint64> pictures, std::optional<double> durationMs)
+{
+    m_maxPictures = pictures;
+    m_maxDurationMs = durationMs;
 }
 
 void SeriesEngine::compose()
@@ -109,9 +118,63 @@ void SeriesEngine::compose()
 
 QString SeriesEngine::readChannel(int channel)
 {
-    const QString text = takeChannelReading(m_state, *m_card, channel, QLocale());
+    QString text;
+    {
+        const std::lock_guard lock(m_cardMutex);
+        text = takeChannelReading(m_state, *m_card, channel, QLocale());
+    }
     Q_EMIT channelRead(channel, text);
     return text;
+}
+
+SeriesSettings SeriesEngine::seriesSettings() const
+{
+    SeriesSettings s;
+    s.directory = m_state.SaveDirectory;
+    s.baseName = m_state.BaseName;
+    s.extension = m_state.FileExtension;
+    s.options = m_options;
+    s.intervalMs = std::max(1, m_timer.interval());
+    s.stopwatch = m_state.StopwatchHandle;
+    s.board = m_state.BoardNumber;
+    s.locale = QLocale();
+    s.maxPictures = m_maxPictures;
+    s.maxDurationMs = m_maxDurationMs;
+    return s;
+}
+
+std::shared_ptr<PictureWriter> SeriesEngine::makeWriter(const SeriesSettings &settings)
+{
+    const std::int64_t pictures =
+        m_queueBound ? m_queueBound->first : std::max<std::int64_t>(1, (kQueueMs + settings.intervalMs - 1) / settings.intervalMs);
+    const std::int64_t bytes = m_queueBound ? m_queueBound->second : kQueueBytes;
+    const std::uint64_t id = m_run ? m_run->id : 0;
+    const std::shared_ptr<Link> link = m_link;
+    PictureWriter::Callbacks callbacks;
+    callbacks.saved = [link, id](const StepReport &report) {
+        link->post([id, report](SeriesEngine &e) {
+            const bool current = e.m_run && e.m_run->id == id;
+            Q_EMIT e.pictureSaved(report);
+            // After Stop the display goes back to the live picture.
+            if (current)
+                Q_EMIT e.frameToShow(report.frame);
+        });
+    };
+    callbacks.failed = [link, id](const QString &message) {
+        link->post([id, message](SeriesEngine &e) {
+            if (e.m_run && e.m_run->id == id)
+                e.end(SeriesEvent::StepFailed, message);
+            else
+                Q_EMIT e.saveFailed(message);
+        });
+    };
+    callbacks.logWarning = [link](const QString &message) {
+        link->post([message](SeriesEngine &e) { Q_EMIT e.logWarning(message); });
+    };
+    callbacks.synced = [link](const QString &logPath, const Status &result) {
+        link->post([logPath, result](SeriesEngine &e) { Q_EMIT e.synced(logPath, result); });
+    };
+    return std::make_shared<PictureWriter>(settings, logHeader(settings), pictures, bytes, m_saver, callbacks);
 }
 
 void SeriesEngine::start()
@@ -120,18 +183,53 @@ void SeriesEngine::start()
     if (!next)
         return;
     m_state.Recording = *next;
-    reapSyncs();
+    m_timer.setActive(true);
     // Before the window switches the live picture off, so that the camera never stops.
     if (m_streamDuringSeries)
-        m_image.setSeriesStreaming(true);
+        m_source.setSeriesStreaming(true);
     Q_EMIT started();
-    openLog();
-    StopwatchStart(m_state.StopwatchHandle, 0);
-    // The timer runs from the same instant as the stopwatch, so that picture n is due at
-    // Start + (n - 1) x interval however long the first step takes. Nothing else runs on this
-    // thread before the first step is done, so no tick can overtake it.
-    m_timer.start();
-    step();
+
+    const SeriesSettings settings = seriesSettings();
+    m_run = std::make_unique<Run>();
+    m_run->id = nextRunId();
+    m_run->writer = makeWriter(settings);
+    m_writers.erase(std::remove_if(m_writers.begin(), m_writers.end(),
+                                   [](const auto &w) { return w->waitDone(std::chrono::steady_clock::now()); }),
+                    m_writers.end());
+    m_writers.push_back(m_run->writer);
+    const std::uint64_t id = m_run->id;
+    const std::shared_ptr<Link> link = m_link;
+    SeriesScheduler::Callbacks callbacks;
+    callbacks.taken = [link, id](const TakenPicture &taken) {
+        link->post([id, taken](SeriesEngine &e) { e.onTaken(id, taken); });
+    };
+    callbacks.finished = [link, id](const QString &failure) {
+        link->post([id, failure](SeriesEngine &e) {
+            if (e.m_run && e.m_run->id == id)
+                e.end(failure.isEmpty() ? SeriesEvent::Stop : SeriesEvent::StepFailed, failure);
+        });
+    };
+    m_run->scheduler = std::make_unique<SeriesScheduler>(settings, m_source, *m_card, m_cardMutex,
+                                                         m_run->writer->queue(), *m_clock, callbacks);
+    m_run->writer->start();
+    m_run->scheduler->start();
+}
+
+void SeriesEngine::onTaken(std::uint64_t id, const TakenPicture &taken)
+{
+    if (!m_run || m_run->id != id)
+        return;
+    m_state.FrameCounter = taken.picture + 1;
+    m_state.ElapsedMsec = taken.stopwatchMs;
+    m_state.AnalogSuffix = taken.analogSuffix;
+    m_state.FullFileName = taken.fileName;
+    for (int channel = 0; channel < 2; ++channel) {
+        if (!taken.channelText[channel])
+            continue;
+        m_state.LastReading[channel] = taken.readings[channel];
+        Q_EMIT channelRead(channel, *taken.channelText[channel]);
+    }
+    Q_EMIT composed(taken.numberAndTime, taken.fileName);
 }
 
 void SeriesEngine::stop()
@@ -139,147 +237,83 @@ void SeriesEngine::stop()
     end(SeriesEvent::Stop, QString());
 }
 
-void SeriesEngine::end(SeriesEvent why, const QString &message)
+void SeriesEngine::end(SeriesEvent why, const QString &message, bool announce)
 {
     const std::optional<RecordingState> next = seriesTransition(m_state.Recording, why);
-    if (!next)
+    if (!next || !m_run)
         return;
     m_state.Recording = *next;
-    m_timer.stop();
-    finishLog();
-    syncSeries();
+    m_timer.setActive(false);
+    const std::unique_ptr<Run> run = std::move(m_run);
+    run->scheduler->stop();
+    PictureJob end;
+    end.kind = PictureJob::Kind::End;
+    end.end.end = QDateTime::currentDateTime();
+    end.end.ticksMissed = run->scheduler->ticksMissed();
+    end.end.framesReceived = run->scheduler->framesReceived();
+    end.end.framesLost = run->scheduler->framesLost();
+    run->writer->queue().push(std::move(end));
     m_state.FrameCounter = 1;
     m_state.ElapsedMsec = 0;
-    Q_EMIT stopped(why, message);
+    if (announce)
+        Q_EMIT stopped(why, message);
     // After the window has switched the live picture back on: a camera that goes on streaming
     // for it is not stopped in between.
-    m_image.setSeriesStreaming(false);
+    m_source.setSeriesStreaming(false);
+    m_source.releaseLostCamera();
 }
 
-void SeriesEngine::finishLog()
+void SeriesEngine::onCameraLost()
 {
-    if (!m_log.isOpen())
-        return;
-    SeriesLogEnd end;
-    end.end = QDateTime::currentDateTime();
-    end.pictures = m_state.FrameCounter - 1;
-    // Ticks that came too late are dropped, not made up: the last step tells how many were.
-    const int interval = std::max(1, m_timer.interval());
-    end.ticksMissed = std::max<qint64>(0, qint64(std::llround(m_lastStepMs / interval)) - (end.pictures - 1));
-    if (m_published) {
-        end.framesReceived = *m_published - m_publishedAtStart;
-        end.framesLost = m_lost - m_lostAtStart;
-    }
-    m_log.finish(end);
-}
-
-void SeriesEngine::step()
-{
-    StopwatchRead(m_state.StopwatchHandle, 0, m_state.ElapsedMsec);
-    m_lastStepMs = m_state.ElapsedMsec;
-    ImageMetadata metadata;
-    metadata.captureTime = QDateTime::currentDateTime();
-    const Status acquired = m_image.snap();
-    std::optional<double> frameAgeMs;
-    if (acquired)
-        takeFrameTimes(metadata, frameAgeMs);
-    countFrames();
-    compose();
-    fillPictureRecord(metadata, m_state, m_timer.interval(), m_options);
-    Status saved = acquired;
-    if (saved)
-        saved = checkSaveTarget(m_state.SaveDirectory, m_state.FullFileName);
-    // A fresh machine has no output directory yet; the first picture of a series makes it. One
-    // that goes away later is not made again: it may be the mount point of an unplugged disk.
-    if (saved && m_state.FrameCounter == 1)
-        saved = makeOutputDirectory(m_state.SaveDirectory);
-    const QString replaced = saved ? replacedBy(m_state.FullFileName) : QString();
-    if (saved)
-        saved = m_image.save(m_state.FullFileName, metadata);
-    logStep(metadata, saved, replaced, frameAgeMs);
-    if (!saved) {
-        end(SeriesEvent::StepFailed, savingFailureMessage(m_state.FullFileName, saved.reason()));
-        return;
-    }
-    m_anySaved = true;
-    // A number or a time makes every name of a series its own: only names without them can
-    // repeat, and only then are they kept, so that a long series does not grow in memory.
-    if (!m_options.number && !m_options.time)
-        m_savedNames.insert(m_state.FullFileName, m_state.FrameCounter);
-    // Said only now: the warning promises that the pictures are saved, which a series that
-    // could not save its first picture would make untrue.
-    if (!m_logFailure.ok())
-        logFailure(m_logFailure);
-    double doneMs = 0;
-    StopwatchRead(m_state.StopwatchHandle, 0, doneMs);
-    const StepReport report{m_state.FrameCounter, m_state.FullFileName, saved, m_state.ElapsedMsec,
-                            *metadata.scheduledMs,    doneMs - m_state.ElapsedMsec, metadata.frameMs, frameAgeMs};
-    m_state.FrameCounter += 1;
-    // Last: whoever hears of the picture may stop the series at once.
-    Q_EMIT pictureSaved(report);
-}
-
-// When the camera captured the frame just taken, and how old it was when taken.
-void SeriesEngine::takeFrameTimes(ImageMetadata &metadata, std::optional<double> &frameAgeMs)
-{
-    const Frame &frame = m_image.currentFrame();
-    if (frame.captureNs == 0)
-        return;
-    double frameMs = 0;
-    double takenMs = 0;
-    StopwatchRead(m_state.StopwatchHandle, 0, takenMs);
-    if (StopwatchReadAt(m_state.StopwatchHandle, 0, frame.captureNs, frameMs) != 0)
-        return;
-    metadata.frameMs = frameMs;
-    frameAgeMs = takenMs - frameMs;
-}
-
-void SeriesEngine::countFrames()
-{
-    // The camera object goes away when it is lost; its last counts stay.
-    const Camera *camera = m_image.camera();
-    if (!camera || !m_image.isStreaming())
-        return;
-    m_published = camera->framesPublished();
-    m_lost = camera->framesLost();
-}
-
-QString SeriesEngine::replacedBy(const QString &fileName) const
-{
-    const auto earlier = m_savedNames.constFind(fileName);
-    if (earlier != m_savedNames.constEnd())
-        return QString::number(*earlier);
-    return QFileInfo::exists(fileName) ? QStringLiteral("earlier file") : QString();
+    // A series still uses the camera until it has ended: the camera is let go then.
+    if (!isRecording())
+        m_source.releaseLostCamera();
 }
 
 void SeriesEngine::shutDown()
 {
-    m_timer.stop();
-    if (isRecording()) {
-        // The program is going: no further picture, no preparations for another series.
-        m_state.Recording = RecordingState::Idle;
-        finishLog();
-        syncSeries();
-        m_image.setSeriesStreaming(false);
-    }
-    waitForSync(kShutDownSyncWaitMs);
+    // The program is going: no further picture, no preparations for another series.
+    end(SeriesEvent::Stop, QString(), false);
+    waitForSync(kShutDownWaitMs);
 }
 
-SeriesLogHeader SeriesEngine::logHeader() const
+QString SeriesEngine::cameraRateNote() const
+{
+    return ::cameraRateNote(m_source, std::max(1, m_timer.interval()), m_streamDuringSeries);
+}
+
+QString SeriesEngine::logPath() const
+{
+    return m_writers.empty() ? QString() : m_writers.back()->logPath();
+}
+
+bool SeriesEngine::waitForSync(int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (const auto &writer : m_writers) {
+        if (!writer->waitDone(deadline))
+            return false;
+    }
+    return DiskSync::shared().waitIdle(deadline);
+}
+
+SeriesLogHeader SeriesEngine::logHeader(const SeriesSettings &settings) const
 {
     SeriesLogHeader header;
     header.program = QStringLiteral("Pictures in a row");
     header.version = QCoreApplication::applicationVersion();
     header.start = QDateTime::currentDateTime();
-    header.driverFile = m_image.fileName();
-    header.requestedSource = m_image.sourceName();
-    header.camera = m_image.cameraIdentity();
-    header.width = m_image.imageWidth();
-    header.height = m_image.imageHeight();
-    header.pixelFormat = m_image.imageHandle() ? pixelFormatName(m_image.currentFrame().format) : QString();
+    header.driverFile = m_source.fileName();
+    header.requestedSource = m_source.sourceName();
+    header.camera = m_source.cameraIdentity();
+    const Frame &first = m_source.firstFrame();
+    header.width = first.width;
+    header.height = first.height;
+    header.pixelFormat = first.isNull() ? QString() : pixelFormatName(first.format);
     header.card = m_card->isSimulated() ? QStringLiteral("simulated")
                                         : QStringLiteral("comedi /dev/comedi%1").arg(m_state.BoardNumber);
-    header.intervalMs = m_timer.interval();
+    header.intervalMs = settings.intervalMs;
+    header.cameraRateNote = ::cameraRateNote(m_source, settings.intervalMs, m_streamDuringSeries);
     const std::pair<bool, const char *> options[] = {{m_options.number, "number"},
                                                      {m_options.time, "time"},
                                                      {m_options.channel0, "channel 0"},
@@ -288,7 +322,7 @@ SeriesLogHeader SeriesEngine::logHeader() const
         if (ticked)
             header.options << QLatin1String(name);
     }
-    // Every step saving under the same name may be what the user wants, one always-current
+    // Every picture saved under the same name may be what the user wants, one always-current
     // picture, but the record must not suggest that each picture was kept.
     if (!m_options.number && !m_options.time) {
         header.namesNote = m_options.channel0 || m_options.channel1
@@ -297,112 +331,4 @@ SeriesLogHeader SeriesEngine::logHeader() const
                                : QStringLiteral("no number or time in the names: every picture replaces the previous one");
     }
     return header;
-}
-
-void SeriesEngine::openLog()
-{
-    m_published.reset();
-    if (const Camera *camera = m_image.camera(); camera && m_image.isStreaming()) {
-        m_publishedAtStart = camera->framesPublished();
-        m_lostAtStart = camera->framesLost();
-    }
-    m_logWarned = false;
-    m_anySaved = false;
-    m_logFailure = Status::success();
-    m_savedNames.clear();
-    const SeriesLogHeader header = logHeader();
-    m_logPath = seriesLogPath(m_state.SaveDirectory, m_state.BaseName, header.start);
-    // A base name that leads out of the directory stops the series at its first picture;
-    // the log must not get out either.
-    if (!checkSaveTarget(m_state.SaveDirectory, m_logPath)) {
-        m_logPath.clear();
-        return;
-    }
-    makeOutputDirectory(m_state.SaveDirectory); // a failure here is the first picture's to tell
-    m_logFailure = m_log.open(m_logPath, header);
-    if (!m_logFailure.ok())
-        m_logPath.clear();
-}
-
-void SeriesEngine::logStep(const ImageMetadata &record, const Status &saved, const QString &replaced,
-                           std::optional<double> frameAgeMs)
-{
-    if (!m_log.isOpen())
-        return;
-    // The row is the picture's own record, plus what became of its save.
-    SeriesLogRow row;
-    row.picture = record.picture.value_or(m_state.FrameCounter);
-    row.fileName = m_state.FullFileName;
-    row.scheduledMs = record.scheduledMs.value_or(0);
-    row.stopwatchMs = record.stopwatchMs.value_or(m_state.ElapsedMsec);
-    row.channel0 = record.channel0;
-    row.channel1 = record.channel1;
-    row.result = saved ? QStringLiteral("ok") : saved.reason();
-    row.bytes = saved ? QFileInfo(m_state.FullFileName).size() : 0;
-    row.replaced = saved ? replaced : QString();
-    if (record.frameMs) {
-        row.frameId = m_image.currentFrame().cameraFrameId;
-        row.frameMs = record.frameMs;
-        row.frameAgeMs = frameAgeMs;
-    }
-    const Status written = m_log.append(row);
-    if (!written) {
-        m_logFailure = written;
-        if (m_anySaved)
-            logFailure(written);
-    }
-}
-
-void SeriesEngine::logFailure(const Status &failure)
-{
-    if (m_logWarned)
-        return;
-    m_logWarned = true;
-    Q_EMIT logWarning(
-        QStringLiteral("The series log cannot be written:\n%1\nThe pictures are still saved.").arg(failure.reason()));
-}
-
-void SeriesEngine::syncSeries()
-{
-    if (!m_anySaved)
-        return;
-    m_syncs.push_back(std::make_unique<SeriesSync>(m_state.SaveDirectory, m_logPath));
-    m_syncPoll.start();
-}
-
-void SeriesEngine::reapSyncs()
-{
-    for (auto it = m_syncs.begin(); it != m_syncs.end();) {
-        if (!(*it)->wait(std::chrono::milliseconds(0))) {
-            ++it;
-            continue;
-        }
-        const Status result = (*it)->result();
-        const QString logPath = (*it)->logPath();
-        if (!logPath.isEmpty()) {
-            SeriesLog::appendTo(logPath, result ? QStringLiteral("# synced %1\n").arg(nowIso())
-                                        : QStringLiteral("# not synced %1: %2\n").arg(nowIso(), result.reason()));
-        }
-        it = m_syncs.erase(it);
-        Q_EMIT synced(logPath, result);
-    }
-    if (m_syncs.empty())
-        m_syncPoll.stop();
-}
-
-bool SeriesEngine::isSyncing() const
-{
-    return !m_syncs.empty();
-}
-
-bool SeriesEngine::waitForSync(int timeoutMs)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (const auto &sync : m_syncs) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (!sync->wait(std::max(left, std::chrono::milliseconds(0))))
-            break;
-    }
-    reapSyncs();
-    return m_syncs.empty();
 }

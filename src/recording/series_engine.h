@@ -1,73 +1,56 @@
 #pragma once
 
-#include "recording/capture_state.h"
 #include "base/status.h"
+#include "recording/capture_state.h"
+#include "recording/capture_timer.h"
+#include "recording/picture_source.h"
+#include "recording/picture_writer.h"
 #include "recording/series.h"
-#include "recording/series_log.h"
+#include "recording/series_scheduler.h"
 
-#include <QHash>
 #include <QObject>
-#include <QTimer>
 
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 class AnalogCard;
-class ImageControl;
-class SeriesSync;
 
-// Which pieces a composed name carries between the base name and the extension.
-struct NameOptions
-{
-    bool number = false;
-    bool time = true;
-    bool channel0 = true;
-    bool channel1 = true;
-};
-
-// What became of one capture step.
-struct StepReport
-{
-    qint64 picture = 0;
-    QString fileName;
-    Status saved = Status::success();
-    double stopwatchMs = 0;
-    double scheduledMs = 0;
-    double durationMs = 0; // how long the whole step took
-    std::optional<double> frameMs;
-    std::optional<double> frameAgeMs;
-};
-
-// The series of pictures: composition of the names, the capture step, Start and Stop, the
-// capture timer, the stopwatch and the series log. It knows no widgets: the window and the
-// `record` command drive the same engine and show what it reports in their own way.
+// The series of pictures: it owns the picture source and the analog card, composes the names,
+// and runs each series on two threads of its own, one that keeps the schedule and takes the
+// pictures, one that writes them and the log. It knows no widgets: the window and the `record`
+// command drive the same engine and show what it reports in their own way.
 //
-// All calls come from one thread, the one the engine lives on; its timer ticks there too, so
-// a step never overlaps another call.
+// All calls come from the thread the engine lives on, and all its signals arrive there.
 class SeriesEngine : public QObject
 {
     Q_OBJECT
 public:
-    // How long the end of the program waits for the pictures of a series to reach the disk.
-    static constexpr int kShutDownSyncWaitMs = 5000;
+    // How long the program's end waits, at most, for the pictures of its series to be written
+    // and to reach the disk.
+    static constexpr int kShutDownWaitMs = 5000;
 
-    explicit SeriesEngine(ImageControl &image, QObject *parent = nullptr);
+    explicit SeriesEngine(QObject *parent = nullptr);
     ~SeriesEngine() override;
 
     CaptureState &state() { return m_state; }
     const CaptureState &state() const { return m_state; }
-    // The capture timer: its interval is the one in force for the next series.
-    QTimer &timer() { return m_timer; }
+    // The capture timer: its interval is the one the next series runs at.
+    CaptureTimer &timer() { return m_timer; }
+    PictureSource &source() { return m_source; }
 
     // The analog card; the engine owns it.
     void setCard(std::unique_ptr<AnalogCard> card);
     AnalogCard &card() { return *m_card; }
 
     void setOptions(const NameOptions &options) { m_options = options; }
-    // Whether a streaming camera keeps streaming through a series (the default), so that a step
-    // takes the newest frame instead of starting an acquisition of its own.
-    void setStreamDuringSeries(bool on) { m_streamDuringSeries = on; }
     const NameOptions &options() const { return m_options; }
+    // Whether a camera that streams keeps streaming through a series (the default), so that a
+    // tick takes the frame captured nearest it instead of an acquisition of its own.
+    void setStreamDuringSeries(bool on) { m_streamDuringSeries = on; }
+    // Where the next series ends by itself; none by default.
+    void setLimits(std::optional<qint64> pictures, std::optional<double> durationMs);
 
     // Composes FullFileName from the state, the options and fresh readings of the ticked
     // channels; reports the pieces through channelRead and composed.
@@ -77,73 +60,84 @@ public:
 
     bool isRecording() const { return m_state.Recording == RecordingState::Recording; }
 
-    // Starts a series: the caller has made the checks that may refuse it. The first picture
-    // is taken at once, before this returns.
+    // Starts a series: the caller has made the checks that may refuse it. The first picture is
+    // taken at once, on the series' own thread.
     void start();
-    // Ends a running series as the user's Stop does; nothing happens when idle.
+    // Ends a running series as the user's Stop does; nothing happens when idle. The pictures
+    // taken are still written, after this returns.
     void stop();
-    // The capture step: one picture acquired, named and saved.
-    void step();
     // The program ends: no further picture is taken, a running series ends without the
-    // preparations for the next one, and the pictures of the last series are written to the
-    // disk, waiting for that at most kShutDownSyncWaitMs.
+    // preparations for the next one, and the pictures taken are written and reach the disk,
+    // waiting for that at most kShutDownWaitMs.
     void shutDown();
 
-    // The log of the last series started; empty when it could not be created.
-    QString logPath() const { return m_logPath; }
-    // Whether a series' pictures are still being written to the disk.
-    bool isSyncing() const;
-    // Waits until every series' pictures are on the disk, at most `timeoutMs`; true when done.
+    // Said before Start when the camera streams more slowly than the interval asks: how many of
+    // the ticks will have no picture. Empty otherwise.
+    QString cameraRateNote() const;
+
+    // The log of the last series started, once it was opened; empty when it could not be.
+    QString logPath() const;
+    // Waits until the pictures of every series are written, their logs ended and synced, at
+    // most `timeoutMs`; true when all are.
     bool waitForSync(int timeoutMs);
 
+    // In place of the system's clock, for tests: the engine does not own it.
+    void setClock(SeriesClock *clock) { m_clock = clock; }
+    // In place of saveImage(), for tests.
+    void setSaver(PictureWriter::Saver saver) { m_saver = std::move(saver); }
+    // The bound of the writer's queue: at most this many pictures and bytes. By default two
+    // seconds of pictures, and never more than kQueueBytes.
+    static constexpr std::int64_t kQueueBytes = std::int64_t(512) << 20;
+    void setQueueBound(std::int64_t pictures, std::int64_t bytes) { m_queueBound = {pictures, bytes}; }
+
 Q_SIGNALS:
-    // The series is recording; its first step follows at once.
+    // The series is recording; its first picture follows at once.
     void started();
     void channelRead(int channel, const QString &text);
     // A name was composed: the number-and-time piece and the whole name.
     void composed(const QString &numberAndTime, const QString &fullFileName);
     // A picture of the series was saved.
     void pictureSaved(const StepReport &report);
+    // What the display shows: live frames, and during a series each picture saved.
+    void frameToShow(const Frame &frame);
     // The series ended; `message` is empty after Stop and says what failed otherwise.
     void stopped(SeriesEvent why, const QString &message);
+    // A picture taken before the series ended could not be saved afterwards: the message
+    // the series would have stopped with.
+    void saveFailed(const QString &message);
     // The series goes on, but its log cannot be written; said once per series.
     void logWarning(const QString &message);
     // The pictures and the log of the series logged at `logPath` are on the disk.
     void synced(const QString &logPath, const Status &result);
 
 private:
-    void end(SeriesEvent why, const QString &message);
-    void finishLog();
-    void takeFrameTimes(ImageMetadata &metadata, std::optional<double> &frameAgeMs);
-    void countFrames();
-    void openLog();
-    SeriesLogHeader logHeader() const;
-    void logStep(const ImageMetadata &record, const Status &saved, const QString &replaced,
-                 std::optional<double> frameAgeMs);
-    void logFailure(const Status &failure);
-    QString replacedBy(const QString &fileName) const;
-    void syncSeries();
-    void reapSyncs();
+    struct Link;
+    struct Run;
 
-    ImageControl &m_image;
-    std::unique_ptr<AnalogCard> m_card;
+    // Ends the series; `announce` says so through `stopped` (not when the program ends).
+    void end(SeriesEvent why, const QString &message, bool announce = true);
+    SeriesSettings seriesSettings() const;
+    SeriesLogHeader logHeader(const SeriesSettings &settings) const;
+    std::shared_ptr<PictureWriter> makeWriter(const SeriesSettings &settings);
+    void onTaken(std::uint64_t runId, const TakenPicture &taken);
+    void onCameraLost();
+
     CaptureState m_state;
     NameOptions m_options;
-    QTimer m_timer;
-    QTimer m_syncPoll;
-
-    SeriesLog m_log;
-    QString m_logPath;
-    Status m_logFailure = Status::success();
-    bool m_logWarned = false;
-    bool m_anySaved = false;
-    QHash<QString, qint64> m_savedNames; // name -> picture number, in this series
+    CaptureTimer m_timer;
+    PictureSource m_source;
+    std::unique_ptr<AnalogCard> m_card;
+    std::mutex m_cardMutex; // the card is read by a series' schedule too
     bool m_streamDuringSeries = true;
-    // The camera's frame counts at Start and after the last step, and the last step's time.
-    std::uint64_t m_publishedAtStart = 0;
-    std::uint64_t m_lostAtStart = 0;
-    std::optional<std::uint64_t> m_published;
-    std::uint64_t m_lost = 0;
-    double m_lastStepMs = 0;
-    std::vector<std::unique_ptr<SeriesSync>> m_syncs;
+    std::optional<qint64> m_maxPictures;
+    std::optional<double> m_maxDurationMs;
+
+    SeriesClock m_systemClock;
+    SeriesClock *m_clock = &m_systemClock;
+    PictureWriter::Saver m_saver;
+    std::optional<std::pair<std::int64_t, std::int64_t>> m_queueBound;
+
+    std::shared_ptr<Link> m_link;
+    std::unique_ptr<Run> m_run;                       // the series recording now
+    std::vector<std::shared_ptr<PictureWriter>> m_writers; // of every series, until written
 };

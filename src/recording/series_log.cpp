@@ -69,6 +69,10 @@ QString formatLogHeader(const SeriesLogHeader &h)
     text += QStringLiteral("# options: %1\n").arg(h.options.isEmpty() ? QStringLiteral("none") : h.options.join(QStringLiteral(", ")));
     if (!h.namesNote.isEmpty())
         text += QStringLiteral("# names: %1\n").arg(h.namesNote);
+    if (!h.schedule.isEmpty())
+        text += QStringLiteral("# schedule: %1\n").arg(h.schedule);
+    if (!h.cameraRateNote.isEmpty())
+        text += QStringLiteral("# frame rate: %1\n").arg(h.cameraRateNote);
     text += QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
                            "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms\n");
     return text;

@@ -29,7 +29,9 @@ struct SeriesLogHeader
     QString card;
     int intervalMs = 0;
     QStringList options;
-    QString namesNote; // said when the names of the series may repeat
+    QString namesNote;      // said when the names of the series may repeat
+    QString schedule;       // how the schedule's thread runs: real-time or normal priority
+    QString cameraRateNote; // said when the camera streams more slowly than the ticks come
 };
 
 struct SeriesLogRow

@@ -1,7 +1,7 @@
 #include "ui/display_control.h"
 
 #include "ui/display_image.h"
-#include "recording/image_control.h"
+#include "ui/image_control.h"
 
 #include <QImage>
 #include <QPainter>

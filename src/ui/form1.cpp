@@ -4,8 +4,7 @@
 #include "recording/paths.h"
 #include "ui/display_control.h"
 #include "ui/grabber_control.h"
-#include "recording/image_control.h"
-#include "base/stopwatch.h"
+#include "ui/image_control.h"
 #include "ui/caption_fit.h"
 #include "ui/common_dialog.h"
 #include "ui/design_units.h"
@@ -19,7 +18,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 
 #include <functional>
 #include <vector>
@@ -85,7 +83,7 @@ Form1::Form1(const QString &driverPath, std::unique_ptr<AnalogCard> card, QWidge
     named(this, "Form1");
     setWindowTitle(QStringLiteral("Pictures in a row"));
     createControls();
-    startUp(driverPath);
+    startUp(driverPath, std::move(card));
 
     connect(QuitCommand, &QPushButton::clicked, this, &QWidget::close);
     connect(LiveCheck1, &QCheckBox::toggled, this, &Form1::LiveCheck1_Click);
@@ -95,7 +93,7 @@ Form1::Form1(const QString &driverPath, std::unique_ptr<AnalogCard> card, QWidge
         CVdisplay1->setImageHandle(0);
         CVdisplay1->setImageHandle(CVimage1->imageHandle());
     });
-    connectNamingHandlers(std::move(card));
+    connectNamingHandlers();
     connectRecordingHandlers();
 }
 
@@ -148,7 +146,12 @@ void Form1::createControls()
     windowFont.setPointSizeF(8.25);
     setFont(windowFont);
 
-    CVimage1 = new ImageControl(this);
+    // The series engine owns the source of the pictures, the capture timer and the capture
+    // state; the image control shows what it delivers.
+    m_engine = new SeriesEngine(this);
+    m_setup = std::make_unique<SeriesSetup>(*m_engine);
+    Timer1 = &m_engine->timer();
+    CVimage1 = new ImageControl(*m_engine, this);
     CVimage1->setObjectName(QStringLiteral("CVimage1"));
     CVgrabber1 = new GrabberControl(*CVimage1, this);
     CVgrabber1->setObjectName(QStringLiteral("CVgrabber1"));
@@ -156,9 +159,6 @@ void Form1::createControls()
     CommonDialog1->setObjectName(QStringLiteral("CommonDialog1"));
     CommonDialog1->DialogTitle = QStringLiteral("Please Choose a Directory");
     CommonDialog1->FileName = QStringLiteral("Please Choose a Directory");
-    // The series engine owns the capture timer and the capture state.
-    m_engine = new SeriesEngine(*CVimage1, this);
-    Timer1 = &m_engine->timer();
     Timer1->setInterval(2000);
 
     FileSetupFrame = frame(this, "FileSetupFrame", QStringLiteral("File Setup"), 0, 120, 9975, 1095);
@@ -227,10 +227,11 @@ void Form1::createControls()
     placeAtFittingScale(*this, placements);
 }
 
-void Form1::startUp(const QString &driverPath)
+void Form1::startUp(const QString &driverPath, std::unique_ptr<AnalogCard> card)
 {
     CaptureState &s = state();
-    CVimage1->setFileName(driverPath);
+    s.BoardNumber = 0;
+    m_setup->open(driverPath, std::move(card));
     SetupUI();
     s.SaveDirectory = defaultSaveDirectory();
     s.BaseName = QStringLiteral("VideoBasename");
@@ -240,8 +241,6 @@ void Form1::startUp(const QString &driverPath)
     s.FrameCounter = 1;
     s.ElapsedMsec = 0;
     s.LastBaseName = SaveText->text();
-    s.BoardNumber = 0;
-    StopwatchCreate(s.StopwatchHandle);
     CVdisplay1->setScaleMode(DisplayControl::FitKeepAspect);
     CVdisplay1->setInterpolation(DisplayControl::Smooth);
     CVdisplay1->setShowSelection(true);
@@ -257,7 +256,6 @@ void Form1::shutDown()
     // written to the disk first; live acquisition ends with its thread.
     m_engine->shutDown();
     CVimage1->setLive(false);
-    StopwatchDestroy(state().StopwatchHandle);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -4,6 +4,7 @@
 #include "recording/capture_state.h"
 #include "recording/series.h"
 #include "recording/series_engine.h"
+#include "recording/series_setup.h"
 #include "ui/focus_guard.h"
 
 #include <QWidget>
@@ -17,8 +18,6 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
-
 
 class CommonDialog;
 class DisplayControl;
@@ -40,10 +39,9 @@ public:
     AnalogCard &card() { return m_engine->card(); }
     SeriesEngine &engine() { return *m_engine; }
 
-    // Window operations.
+    // Window operations. The capture step runs on the series' own thread (SeriesEngine).
     void SetupUI();
     void ComposeFileName();
-    void Saving();
 
     // The controls, by their names.
     QGroupBox *FileSetupFrame = nullptr;
@@ -55,7 +53,7 @@ public:
     QPushButton *QuitCommand = nullptr;
     CommonDialog *CommonDialog1 = nullptr;
     ImageControl *CVimage1 = nullptr;
-    QTimer *Timer1 = nullptr;
+    CaptureTimer *Timer1 = nullptr;
     GrabberControl *CVgrabber1 = nullptr;
     QPushButton *SetDir = nullptr;
     QLineEdit *SaveText = nullptr;
@@ -86,7 +84,7 @@ protected:
 
 private:
     void createControls();
-    void startUp(const QString &driverPath);
+    void startUp(const QString &driverPath, std::unique_ptr<AnalogCard> card);
     void shutDown();
 
     // Live display (form1.cpp).
@@ -94,7 +92,7 @@ private:
     void OpenImage_Click();
 
     // File naming and analog readings (form1_naming.cpp).
-    void connectNamingHandlers(std::unique_ptr<AnalogCard> card);
+    void connectNamingHandlers();
     NameOptions nameOptions() const;
     void Read0Command_Click();
     void Read1Command_Click();
@@ -111,6 +109,7 @@ private:
     FocusGuard::Verdict Frames_Validate();
 
     SeriesEngine *m_engine = nullptr; // a child: the series, its timer and the capture state
+    std::unique_ptr<SeriesSetup> m_setup;
     bool m_shutDown = false;
     FocusGuard *m_framesGuard = nullptr;
 };

@@ -1,7 +1,6 @@
 #include "ui/form1.h"
 
 #include "analog/analog_card.h"
-#include "analog/card_factory.h"
 #include "naming/file_name.h"
 #include "ui/common_dialog.h"
 
@@ -14,14 +13,11 @@
 
 // File-name composition, output settings and the analog channel readings.
 
-void Form1::connectNamingHandlers(std::unique_ptr<AnalogCard> card)
+void Form1::connectNamingHandlers()
 {
-    if (!card)
-        card = createAnalogCard(state().BoardNumber);
     // Readings that no card delivered must not pass for measurements.
-    if (card->isSimulated())
+    if (m_setup->cardIsSimulated())
         ADFrame->setTitle(QStringLiteral("AD-Card - CIO-DAS08 (simulated)"));
-    m_engine->setCard(std::move(card));
 
     // These labels show names and readings exactly as they are saved, never as markup.
     for (QLabel *label : {TimeName, FileLabel, Channel0OutLabel, Channel1OutLabel})

@@ -21,12 +21,14 @@ void Form1::connectRecordingHandlers()
 {
     connect(StartStop, &QPushButton::clicked, this, &Form1::StartStop_Click);
     connect(m_engine, &SeriesEngine::started, this, &Form1::lockForSeries);
-    connect(m_engine, &SeriesEngine::pictureSaved, CVdisplay1, &DisplayControl::refresh);
     connect(m_engine, &SeriesEngine::stopped, this, &Form1::seriesStopped);
-    connect(m_engine, &SeriesEngine::logWarning, this, [this](const QString &message) {
-        // Shown once the step is over: the series goes on, and a tick must not run inside it.
-        QTimer::singleShot(0, this, [this, message] { showMessage(this, message); });
-    });
+    // Shown once the handler that hears it is over: the series goes on meanwhile on its own
+    // threads, and the message box must not run inside another handler.
+    for (auto signal : {&SeriesEngine::logWarning, &SeriesEngine::saveFailed}) {
+        connect(m_engine, signal, this, [this](const QString &message) {
+            QTimer::singleShot(0, this, [this, message] { showMessage(this, message); });
+        });
+    }
     m_framesGuard = new FocusGuard(*Frames, [this] { return Frames_Validate(); }, this);
 }
 
@@ -47,11 +49,6 @@ FocusGuard::Verdict Form1::Frames_Validate()
     return FocusGuard::Verdict::Stay;
 }
 
-void Form1::Saving()
-{
-    m_engine->step();
-}
-
 void Form1::StartStop_Click()
 {
     if (m_engine->isRecording())
@@ -63,7 +60,7 @@ void Form1::StartStop_Click()
 void Form1::startSeries()
 {
     const StartRequest request{FileLabel->text(), SaveText->text(), state().LastBaseName, state().FullFileName};
-    const QString refusal = startRefusal(request, [](const QString &name) { return QFileInfo::exists(name); });
+    const QString refusal = m_setup->startRefusal(request);
     if (!refusal.isEmpty()) {
         showMessage(this, refusal);
         return;

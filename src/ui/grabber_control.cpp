@@ -1,6 +1,6 @@
 #include "ui/grabber_control.h"
 
-#include "recording/image_control.h"
+#include "ui/image_control.h"
 
 GrabberControl::GrabberControl(ImageControl &image, QObject *parent) : QObject(parent)
 {

@@ -2,7 +2,7 @@
 // it writes opens the camera it names.
 #include "app/cameras_command.h"
 #include "cameras/v4l2/fake_v4l2.h"
-#include "recording/image_control.h"
+#include "recording/picture_source.h"
 #include "test_files.h"
 
 #include <QTemporaryDir>
@@ -55,10 +55,10 @@ void TestCamerasCommand::driverFileOpensTheCamera()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString driver = writeTextFile(dir.filePath(QStringLiteral("camera3.vin")), report.output);
-    ImageControl image;
-    image.setFileName(driver);
-    QVERIFY2(image.imageHandle() != 0, qPrintable(image.statusText()));
-    QCOMPARE(image.cameraIdentity().device, QStringLiteral("/dev/video10"));
+    PictureSource source;
+    source.load(driver);
+    QVERIFY2(!source.firstFrame().isNull(), qPrintable(source.statusText()));
+    QCOMPARE(source.cameraIdentity().device, QStringLiteral("/dev/video10"));
 }
 
 void TestCamerasCommand::refusals_data()

@@ -1,8 +1,11 @@
 #include "cameras/camera_clock.h"
+#include "cameras/frame_slot.h"
 #include "ui/display_image.h"
 #include "cameras/driver_file.h"
 #include "ui/grabber_control.h"
-#include "recording/image_control.h"
+#include "recording/picture_source.h"
+#include "recording/series_engine.h"
+#include "ui/image_control.h"
 #include "cameras/pattern_generator.h"
 #include "base/stopwatch.h"
 #include "cameras/test_pattern_camera.h"
@@ -26,9 +29,11 @@ private Q_SLOTS:
     void patternFramesDiffer();
     void snapTakesANewFrameLiveAndStill();
     void liveFramesArriveWithoutPilingUp();
-    void snapKeepsTheBufferOfTheSameSize();
+    void showingKeepsTheBufferOfTheSameSize();
     void stopwatch();
-    void seriesStreamingTakesEachFrameOnce();
+    void frameSlotTakesTheNearestFrameOnce_data();
+    void frameSlotTakesTheNearestFrameOnce();
+    void frameSlotLossEndsTheWait();
     void cameraClock_data();
     void cameraClock();
     void displayScalesBySignificantBits_data();
@@ -102,20 +107,20 @@ void TestCameras::snapTakesANewFrameLiveAndStill()
     TestPatternCamera camera;
     QVERIFY(camera.open(driver).ok());
     Frame first, second;
-    QVERIFY(camera.snap(first, 100).ok());
-    QVERIFY(camera.snap(second, 100).ok());
+    QVERIFY(camera.snap(first).ok());
+    QVERIFY(camera.snap(second).ok());
     QCOMPARE(second.sequence, first.sequence + 1);
 
     // The pattern has no sensor clock: a frame is captured when it is made.
     QVERIFY(second.captureNs > first.captureNs && second.captureNs <= stopwatchClockNs());
-    QCOMPARE(second.cameraFrameId, second.sequence);
+    QCOMPARE(second.cameraFrameId, first.cameraFrameId + 1);
 
     QVERIFY(camera.startLive().ok());
     Frame live;
-    QVERIFY(camera.snap(live, 1000).ok());
+    QVERIFY(camera.snap(live).ok());
     QVERIFY(live.sequence > second.sequence);
     Frame next;
-    QVERIFY(camera.snap(next, 1000).ok());
+    QVERIFY(camera.snap(next).ok());
     QVERIFY(next.sequence > live.sequence);
     camera.stopLive();
     QVERIFY(!camera.isLive());
@@ -125,24 +130,27 @@ void TestCameras::liveFramesArriveWithoutPilingUp()
 {
     const QString path = m_dir.filePath(QStringLiteral("fast.vin"));
     QVERIFY(!writeTextFile(path, "source = test-pattern\nwidth = 64\nheight = 48\nframe-rate = 200\n").isEmpty());
-    ImageControl image;
-    image.setFileName(path);
-    QVERIFY(image.imageHandle() != 0);
-    QSignalSpy updated(&image, &ImageControl::imageUpdated);
-    image.setLive(true);
-    // The UI thread is busy: frames go on being made, but only one waits in the queue.
+    PictureSource source;
+    source.load(path);
+    QVERIFY(!source.firstFrame().isNull());
+    QSignalSpy updated(&source, &PictureSource::liveFrame);
+    source.setLive(true);
+    // The receiving thread is busy: frames go on being made, but only one waits in the queue.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     QCoreApplication::processEvents();
     QCOMPARE(updated.count(), 1);
     QTRY_VERIFY(updated.count() >= 5);
-    QVERIFY(image.camera()->framesPublished() > image.camera()->framesSignalled());
-    image.setLive(false);
-    QVERIFY(!image.isLive());
+    QVERIFY(source.camera()->framesPublished() > source.camera()->framesSignalled());
+    source.setLive(false);
+    QVERIFY(!source.isLive());
 }
 
-void TestCameras::snapKeepsTheBufferOfTheSameSize()
+// A picture of the size and format of the one shown goes into the same buffer; another size
+// replaces the buffer, and the grabber says so.
+void TestCameras::showingKeepsTheBufferOfTheSameSize()
 {
-    ImageControl image;
+    SeriesEngine engine;
+    ImageControl image(engine);
     GrabberControl grabber(image);
     QSignalSpy notified(&grabber, &GrabberControl::notification);
     const QString small = m_dir.filePath(QStringLiteral("small.vin"));
@@ -150,9 +158,14 @@ void TestCameras::snapKeepsTheBufferOfTheSameSize()
     image.setFileName(small);
     const quintptr handle = image.imageHandle();
     QVERIFY(handle != 0);
-    QVERIFY(image.snap().ok());
+    Frame frame;
+    QVERIFY(engine.source().snap(frame).ok());
+    image.show(frame);
     QCOMPARE(image.imageHandle(), handle); // same buffer, new content
     QCOMPARE(notified.count(), 0);
+    image.show(Frame::allocate(16, 16, PixelFormat::Mono8));
+    QVERIFY(image.imageHandle() != handle);
+    QCOMPARE(notified.count(), 1);
 }
 
 void TestCameras::stopwatch()
@@ -178,28 +191,72 @@ void TestCameras::stopwatch()
     QCOMPARE(StopwatchRead(handle, 0, first), -1);
 }
 
-// While a series streams with the live picture off, the display is not fed, and a snap costs a
-// copy of the newest frame, never the same frame twice.
-void TestCameras::seriesStreamingTakesEachFrameOnce()
+// The frame a series' tick takes: the one captured nearest the tick, no farther than half an
+// interval from it, never one taken before; or none, when the camera's next frame cannot come
+// near enough. Times in ms; the tick falls at 100, ticks 50 apart.
+void TestCameras::frameSlotTakesTheNearestFrameOnce_data()
 {
-    const QString path = m_dir.filePath(QStringLiteral("series.vin"));
-    QVERIFY(!writeTextFile(path, "source = test-pattern\nwidth = 32\nheight = 32\nframe-rate = 20\n").isEmpty());
-    ImageControl image;
-    image.setFileName(path);
-    QSignalSpy updated(&image, &ImageControl::imageUpdated);
-    image.setSeriesStreaming(true);
-    QVERIFY(image.isStreaming() && !image.isLive());
-    QTest::qWait(120);
-    QVERIFY(image.snap().ok()); // the newest frame, at once
-    const std::uint64_t first = image.currentFrame().sequence;
-    QVERIFY(image.snap().ok()); // waits for the next one
-    QCOMPARE(image.currentFrame().sequence, first + 1);
-    QCOMPARE(updated.count(), 0);
-    image.setLive(true); // the live picture goes on without a restart of the stream
-    image.setSeriesStreaming(false);
-    QVERIFY(image.isLive());
-    image.setLive(false);
-    QVERIFY(!image.isStreaming());
+    QTest::addColumn<QList<int>>("captured"); // the frames in the slot, oldest first
+    QTest::addColumn<int>("period");          // as the camera tells it; 0: from the frames
+    QTest::addColumn<int>("taken");           // index into `captured`; -1 none, -2 still waits
+
+    QTest::newRow("the one after is nearer") << QList<int>{60, 92, 104} << 12 << 2;
+    QTest::newRow("the one before is nearer") << QList<int>{80, 97, 109} << 12 << 1;
+    QTest::newRow("the one before, its successor comes later") << QList<int>{58, 98} << 40 << 1;
+    QTest::newRow("the one before, spacing from the frames") << QList<int>{58, 98} << 0 << 1;
+    QTest::newRow("the successor may come nearer") << QList<int>{40, 80} << 40 << -2;
+    QTest::newRow("beyond half an interval: none") << QList<int>{0, 200} << 200 << -1;
+    QTest::newRow("a slow camera's next frame is far: none") << QList<int>{-100} << 300 << -1;
+    QTest::newRow("a slow camera's next frame may be near") << QList<int>{-100} << 200 << -2;
+    QTest::newRow("the frame after belongs to a later tick") << QList<int>{70, 130} << 60 << -1;
+}
+
+void TestCameras::frameSlotTakesTheNearestFrameOnce()
+{
+    QFETCH(QList<int>, captured);
+    QFETCH(int, period);
+    QFETCH(int, taken);
+    constexpr std::int64_t ms = 1'000'000;
+    FrameSlot slot;
+    for (int i = 0; i < captured.size(); ++i) {
+        Frame frame = Frame::allocate(4, 4, PixelFormat::Mono8);
+        frame.sequence = std::uint64_t(i + 1);
+        frame.captureNs = captured[i] * ms;
+        slot.offer(frame);
+    }
+    Frame out;
+    const auto soon = FrameSlot::Clock::now() + std::chrono::milliseconds(20);
+    const FrameSlot::Result result = slot.takeNearest(100 * ms, period * ms, 25 * ms, soon, out);
+    if (taken == -2) {
+        QCOMPARE(result, FrameSlot::Result::Timeout);
+        return;
+    }
+    QCOMPARE(result, taken < 0 ? FrameSlot::Result::None : FrameSlot::Result::Frame);
+    if (taken < 0)
+        return;
+    QCOMPARE(out.captureNs, captured[taken] * ms);
+    // Taken once: the next tick, 50 later, cannot have it again.
+    Frame again;
+    if (slot.takeNearest(100 * ms, period * ms, 25 * ms, soon, again) == FrameSlot::Result::Frame)
+        QVERIFY(again.sequence > out.sequence);
+}
+
+// A camera lost while a series waits for its frame ends the wait at once.
+void TestCameras::frameSlotLossEndsTheWait()
+{
+    FrameSlot slot;
+    std::thread camera([&slot] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        slot.markLost(QStringLiteral("unplugged"));
+    });
+    Frame out;
+    const auto began = FrameSlot::Clock::now();
+    const FrameSlot::Result result =
+        slot.takeNearest(stopwatchClockNs(), 40'000'000, 20'000'000, began + std::chrono::seconds(30), out);
+    camera.join();
+    QCOMPARE(result, FrameSlot::Result::Lost);
+    QVERIFY(FrameSlot::Clock::now() - began < std::chrono::seconds(10));
+    QCOMPARE(slot.lostReason(), QStringLiteral("unplugged"));
 }
 
 // A camera's own clock goes onto the host's: the least delay seen so far sets the offset, so a

@@ -1,6 +1,6 @@
 #include "ui/display_control.h"
 #include "ui/grabber_control.h"
-#include "recording/image_control.h"
+#include "ui/image_control.h"
 #include "picture_files/image_files.h"
 #include "cameras/test_pattern_camera.h"
 #include "ui/common_dialog.h"
@@ -115,7 +115,6 @@ void TestForm1::initialWindow()
     QCOMPARE(items, QStringList({".bmp", ".tif", ".jpg", ".mio"}));
     QVERIFY(f.FileType->isEditable());
     QVERIFY(!f.Timer1->isActive());
-    QCOMPARE(f.Timer1->timerType(), Qt::PreciseTimer);
     QCOMPARE(f.CommonDialog1->DialogTitle, QStringLiteral("Please Choose a Directory"));
     QCOMPARE(f.CommonDialog1->FileName, QStringLiteral("Please Choose a Directory"));
 }
@@ -305,8 +304,10 @@ void TestForm1::missingOrBadDriverLeavesNoImage()
     QCOMPARE(f.CVdisplay1->selectedArea(), QRectF());
     QVERIFY(!f.LiveCheck1->isEnabled());
     QVERIFY2(f.CVimage1->statusText().contains(reason), qPrintable(f.CVimage1->statusText()));
-    QVERIFY(!f.CVimage1->snap().ok());
-    QCOMPARE(f.CVimage1->snap().reason(), f.CVimage1->statusText());
+    Frame frame;
+    const Status snapped = f.engine().source().snap(frame);
+    QVERIFY(!snapped.ok());
+    QCOMPARE(snapped.reason(), f.CVimage1->statusText());
 
     // Another driver brings a picture back.
     f.CVimage1->setFileName(driver("test-pattern.vin"));
@@ -317,7 +318,7 @@ void TestForm1::missingOrBadDriverLeavesNoImage()
 
 void TestForm1::closingWhileLiveStopsTheCamera()
 {
-    QPointer<Camera> camera = m_form->CVimage1->camera();
+    QPointer<Camera> camera = m_form->engine().source().camera();
     QVERIFY(camera && camera->isLive());
     QTest::mouseClick(m_form->QuitCommand, Qt::LeftButton);
     QVERIFY(!m_form->isVisible());

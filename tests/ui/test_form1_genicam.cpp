@@ -4,7 +4,7 @@
 #include "private_network.h"
 #include "analog/simulated_card.h"
 #include "ui/display_control.h"
-#include "recording/image_control.h"
+#include "ui/image_control.h"
 #include "picture_files/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
@@ -96,6 +96,8 @@ QStringList TestForm1Genicam::pictures() const
 
 QStringList TestForm1Genicam::logLines() const
 {
+    // The end of the log is written after Stop, once the last pictures are.
+    m_form->engine().waitForSync(5000);
     QFile log(m_form->engine().logPath());
     if (!log.open(QIODevice::ReadOnly))
         return {};
@@ -140,7 +142,7 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
     QTRY_VERIFY_WITH_TIMEOUT(f.CVdisplay1->framesPainted() >= 3, 5000); // live frames arrive
     f.SaveText->setText(QStringLiteral("Gige"));
     f.StartStop->click();
-    QVERIFY(f.CVimage1->isStreaming() && !f.CVimage1->isLive());
+    QVERIFY(f.engine().source().isStreaming() && !f.CVimage1->isLive());
     QTRY_VERIFY_WITH_TIMEOUT(f.state().FrameCounter > 10 || f.state().Recording == RecordingState::Idle, 10000);
     f.StartStop->click();
     const QStringList lines = logLines();
@@ -156,6 +158,8 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
         lastFrame = field[12].toLongLong();
         const double age = field[14].toDouble();
         QVERIFY2(age >= 0 && age <= period + 25, qPrintable(row));
+        // Each picture is the frame captured nearest its tick, within half an interval of it.
+        QVERIFY2(std::abs(field[13].toDouble() - field[2].toDouble()) <= interval / 2.0 + 1, qPrintable(row));
     }
     const QString end = lines.filter(QStringLiteral("# end: ")).value(0);
     const QRegularExpressionMatch missed = QRegularExpression(QStringLiteral(" (\\d+) ticks missed$")).match(end);

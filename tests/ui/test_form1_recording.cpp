@@ -1,5 +1,5 @@
 #include "analog/simulated_card.h"
-#include "recording/image_control.h"
+#include "ui/image_control.h"
 #include "picture_files/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
@@ -331,7 +331,7 @@ void TestForm1Recording::noImageStopsTheSeries()
     Form1 &f = *m_form;
     useNewSeries(QStringLiteral("Dark"));
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
-    QCOMPARE(f.state().Recording, RecordingState::Idle);
+    QTRY_COMPARE(f.state().Recording, RecordingState::Idle);
     QCOMPARE(m_messages.size(), 1);
     QVERIFY(m_messages.first().startsWith(QStringLiteral("Could not save the picture:\n")));
     QVERIFY(m_messages.first().contains(QStringLiteral("unknown source")));

@@ -3,7 +3,7 @@
 #include "analog/simulated_card.h"
 #include "ui/display_control.h"
 #include "cameras/v4l2/fake_v4l2.h"
-#include "recording/image_control.h"
+#include "ui/image_control.h"
 #include "picture_files/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
@@ -118,6 +118,7 @@ void TestForm1V4l2::seriesTakesEachFrameAtItsDriverTime()
         fake.dropNext(3);
         QTRY_VERIFY_WITH_TIMEOUT(f.state().FrameCounter > 14, 10000);
         f.StartStop->click();
+        QVERIFY(f.engine().waitForSync(5000));
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(u'|')));
         QFile log(f.engine().logPath());
         QVERIFY(log.open(QIODevice::ReadOnly));

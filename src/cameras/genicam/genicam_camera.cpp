@@ -13,19 +13,12 @@
 namespace {
 
 constexpr int kBufferCount = 8;
-constexpr int kWatchdogPeriodMs = 200;
 
 QString takeError(GError *&error)
 {
     const QString message = error ? QString::fromUtf8(error->message) : QStringLiteral("unknown error");
     g_clear_error(&error);
     return message;
-}
-
-std::int64_t steadyMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 int bytesPerSample(ArvPixelFormat format)
@@ -82,22 +75,20 @@ struct GenicamCamera::Link
     GenicamCamera *camera = nullptr;
 };
 
-GenicamCamera::GenicamCamera(QObject *parent) : Camera(parent), m_link(new Link)
+GenicamCamera::GenicamCamera(QObject *parent) : StreamingCamera(parent), m_link(new Link)
 {
     m_link->camera = this;
-    m_watchdog.setInterval(kWatchdogPeriodMs);
-    connect(&m_watchdog, &QTimer::timeout, this, &GenicamCamera::checkStream);
 }
 
 GenicamCamera::~GenicamCamera()
 {
-    m_watchdog.stop();
+    stopLive();
     {
         const std::lock_guard lock(m_link->mutex);
         m_link->camera = nullptr;
     }
     if (m_acquiring.load())
-        stopAcquisition();
+        stopStream();
     // Releasing the stream joins its thread, and releasing the camera its heartbeat
     // thread. A camera that stopped answering makes both wait out every retry (about
     // nine seconds with GigE Vision), which must not freeze the window.
@@ -110,7 +101,7 @@ GenicamCamera::~GenicamCamera()
             g_object_unref(camera);
         delete link;
     };
-    if (m_slot.isLost())
+    if (isLost())
         std::thread(release).detach();
     else
         release();
@@ -151,87 +142,34 @@ Status GenicamCamera::createStream()
     return Status::success();
 }
 
-Status GenicamCamera::startAcquisition()
+Status GenicamCamera::startStream()
 {
     GError *error = nullptr;
-    m_acceptAfterNs = g_get_real_time() * 1000;
+    // Aravis stamps a frame's first packet on the wall clock, which may be set back at any time;
+    // the start is kept on the monotonic clock, to which each frame's stamp is brought.
+    m_acceptAfterNs = stopwatchClockNs();
+    m_clock.reset();
     m_acquiring = true;
     arv_camera_start_acquisition(m_camera, &error);
     if (error) {
         // The camera did not take the command: it is gone, or another program controls it.
         m_acquiring = false;
-        markLost(QStringLiteral("the camera does not start acquiring: %1").arg(takeError(error)));
-        return Status::failure(m_slot.lostReason());
+        loseCamera(QStringLiteral("the camera does not start acquiring: %1").arg(takeError(error)));
+        return Status::failure(lostReason());
     }
     return Status::success();
 }
 
-void GenicamCamera::stopAcquisition()
+void GenicamCamera::stopStream()
 {
-    m_acquiring = false;
+    if (!m_acquiring.exchange(false))
+        return;
     // A camera that no longer answers would hold the caller through every retry.
-    if (m_slot.isLost())
+    if (isLost())
         return;
     GError *error = nullptr;
     arv_camera_stop_acquisition(m_camera, &error);
     g_clear_error(&error);
-}
-
-Status GenicamCamera::usable() const
-{
-    if (m_slot.isLost())
-        return Status::failure(m_slot.lostReason());
-    if (!m_stream)
-        return Status::failure(QStringLiteral("the camera is not open"));
-    return Status::success();
-}
-
-Status GenicamCamera::startLive()
-{
-    if (Status s = usable(); !s)
-        return s;
-    if (m_live.load())
-        return Status::success();
-    m_lastFrameMs = steadyMs();
-    beginStream();
-    m_live = true;
-    if (Status s = startAcquisition(); !s) {
-        m_live = false;
-        return s;
-    }
-    m_watchdog.start();
-    return Status::success();
-}
-
-void GenicamCamera::stopLive()
-{
-    m_watchdog.stop();
-    if (m_live.exchange(false))
-        stopAcquisition();
-}
-
-Status GenicamCamera::snap(Frame &out, int timeoutMs)
-{
-    if (Status s = usable(); !s)
-        return s;
-    if (!m_live.load())
-        return snapSingle(out, timeoutMs);
-    const Status waited = waitForNewFrame(out, timeoutMs);
-    if (!waited)
-        markLost(waited.reason());
-    return m_slot.isLost() ? Status::failure(m_slot.lostReason()) : waited;
-}
-
-Status GenicamCamera::snapSingle(Frame &out, int timeoutMs)
-{
-    m_slot.arm();
-    if (Status s = startAcquisition(); !s)
-        return s;
-    const SnapSlot::Result result = m_slot.wait(timeoutMs, out);
-    stopAcquisition();
-    if (result == SnapSlot::Result::Timeout)
-        markLost(QStringLiteral("the camera sent no picture within %1 ms").arg(timeoutMs));
-    return m_slot.isLost() ? Status::failure(m_slot.lostReason()) : Status::success();
 }
 
 void GenicamCamera::onNewBuffer(ArvStream *, void *data)
@@ -247,7 +185,7 @@ void GenicamCamera::onControlLost(void *, void *data)
     Link *link = static_cast<Link *>(data);
     const std::lock_guard lock(link->mutex);
     if (link->camera)
-        link->camera->markLost(QStringLiteral("the camera stopped answering"));
+        link->camera->loseCamera(QStringLiteral("the camera stopped answering"));
 }
 
 void GenicamCamera::takeBuffer()
@@ -256,24 +194,22 @@ void GenicamCamera::takeBuffer()
     if (!buffer)
         return;
     Frame frame;
-    // Frames begun before the acquisition was asked for belong to an earlier one.
+    // Frames begun before the acquisition was asked for belong to an earlier one. The frame's
+    // first packet was stamped on the wall clock; the wall clock's distance from the monotonic
+    // one now brings it over.
+    const std::int64_t wallToMonotonicNs = stopwatchClockNs() - g_get_real_time() * 1000;
+    const std::int64_t begunNs = std::int64_t(arv_buffer_get_system_timestamp(buffer)) + wallToMonotonicNs;
     if (m_acquiring.load() && arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS &&
-        std::int64_t(arv_buffer_get_system_timestamp(buffer)) >= m_acceptAfterNs.load())
+        begunNs >= m_acceptAfterNs.load())
         frame = convertBuffer(buffer);
     const guint64 frameId = arv_buffer_get_frame_id(buffer);
     const guint64 stamp = arv_buffer_get_timestamp(buffer);
     arv_stream_push_buffer(m_stream, buffer);
     if (frame.isNull())
         return;
-    frame.sequence = ++m_sequence;
     frame.cameraFrameId = frameId;
     frame.captureNs = m_clock.toHost(std::int64_t(stamp), stopwatchClockNs());
-    m_lastFrameMs = steadyMs();
-    if (m_live.load()) {
-        publishFrame(frame);
-        return;
-    }
-    m_slot.offer(frame);
+    deliver(frame);
 }
 
 Frame GenicamCamera::convertBuffer(ArvBuffer *buffer) const
@@ -286,26 +222,6 @@ Frame GenicamCamera::convertBuffer(ArvBuffer *buffer) const
     arv_buffer_get_image_padding(buffer, &xPadding, &yPadding);
     return convertImage(data, size, arv_buffer_get_image_pixel_format(buffer), arv_buffer_get_image_width(buffer),
                         arv_buffer_get_image_height(buffer), xPadding);
-}
-
-void GenicamCamera::checkStream()
-{
-    if (m_slot.isLost() || !m_live.load()) {
-        m_watchdog.stop();
-        return;
-    }
-    const std::int64_t silentMs = steadyMs() - m_lastFrameMs.load();
-    if (silentMs > m_streamTimeoutMs)
-        markLost(QStringLiteral("no picture from the camera for %1 s").arg(double(silentMs) / 1000.0, 0, 'f', 1));
-}
-
-void GenicamCamera::markLost(const QString &reason)
-{
-    if (!m_slot.markLost(reason))
-        return;
-    m_live = false;
-    m_acquiring = false;
-    Q_EMIT lost(reason);
 }
 
 GenicamCamera::StreamCounts GenicamCamera::streamCounts() const

@@ -1,10 +1,7 @@
 #pragma once
 
-#include "cameras/camera.h"
 #include "cameras/camera_clock.h"
-#include "cameras/snap_slot.h"
-
-#include <QTimer>
+#include "cameras/streaming_camera.h"
 
 #include <atomic>
 #include <cstdint>
@@ -19,7 +16,7 @@ typedef struct _ArvStream ArvStream;
 // and converted there, and its buffer goes straight back into the pool.
 // A camera that stops answering (the control channel is lost, or no picture arrives in
 // time) is reported once through `lost`; after that every snap fails with that reason.
-class GenicamCamera final : public Camera
+class GenicamCamera final : public StreamingCamera
 {
     Q_OBJECT
 public:
@@ -29,11 +26,8 @@ public:
     QString description() const override { return m_description; }
     CameraIdentity identity() const override { return m_identity; }
     Status open(const DriverFile &driver) override;
-    Status startLive() override;
-    void stopLive() override;
-    bool isLive() const override { return m_live.load(); }
-    Status snap(Frame &out, int timeoutMs) override;
-    int lossTimeoutMs() const override { return m_streamTimeoutMs; }
+    std::chrono::nanoseconds framePeriod() const override { return m_framePeriod; }
+    std::chrono::nanoseconds exposure() const override { return m_exposure; }
 
     // Frames the camera began to send on this stream, and how many of them arrived whole.
     struct StreamCounts
@@ -55,9 +49,9 @@ private:
     struct FloatFeature;
     Status applyFloat(const FloatFeature &feature, double value);
     Status createStream();
-    Status startAcquisition();
-    void stopAcquisition();
-    Status snapSingle(Frame &out, int timeoutMs);
+    Status startStream() override;
+    void stopStream() override;
+    bool isOpen() const override { return m_stream != nullptr; }
     // Whether frames in this GenICam pixel format can be shown and saved.
     static bool canConvert(std::uint32_t arvPixelFormat);
 
@@ -67,10 +61,6 @@ private:
     static void onControlLost(void *device, void *link);
     void takeBuffer();
     Frame convertBuffer(ArvBuffer *buffer) const;
-    void checkStream();
-    void markLost(const QString &reason);
-    // Fails with the reason when the camera was lost or never opened.
-    Status usable() const;
 
     struct Link;
     Link *m_link = nullptr;
@@ -78,14 +68,12 @@ private:
     ArvStream *m_stream = nullptr;
     QString m_description;
     CameraIdentity m_identity;
-    int m_streamTimeoutMs = 2000;
-    QTimer m_watchdog;
+    std::chrono::nanoseconds m_framePeriod{0};
+    std::chrono::nanoseconds m_exposure{0};
 
-    std::atomic<bool> m_live{false};
     std::atomic<bool> m_acquiring{false};
+    // When the acquisition was asked for, on the monotonic clock: frames begun before belong
+    // to an earlier one.
     std::atomic<std::int64_t> m_acceptAfterNs{0};
-    std::atomic<std::int64_t> m_lastFrameMs{0};
-    std::atomic<std::uint64_t> m_sequence{0};
-    SnapSlot m_slot;
-    CameraClock m_clock; // used on the stream thread only
+    CameraClock m_clock; // used on the stream thread only, reset before each stream
 };

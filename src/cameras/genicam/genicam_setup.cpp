@@ -17,7 +17,6 @@
 namespace {
 
 constexpr quint16 kGvcpPort = 3956;
-constexpr int kMinStreamTimeoutMs = 2000;
 
 QString takeError(GError *&error)
 {
@@ -209,8 +208,9 @@ Status GenicamCamera::readBack()
     const double exposureMs = arv_camera_is_exposure_time_available(m_camera, nullptr)
                                   ? arv_camera_get_exposure_time(m_camera, nullptr) / 1000.0
                                   : 0.0;
-    // A picture is overdue after a few frame periods, but never sooner than two seconds.
-    m_streamTimeoutMs = std::max(kMinStreamTimeoutMs, int(3.0 * ((rate > 0.0 ? 1000.0 / rate : 0.0) + exposureMs)));
+    // How long a frame may take follows from these two (Camera::frameWaitLimit).
+    m_framePeriod = std::chrono::nanoseconds(rate > 0.0 ? std::int64_t(1e9 / rate) : 0);
+    m_exposure = std::chrono::nanoseconds(std::int64_t(exposureMs * 1e6));
     const QString vendor = QString::fromUtf8(arv_camera_get_vendor_name(m_camera, nullptr));
     const QString model = QString::fromUtf8(arv_camera_get_model_name(m_camera, nullptr));
     const QString id = QString::fromUtf8(arv_camera_get_device_id(m_camera, nullptr));

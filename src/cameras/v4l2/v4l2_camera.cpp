@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int kStreamTimeoutMs = 3000;
+// How often the stream thread looks up from its poll to see whether it should stop.
 constexpr int kPollPeriodMs = 100;
 
 // When the driver stamped the buffer, on the monotonic clock the stopwatch runs on; drivers
@@ -29,20 +29,22 @@ std::int64_t captureTime(const v4l2_buffer &buffer)
 
 } // namespace
 
-V4l2Camera::V4l2Camera(QObject *parent) : Camera(parent)
+V4l2Camera::V4l2Camera(QObject *parent) : StreamingCamera(parent)
 {
 }
 
 V4l2Camera::~V4l2Camera()
 {
     stopLive();
+    stopStream();
     unmapBuffers();
     if (m_fd >= 0)
         V4l2DeviceIo::current().close(m_fd);
 }
 
-Status V4l2Camera::startStreaming()
+Status V4l2Camera::startStream()
 {
+    readFramePeriod();
     for (std::uint32_t i = 0; i < m_buffers.size(); ++i) {
         v4l2_buffer buffer{};
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -69,45 +71,45 @@ Status V4l2Camera::abandonStart(const QString &what)
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     v4l2Ioctl(m_fd, VIDIOC_STREAMOFF, &type);
     if (error == ENODEV)
-        markLost(reason);
+        loseCamera(reason);
     return Status::failure(reason);
 }
 
-void V4l2Camera::stopStreaming()
+void V4l2Camera::stopStream()
 {
+    if (!m_thread.joinable())
+        return;
     m_stop = true;
-    if (m_thread.joinable())
-        m_thread.join();
+    m_thread.join();
     // Stopping the stream also takes every buffer back from the driver.
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     v4l2Ioctl(m_fd, VIDIOC_STREAMOFF, &type);
 }
 
+void V4l2Camera::readFramePeriod()
+{
+    v4l2_streamparm parm{};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    const v4l2_fract &t = parm.parm.capture.timeperframe;
+    const bool told = v4l2Ioctl(m_fd, VIDIOC_G_PARM, &parm) == 0 && t.numerator > 0 && t.denominator > 0;
+    m_framePeriodNs = told ? std::int64_t(t.numerator) * 1'000'000'000 / std::int64_t(t.denominator) : 0;
+}
+
+// Silence is the watchdog's to judge, from the frame period; this thread only stops at a
+// device that is gone.
 void V4l2Camera::run()
 {
-    auto lastBuffer = std::chrono::steady_clock::now();
     while (!m_stop.load()) {
         pollfd fd{m_fd, POLLIN, 0};
         const int ready = V4l2DeviceIo::current().poll(&fd, 1, kPollPeriodMs);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0 || (fd.revents & (POLLERR | POLLHUP | POLLNVAL))) {
-            markLost(QStringLiteral("%1 stopped answering").arg(m_device));
+            loseCamera(QStringLiteral("%1 stopped answering").arg(m_device));
             return;
         }
-        const auto now = std::chrono::steady_clock::now();
-        const Taken taken = ready == 0 ? Taken::Nothing : takeBuffer();
-        if (taken == Taken::Lost)
+        if (ready > 0 && takeBuffer() == Taken::Lost)
             return;
-        // A single acquisition needs no more than its first picture.
-        if (taken == Taken::Frame && !m_live.load())
-            return;
-        if (taken != Taken::Nothing)
-            lastBuffer = now;
-        else if (now - lastBuffer > std::chrono::milliseconds(kStreamTimeoutMs)) {
-            markLost(QStringLiteral("no picture from %1 for %2 s").arg(m_device).arg(kStreamTimeoutMs / 1000));
-            return;
-        }
     }
 }
 
@@ -119,7 +121,7 @@ V4l2Camera::Taken V4l2Camera::takeBuffer()
     if (v4l2Ioctl(m_fd, VIDIOC_DQBUF, &buffer) < 0) {
         if (errno == EAGAIN)
             return Taken::Nothing;
-        markLost(QStringLiteral("%1 stopped answering: %2").arg(m_device, v4l2ErrorText()));
+        loseCamera(QStringLiteral("%1 stopped answering: %2").arg(m_device, v4l2ErrorText()));
         return Taken::Lost;
     }
     Frame frame;
@@ -130,7 +132,7 @@ V4l2Camera::Taken V4l2Camera::takeBuffer()
                 frame)
             .ok();
     if (v4l2Ioctl(m_fd, VIDIOC_QBUF, &buffer) < 0) {
-        markLost(QStringLiteral("%1 stopped answering: %2").arg(m_device, v4l2ErrorText()));
+        loseCamera(QStringLiteral("%1 stopped answering: %2").arg(m_device, v4l2ErrorText()));
         return Taken::Lost;
     }
     if (!converted)
@@ -172,73 +174,3 @@ Status V4l2Camera::convert(const std::uint8_t *data, std::size_t size, Frame &ou
     return Status::success();
 }
 
-void V4l2Camera::deliver(const Frame &frame)
-{
-    Frame numbered = frame;
-    numbered.sequence = ++m_sequence;
-    if (m_live.load()) {
-        publishFrame(numbered);
-        return;
-    }
-    m_slot.offer(numbered);
-}
-
-Status V4l2Camera::usable() const
-{
-    if (m_slot.isLost())
-        return Status::failure(m_slot.lostReason());
-    if (m_fd < 0 || m_buffers.empty())
-        return Status::failure(QStringLiteral("the camera is not open"));
-    return Status::success();
-}
-
-Status V4l2Camera::startLive()
-{
-    if (Status s = usable(); !s)
-        return s;
-    if (m_live.load())
-        return Status::success();
-    beginStream();
-    m_live = true;
-    if (Status s = startStreaming(); !s) {
-        m_live = false;
-        return s;
-    }
-    return Status::success();
-}
-
-void V4l2Camera::stopLive()
-{
-    m_live = false;
-    // The thread may have ended on its own when the device was lost; it is joined anyway.
-    if (m_thread.joinable())
-        stopStreaming();
-}
-
-Status V4l2Camera::snap(Frame &out, int timeoutMs)
-{
-    if (Status s = usable(); !s)
-        return s;
-    if (m_live.load()) {
-        const Status waited = waitForNewFrame(out, timeoutMs);
-        if (!waited)
-            markLost(waited.reason());
-        return m_slot.isLost() ? Status::failure(m_slot.lostReason()) : waited;
-    }
-    m_slot.arm();
-    if (Status s = startStreaming(); !s)
-        return s;
-    const SnapSlot::Result result = m_slot.wait(timeoutMs, out);
-    stopStreaming();
-    if (result == SnapSlot::Result::Timeout)
-        markLost(QStringLiteral("%1 sent no picture within %2 ms").arg(m_device).arg(timeoutMs));
-    return m_slot.isLost() ? Status::failure(m_slot.lostReason()) : Status::success();
-}
-
-void V4l2Camera::markLost(const QString &reason)
-{
-    if (!m_slot.markLost(reason))
-        return;
-    m_live = false;
-    Q_EMIT lost(reason);
-}

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "cameras/camera.h"
-#include "cameras/snap_slot.h"
+#include "cameras/streaming_camera.h"
 
 #include <atomic>
 #include <cstdint>
@@ -14,7 +13,7 @@ struct V4l2Settings;
 // Frames stream through memory-mapped buffers on a thread of the camera's own, which
 // converts each into a frame of our own memory and gives the buffer back to the driver.
 // A device that is unplugged or sends nothing in time is reported once through `lost`.
-class V4l2Camera final : public Camera
+class V4l2Camera final : public StreamingCamera
 {
     Q_OBJECT
 public:
@@ -24,10 +23,7 @@ public:
     QString description() const override { return m_description; }
     CameraIdentity identity() const override { return m_identity; }
     Status open(const DriverFile &driver) override;
-    Status startLive() override;
-    void stopLive() override;
-    bool isLive() const override { return m_live.load(); }
-    Status snap(Frame &out, int timeoutMs) override;
+    std::chrono::nanoseconds framePeriod() const override { return std::chrono::nanoseconds(m_framePeriodNs.load()); }
 
     // The first /dev/video* that can stream pictures in a format this program reads, or
     // an empty text when there is none. A node that another program holds or this user
@@ -41,20 +37,19 @@ private:
     Status setFormat(const V4l2Settings &settings);
     Status mapBuffers();
     void unmapBuffers();
-    Status startStreaming();
+    Status startStream() override;
+    void stopStream() override;
+    bool isOpen() const override { return m_fd >= 0 && !m_buffers.empty(); }
     // Fails the start with errno's reason; a device that is gone is lost.
     Status abandonStart(const QString &what);
-    void stopStreaming();
+    // The driver's frame interval, where it tells one.
+    void readFramePeriod();
     void run();
     // What one dequeue gave: a frame delivered, a damaged one dropped, nothing yet, or the
     // end because the device was lost.
     enum class Taken { Frame, Damaged, Nothing, Lost };
     Taken takeBuffer();
     Status convert(const std::uint8_t *data, std::size_t size, Frame &out) const;
-    void deliver(const Frame &frame);
-    void markLost(const QString &reason);
-    // Fails with the reason when the camera was lost or never opened.
-    Status usable() const;
 
     struct Mapping
     {
@@ -71,10 +66,8 @@ private:
     int m_height = 0;
     int m_stride = 0;
     std::vector<Mapping> m_buffers;
-    std::uint64_t m_sequence = 0;
+    std::atomic<std::int64_t> m_framePeriodNs{0};
 
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_live{false};
-    SnapSlot m_slot;
 };

@@ -3,11 +3,13 @@
 #include "cameras/v4l2/fake_v4l2.h"
 #include "cameras/driver_file.h"
 #include "cameras/v4l2/v4l2_camera.h"
+#include "base/stopwatch.h"
 
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <mutex>
+#include <thread>
 
 enum class Fault { ErrorFlag, ShortFrame, CorruptJpeg, ShortJpeg, DequeueEintr, DequeueEagain, DequeueEio, PollEintr,
                    DriverDrops, Unplug, Stall };
@@ -72,6 +74,7 @@ private Q_SLOTS:
     void liveThroughFaults();
     void refusedOrUnplugged_data();
     void refusedOrUnplugged();
+    void unplugEndsASeriesWait();
 };
 
 void TestV4l2::findFirstDevice_data()
@@ -175,7 +178,7 @@ void TestV4l2::negotiatesAndSnaps()
         // Every snap while not live streams anew; each must give a whole, unsheared picture.
         for (int i = 0; i < 3; ++i) {
             Frame frame;
-            QVERIFY2(camera->snap(frame, 1000), qPrintable(camera->description()));
+            QVERIFY2(camera->snap(frame), qPrintable(camera->description()));
             QCOMPARE(QSize(frame.width, frame.height), size);
             if (FakeV4l2::packedLineBytes(fourcc, size.width()) != 0)
                 QVERIFY(shownSequence(frame, fourcc) >= 0);
@@ -204,7 +207,7 @@ void TestV4l2::liveThroughFaults_data()
     QTest::newRow("EINTR on poll") << Fault::PollEintr << uint(V4L2_PIX_FMT_YUYV) << "";
     QTest::newRow("frames dropped by the driver") << Fault::DriverDrops << uint(V4L2_PIX_FMT_YUYV) << "";
     QTest::newRow("unplugged") << Fault::Unplug << uint(V4L2_PIX_FMT_YUYV) << "stopped answering";
-    QTest::newRow("stalled") << Fault::Stall << uint(V4L2_PIX_FMT_YUYV) << "no picture from /dev/video0 for 3 s";
+    QTest::newRow("stalled") << Fault::Stall << uint(V4L2_PIX_FMT_YUYV) << "no picture from the camera for";
 }
 
 void TestV4l2::liveThroughFaults()
@@ -232,7 +235,7 @@ void TestV4l2::liveThroughFaults()
     QVERIFY(camera->startLive()); // already live: nothing changes
     QTRY_VERIFY(camera->framesPublished() >= 3);
     Frame snapped;
-    QVERIFY(camera->snap(snapped, 1000)); // a snap while live takes the next streamed frame
+    QVERIFY(camera->snap(snapped)); // a snap while live takes the next streamed frame
     QVERIFY(snapped.sequence > 0);
     inject(fake, fault);
     const std::uint64_t before = camera->framesPublished();
@@ -244,7 +247,7 @@ void TestV4l2::liveThroughFaults()
         QVERIFY2(lostSpy.at(0).at(0).toString().contains(lost), qPrintable(lostSpy.at(0).at(0).toString()));
         QVERIFY(!camera->isLive());
         QVERIFY(!camera->startLive());
-        QVERIFY(!camera->snap(snapped, 100));
+        QVERIFY(!camera->snap(snapped));
         QTest::qWait(200);
         QCOMPARE(lostSpy.count(), 1); // reported once
     }
@@ -274,7 +277,7 @@ void TestV4l2::refusedOrUnplugged_data()
     QTest::newRow("busy on stream-on") << 0 << EBUSY << ""
                                        << "cannot start streaming on /dev/video0: Device or resource busy" << 0;
     QTest::newRow("no USB bandwidth") << 0 << ENOSPC << "" << "No space left on device" << 0;
-    QTest::newRow("sensor sends nothing") << 0 << 0 << "stall" << "sent no picture within 300 ms" << 1;
+    QTest::newRow("sensor sends nothing") << 0 << 0 << "stall" << "sent no picture within 3000 ms" << 1;
     QTest::newRow("unplugged between snaps") << 0 << 0 << "unplug" << "No such device" << 1;
 }
 
@@ -299,18 +302,18 @@ void TestV4l2::refusedOrUnplugged()
     Frame frame;
     if (!status) {
         QVERIFY2(status.reason().contains(reason), qPrintable(status.reason()));
-        QVERIFY(!camera->snap(frame, 100) && !camera->startLive());
+        QVERIFY(!camera->snap(frame) && !camera->startLive());
     } else {
         QSignalSpy lostSpy(camera.get(), &Camera::lost);
         if (fault == QLatin1String("unplug")) {
-            QVERIFY(camera->snap(frame, 1000));
+            QVERIFY(camera->snap(frame));
             fake.unplug(node.path);
         }
         fake.setStalled(fault == QLatin1String("stall"));
         // The same reason every time: a refusal must not leave the buffers in a state that
         // turns the next try into another error.
         for (int i = 0; i < 2; ++i) {
-            const Status snapped = camera->snap(frame, 300);
+            const Status snapped = camera->snap(frame);
             QVERIFY2(!snapped && snapped.reason().contains(reason), qPrintable(snapped.reason()));
         }
         QVERIFY(!camera->startLive());
@@ -321,6 +324,30 @@ void TestV4l2::refusedOrUnplugged()
         fake.close(other);
     QCOMPARE(fake.openHandles(), 0);
     QCOMPARE(fake.mappings(), 0);
+}
+
+// A series waiting for the frame of its tick hears of an unplugged camera at once, not after the
+// seconds a silent stream is given.
+void TestV4l2::unplugEndsASeriesWait()
+{
+    FakeV4l2 fake({fakeNode("/dev/video0")});
+    Status status = Status::success();
+    std::unique_ptr<V4l2Camera> camera = openCamera({}, status);
+    QVERIFY2(status, qPrintable(status.reason()));
+    QVERIFY(camera->startLive());
+    QTRY_VERIFY(camera->framesPublished() >= 2);
+    fake.setStalled(true);
+    Status captured = Status::success();
+    Frame frame;
+    const auto began = std::chrono::steady_clock::now();
+    std::thread series([&] { captured = camera->capture(stopwatchClockNs() + 50'000'000, 100'000'000, frame); });
+    QTest::qWait(150);
+    fake.unplug(QStringLiteral("/dev/video0"));
+    series.join();
+    QVERIFY2(!captured && captured.reason().contains(QLatin1String("stopped answering")), qPrintable(captured.reason()));
+    QVERIFY(std::chrono::steady_clock::now() - began < camera->frameWaitLimit());
+    camera.reset();
+    QCOMPARE(fake.openHandles(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestV4l2)

@@ -1,0 +1,142 @@
+#include "cameras/frame_slot.h"
+
+void FrameSlot::reset()
+{
+    const std::lock_guard lock(m_mutex);
+    m_frames.clear();
+}
+
+void FrameSlot::offer(const Frame &frame)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_frames.push_back(frame);
+        while (m_frames.size() > kKept)
+            m_frames.pop_front();
+    }
+    m_changed.notify_all();
+}
+
+bool FrameSlot::markLost(const QString &reason)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_lost)
+            return false;
+        m_lost = true;
+        m_reason = reason;
+    }
+    m_changed.notify_all();
+    return true;
+}
+
+bool FrameSlot::isLost() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_lost;
+}
+
+QString FrameSlot::lostReason() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_reason;
+}
+
+void FrameSlot::interrupt()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_interrupted = true;
+    }
+    m_changed.notify_all();
+}
+
+void FrameSlot::resume()
+{
+    const std::lock_guard lock(m_mutex);
+    m_interrupted = false;
+}
+
+FrameSlot::Result FrameSlot::handOut(const Frame &frame, Frame &out)
+{
+    out = frame;
+    m_lastTaken = frame.sequence;
+    return Result::Frame;
+}
+
+FrameSlot::Result FrameSlot::takeNewest(Clock::time_point deadline, Frame &out)
+{
+    std::unique_lock lock(m_mutex);
+    auto ready = [this] { return m_lost || m_interrupted || (!m_frames.empty() && m_frames.back().sequence > m_lastTaken); };
+    const bool woken = m_changed.wait_until(lock, deadline, ready);
+    if (m_lost)
+        return Result::Lost;
+    if (m_interrupted)
+        return Result::Interrupted;
+    if (!woken)
+        return Result::Timeout;
+    return handOut(m_frames.back(), out);
+}
+
+FrameSlot::Choice FrameSlot::choose(std::int64_t instantNs, std::int64_t periodNs, std::int64_t windowNs,
+                                    const Frame *&chosen) const
+{
+    const Frame *before = nullptr;
+    const Frame *after = nullptr;
+    for (const Frame &frame : m_frames) {
+        if (frame.sequence <= m_lastTaken)
+            continue;
+        if (frame.captureNs < instantNs) {
+            before = &frame;
+        } else {
+            after = &frame;
+            break;
+        }
+    }
+    if (before && instantNs - before->captureNs > windowNs)
+        before = nullptr;
+    if (after) {
+        if (after->captureNs - instantNs > windowNs)
+            after = nullptr; // it belongs to a later instant
+        if (after && before)
+            chosen = instantNs - before->captureNs <= after->captureNs - instantNs ? before : after;
+        else
+            chosen = after ? after : before;
+        return chosen ? Choice::Take : Choice::None;
+    }
+    // Where the camera does not tell its frame period, the spacing of its two newest frames does.
+    if (periodNs <= 0 && m_frames.size() >= 2)
+        periodNs = m_frames.back().captureNs - m_frames[m_frames.size() - 2].captureNs;
+    if (periodNs <= 0 || m_frames.empty())
+        return Choice::Wait;
+    // The next frame is expected a period after the newest one; a tenth of a period is left for
+    // the camera's own unsteadiness.
+    const std::int64_t nextNs = m_frames.back().captureNs + periodNs - periodNs / 10;
+    if (before && nextNs - instantNs > instantNs - before->captureNs) {
+        chosen = before;
+        return Choice::Take;
+    }
+    if (nextNs - instantNs > windowNs)
+        return before ? (chosen = before, Choice::Take) : Choice::None;
+    return Choice::Wait;
+}
+
+FrameSlot::Result FrameSlot::takeNearest(std::int64_t instantNs, std::int64_t periodNs, std::int64_t windowNs,
+                                         Clock::time_point deadline, Frame &out)
+{
+    std::unique_lock lock(m_mutex);
+    const Frame *chosen = nullptr;
+    Choice choice = Choice::Wait;
+    const bool decided = m_changed.wait_until(lock, deadline, [&] {
+        return m_lost || m_interrupted || (choice = choose(instantNs, periodNs, windowNs, chosen)) != Choice::Wait;
+    });
+    if (m_lost)
+        return Result::Lost;
+    if (m_interrupted)
+        return Result::Interrupted;
+    if (!decided)
+        return Result::Timeout;
+    if (choice == Choice::None)
+        return Result::None;
+    return handOut(*chosen, out);
+}

@@ -1,0 +1,110 @@
+#include "cameras/streaming_camera.h"
+
+#include "base/stopwatch.h"
+
+namespace {
+
+constexpr int kWatchdogPeriodMs = 200;
+
+} // namespace
+
+StreamingCamera::StreamingCamera(QObject *parent) : Camera(parent)
+{
+    m_watchdog.setInterval(kWatchdogPeriodMs);
+    connect(&m_watchdog, &QTimer::timeout, this, &StreamingCamera::checkSilence);
+}
+
+Status StreamingCamera::usable() const
+{
+    if (isLost())
+        return Status::failure(lostReason());
+    if (!isOpen())
+        return Status::failure(QStringLiteral("the camera is not open"));
+    return Status::success();
+}
+
+Status StreamingCamera::startLive()
+{
+    if (Status s = usable(); !s)
+        return s;
+    if (m_live.load())
+        return Status::success();
+    beginStream();
+    m_arrived = false;
+    m_lastArrivalNs = stopwatchClockNs();
+    m_live = true;
+    if (Status s = startStream(); !s) {
+        m_live = false;
+        return s;
+    }
+    m_watchdog.start();
+    return Status::success();
+}
+
+void StreamingCamera::stopLive()
+{
+    m_watchdog.stop();
+    // The stream may have ended on its own when the camera was lost; it is stopped anyway, so
+    // that its thread is joined.
+    if (m_live.exchange(false) || isLost())
+        stopStream();
+}
+
+Status StreamingCamera::snap(Frame &out)
+{
+    if (Status s = usable(); !s)
+        return s;
+    if (!m_live.load())
+        return singleAcquisition(out);
+    const auto limit = frameWaitLimit(!m_arrived.load());
+    return frameResult(m_slot.takeNewest(FrameSlot::Clock::now() + limit, out), limit);
+}
+
+Status StreamingCamera::capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out)
+{
+    if (Status s = usable(); !s)
+        return s;
+    if (!m_live.load())
+        return singleAcquisition(out);
+    const auto limit = frameWaitLimit(!m_arrived.load());
+    const auto period = std::chrono::duration_cast<std::chrono::nanoseconds>(framePeriod()).count();
+    // The wait runs from the tick: a frame captured at the tick arrives after it.
+    const auto late = std::chrono::nanoseconds(std::max<std::int64_t>(0, tickNs - stopwatchClockNs()));
+    const auto deadline = FrameSlot::Clock::now() + late + limit;
+    return frameResult(m_slot.takeNearest(tickNs, period, intervalNs / 2, deadline, out), limit);
+}
+
+Status StreamingCamera::singleAcquisition(Frame &out)
+{
+    beginStream();
+    if (Status s = startStream(); !s)
+        return s;
+    const auto limit = frameWaitLimit(true);
+    const FrameSlot::Result result = m_slot.takeNewest(FrameSlot::Clock::now() + limit, out);
+    stopStream();
+    return frameResult(result, limit);
+}
+
+void StreamingCamera::deliver(const Frame &frame)
+{
+    m_lastArrivalNs = stopwatchClockNs();
+    m_arrived = true;
+    publishFrame(frame, m_live.load());
+}
+
+void StreamingCamera::loseCamera(const QString &reason)
+{
+    if (markLost(reason))
+        m_live = false;
+}
+
+void StreamingCamera::checkSilence()
+{
+    if (!m_live.load() || isLost()) {
+        m_watchdog.stop();
+        return;
+    }
+    const std::int64_t silentNs = stopwatchClockNs() - m_lastArrivalNs.load();
+    if (std::chrono::nanoseconds(silentNs) > frameWaitLimit(!m_arrived.load()))
+        loseCamera(QStringLiteral("no picture from the camera for %1 s").arg(double(silentNs) / 1e9, 0, 'f', 1));
+}

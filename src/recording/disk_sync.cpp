@@ -1,0 +1,56 @@
+#include "recording/disk_sync.h"
+
+#include "picture_files/image_files.h"
+
+#include <thread>
+
+DiskSync &DiskSync::shared()
+{
+    // Never destroyed: a sync thread stuck in a hung file system may outlive everything else.
+    static DiskSync *instance = new DiskSync;
+    return *instance;
+}
+
+void DiskSync::request(const QString &directory, Done done)
+{
+    const std::lock_guard lock(m_mutex);
+    Directory &d = m_directories[directory];
+    d.waiting.push_back(std::move(done));
+    ++m_pending;
+    if (d.running)
+        return; // the running sync takes it up again when it is done
+    d.running = true;
+    std::thread([this, directory] { run(directory); }).detach();
+}
+
+void DiskSync::run(const QString &directory)
+{
+    for (;;) {
+        std::vector<Done> answered;
+        {
+            const std::lock_guard lock(m_mutex);
+            Directory &d = m_directories[directory];
+            if (d.waiting.empty()) {
+                m_directories.erase(directory);
+                return;
+            }
+            answered.swap(d.waiting);
+        }
+        // Pictures written after this sync began are not sure to be in it: their series waits
+        // for the next round.
+        const Status result = syncSavedPictures(directory);
+        for (const Done &done : answered)
+            done(result);
+        {
+            const std::lock_guard lock(m_mutex);
+            m_pending -= int(answered.size());
+        }
+        m_answered.notify_all();
+    }
+}
+
+bool DiskSync::waitIdle(std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock lock(m_mutex);
+    return m_answered.wait_until(lock, deadline, [this] { return m_pending == 0; });
+}

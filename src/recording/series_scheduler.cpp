@@ -1,0 +1,191 @@
+#include "recording/series_scheduler.h"
+
+#include "analog/analog_card.h"
+#include "base/stopwatch.h"
+#include "cameras/camera.h"
+#include "naming/file_name.h"
+#include "recording/picture_queue.h"
+#include "recording/picture_source.h"
+
+#include <QDateTime>
+
+SeriesScheduler::SeriesScheduler(const SeriesSettings &settings, PictureSource &source, AnalogCard &card,
+                                 std::mutex &cardMutex, PictureQueue &queue, SeriesClock &clock, Callbacks callbacks)
+    : m_settings(settings), m_source(source), m_card(card), m_cardMutex(cardMutex), m_queue(queue), m_clock(clock),
+      m_callbacks(std::move(callbacks))
+{
+}
+
+SeriesScheduler::~SeriesScheduler()
+{
+    stop();
+}
+
+void SeriesScheduler::start()
+{
+    m_thread = std::thread([this] { run(); });
+}
+
+void SeriesScheduler::stop()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    // A wait for the camera's next frame ends at once, unless tick 0 is still to be served:
+    // a series that was started has its first picture.
+    if (Camera *camera = m_source.camera()) {
+        std::unique_lock lock(m_mutex);
+        if (m_firstServed)
+            camera->interruptWaits();
+    }
+    if (m_thread.joinable())
+        m_thread.join();
+    if (Camera *camera = m_source.camera())
+        camera->resumeWaits();
+}
+
+QString SeriesScheduler::priority() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_priority;
+}
+
+std::optional<std::uint64_t> SeriesScheduler::framesReceived() const
+{
+    if (!m_firstSequence)
+        return std::nullopt;
+    return m_lastSequence - *m_firstSequence + 1;
+}
+
+void SeriesScheduler::run()
+{
+    const QString priority = raiseSchedulePriority();
+    const std::int64_t startNs = m_clock.now();
+    StopwatchStartAt(m_settings.stopwatch, 0, startNs);
+    m_schedule.emplace(startNs, std::int64_t(m_settings.intervalMs) * 1'000'000);
+    {
+        const std::lock_guard lock(m_mutex);
+        m_priority = priority;
+    }
+    std::int64_t tick = 0;
+    while (serve(tick)) {
+        Schedule::Next next = m_schedule->afterCapture(tick, m_clock.now());
+        m_missed += next.missed;
+        if (!sleepTo(next))
+            break;
+        tick = next.tick;
+    }
+    // The counts at the end of a streaming series, while the camera is still there: a camera that
+    // was lost is released only once the series has ended.
+    if (Camera *camera = m_source.camera(); camera && m_firstSequence) {
+        m_lastSequence = camera->framesPublished();
+        m_framesLost = camera->framesLost() - m_lostAtFirst;
+    }
+    if (m_callbacks.finished)
+        m_callbacks.finished(m_failure);
+}
+
+// Sleeps to the next tick to serve; false when the series ends first.
+bool SeriesScheduler::sleepTo(Schedule::Next &next)
+{
+    while (!next.serveNow) {
+        const std::int64_t dueNs = m_schedule->tickTime(next.tick);
+        if (m_settings.maxDurationMs && double(dueNs - m_schedule->start()) / 1e6 >= *m_settings.maxDurationMs)
+            return false;
+        std::unique_lock lock(m_mutex);
+        if (!m_clock.sleepUntil(dueNs, lock, m_changed, m_stop))
+            return false;
+        lock.unlock();
+        next = m_schedule->onWake(next.tick, m_clock.now());
+        m_missed += next.missed;
+    }
+    const std::lock_guard lock(m_mutex);
+    return !m_stop;
+}
+
+bool SeriesScheduler::serve(std::int64_t tick)
+{
+    // A picture that would find no room in the writer's queue is not taken at all.
+    if (!m_queue.hasRoomFor(m_lastFrameBytes)) {
+        ++m_missed;
+        return true;
+    }
+    const std::int64_t tickNs = m_schedule->tickTime(tick);
+    PictureJob job;
+    TakenPicture taken;
+    taken.picture = m_pictures + 1;
+    double stopwatchMs = 0;
+    StopwatchReadAt(m_settings.stopwatch, 0, m_clock.now(), stopwatchMs);
+    taken.stopwatchMs = stopwatchMs;
+    job.record.captureTime = QDateTime::currentDateTime();
+
+    // The readings belong to the tick, so they are taken before the camera is waited for.
+    ChannelReadingState readings;
+    readings.BoardNumber = m_settings.board;
+    const bool ticked[2] = {m_settings.options.channel0, m_settings.options.channel1};
+    for (int channel = 0; channel < 2; ++channel) {
+        if (!ticked[channel])
+            continue;
+        const std::lock_guard lock(m_cardMutex);
+        taken.channelText[channel] = takeChannelReading(readings, m_card, channel, m_settings.locale);
+    }
+    taken.analogSuffix = readings.AnalogSuffix;
+    taken.readings[0] = readings.LastReading[0];
+    taken.readings[1] = readings.LastReading[1];
+    const NameOptions &o = m_settings.options;
+    taken.numberAndTime = numberAndTimePiece(o.number, o.time, taken.picture, stopwatchMs, m_settings.locale);
+    taken.fileName = fullFileName(m_settings.directory, m_settings.baseName, taken.numberAndTime, taken.analogSuffix,
+                                  m_settings.extension);
+    fillPictureRecord(job.record, taken.picture, stopwatchMs, double(tick) * m_settings.intervalMs, o, readings);
+    job.fileName = taken.fileName;
+
+    const Status captured = m_source.capture(tickNs, m_schedule->interval(), job.frame);
+    {
+        const std::lock_guard lock(m_mutex);
+        m_firstServed = true;
+        // Stop ended the wait for this picture's frame: the series is over without it.
+        if (!captured && m_stop)
+            return false;
+    }
+    // No frame was captured within half an interval of the tick: it has no picture.
+    if (captured && job.frame.isNull()) {
+        ++m_missed;
+        return true;
+    }
+    if (captured) {
+        double frameMs = 0;
+        double nowMs = 0;
+        if (job.frame.captureNs != 0 && StopwatchReadAt(m_settings.stopwatch, 0, job.frame.captureNs, frameMs) == 0 &&
+            StopwatchReadAt(m_settings.stopwatch, 0, m_clock.now(), nowMs) == 0) {
+            job.record.frameMs = frameMs;
+            job.frameId = job.frame.cameraFrameId;
+            job.frameAgeMs = std::max(0.0, nowMs - frameMs);
+        }
+        countFrames(job.frame);
+        m_lastFrameBytes = job.bytes();
+        ++m_pictures;
+    } else {
+        job.kind = PictureJob::Kind::Failed;
+        job.failure = captured.reason();
+        job.frame = Frame();
+        m_failed = true;
+        m_failure = savingFailureMessage(job.fileName, job.failure);
+    }
+    if (m_callbacks.taken)
+        m_callbacks.taken(taken);
+    if (tick == 0)
+        job.schedule = priority();
+    m_queue.push(std::move(job));
+    return captured && !(m_settings.maxPictures && m_pictures >= *m_settings.maxPictures);
+}
+
+void SeriesScheduler::countFrames(const Frame &frame)
+{
+    Camera *camera = m_source.camera();
+    if (m_firstSequence || !camera || !m_source.isStreaming())
+        return;
+    m_firstSequence = frame.sequence;
+    m_lostAtFirst = camera->framesLost();
+}

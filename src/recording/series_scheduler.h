@@ -1,0 +1,119 @@
+#pragma once
+
+#include "analog/channel_reading.h"
+#include "recording/schedule.h"
+#include "recording/series.h"
+
+#include <QLocale>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+class AnalogCard;
+class PictureQueue;
+class PictureSource;
+
+// What a series was started with; it does not change while the series runs.
+struct SeriesSettings
+{
+    QString directory;
+    QString baseName;
+    QString extension;
+    NameOptions options;
+    int intervalMs = 500;
+    std::int32_t stopwatch = 0; // the handle of the stopwatch set whose watch 0 times the series
+    std::int16_t board = 0;
+    QLocale locale;
+    // Where the series ends by itself: after this many pictures, or before the first tick at or
+    // after this many milliseconds.
+    std::optional<qint64> maxPictures;
+    std::optional<double> maxDurationMs;
+};
+
+// A picture the schedule took, as the window shows it: the name and the readings in it.
+struct TakenPicture
+{
+    qint64 picture = 0;
+    double stopwatchMs = 0;
+    QString numberAndTime;
+    QString fileName;
+    QString analogSuffix;
+    std::optional<QString> channelText[2]; // the label text of each channel read
+    ChannelReadingState::ChannelRecord readings[2];
+};
+
+// The schedule of a series on a thread of its own. At every tick of the grid it reads the
+// stopwatch and the ticked channels, composes the name, takes the picture the camera has for
+// the tick and hands it to the writer's queue; it never waits on a disk. A tick whose picture
+// finds no room in the queue, or that came while the previous picture was still being taken,
+// is missed and counted.
+class SeriesScheduler
+{
+public:
+    struct Callbacks
+    {
+        std::function<void(const TakenPicture &)> taken;
+        // The series ended by itself: its limit was reached, or a picture could not be taken
+        // (then `failure` is the three-line message it stops with).
+        std::function<void(const QString &failure)> finished;
+    };
+
+    SeriesScheduler(const SeriesSettings &settings, PictureSource &source, AnalogCard &card, std::mutex &cardMutex,
+                    PictureQueue &queue, SeriesClock &clock, Callbacks callbacks);
+    ~SeriesScheduler();
+
+    // Starts the thread; the first picture is taken at once, at tick 0, the stopwatch's zero.
+    void start();
+    // Ends the series: the picture under way is completed, no further one is taken. Tick 0 is
+    // always served first.
+    void stop();
+
+    // What the series came to; read once the thread has ended.
+    qint64 picturesTaken() const { return m_pictures; }
+    qint64 ticksMissed() const { return m_missed; }
+    bool failed() const { return m_failed; }
+    QString priority() const;
+    // The camera's frame counts from the first picture's frame to the last one taken; empty
+    // when the camera did not stream.
+    std::optional<std::uint64_t> framesReceived() const;
+    std::uint64_t framesLost() const { return m_framesLost; }
+
+private:
+    void run();
+    // One tick: true to go on.
+    bool serve(std::int64_t tick);
+    bool sleepTo(Schedule::Next &next);
+    void countFrames(const Frame &frame);
+
+    SeriesSettings m_settings;
+    PictureSource &m_source;
+    AnalogCard &m_card;
+    std::mutex &m_cardMutex;
+    PictureQueue &m_queue;
+    SeriesClock &m_clock;
+    Callbacks m_callbacks;
+    std::optional<Schedule> m_schedule;
+
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_stop = false;
+    bool m_firstServed = false;
+    QString m_priority;
+
+    qint64 m_pictures = 0;
+    qint64 m_missed = 0;
+    bool m_failed = false;
+    QString m_failure;
+    std::int64_t m_lastFrameBytes = 0;
+    std::optional<std::uint64_t> m_firstSequence;
+    std::uint64_t m_lastSequence = 0;
+    std::uint64_t m_lostAtFirst = 0;
+    std::uint64_t m_framesLost = 0;
+};

@@ -1,0 +1,41 @@
+#include "recording/series_setup.h"
+
+#include "analog/analog_card.h"
+#include "analog/card_factory.h"
+#include "base/stopwatch.h"
+#include "recording/series_engine.h"
+
+#include <QFileInfo>
+
+SeriesSetup::SeriesSetup(SeriesEngine &engine) : m_engine(engine)
+{
+    StopwatchCreate(m_engine.state().StopwatchHandle);
+}
+
+SeriesSetup::~SeriesSetup()
+{
+    StopwatchDestroy(m_engine.state().StopwatchHandle);
+}
+
+void SeriesSetup::open(const QString &driverPath, std::unique_ptr<AnalogCard> card)
+{
+    m_engine.source().load(driverPath);
+    if (!card)
+        card = createAnalogCard(m_engine.state().BoardNumber);
+    m_engine.setCard(std::move(card));
+}
+
+bool SeriesSetup::hasPicture() const
+{
+    return !m_engine.source().firstFrame().isNull();
+}
+
+bool SeriesSetup::cardIsSimulated() const
+{
+    return m_engine.card().isSimulated();
+}
+
+QString SeriesSetup::startRefusal(const StartRequest &request) const
+{
+    return ::startRefusal(request, [](const QString &name) { return QFileInfo::exists(name); });
+}
