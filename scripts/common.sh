@@ -12,7 +12,7 @@ PIR_PACKAGES=(
     libbenchmark-dev
     xvfb xauth
     fonts-liberation2
-    desktop-file-utils appstream dpkg-dev file
+    desktop-file-utils appstream dpkg-dev file lintian
     iproute2 util-linux
     clang libclang-rt-14-dev
 )

@@ -11,7 +11,7 @@ stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
 
 cmake --install "$build" --prefix "$stage" >/dev/null
-id=org.kelvaro.PicturesInARow
+id="$(sed -n 's/^PIR_APP_ID:[A-Z]*=//p' "$build/CMakeCache.txt")"
 for f in bin/pictures-in-a-row share/pictures-in-a-row/drivers/camera.vin \
     share/applications/$id.desktop share/icons/hicolor/scalable/apps/$id.svg \
     share/metainfo/$id.metainfo.xml share/man/man1/pictures-in-a-row.1.gz; do
