@@ -47,6 +47,44 @@ Compressor &compressor()
     return instance;
 }
 
+// The start-of-frame marker (0xc0 to 0xcf but for the table markers), or 0 when none comes
+// before the first scan.
+int frameMarker(const QByteArray &bytes)
+{
+    qsizetype at = 2; // after the start-of-image marker
+    while (at + 4 <= bytes.size()) {
+        if (std::uint8_t(bytes[at]) != 0xff)
+            return 0;
+        const int marker = std::uint8_t(bytes[at + 1]);
+        if (marker == 0xff) { // fill byte
+            ++at;
+            continue;
+        }
+        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc)
+            return marker;
+        if (marker == 0xda)
+            return 0;
+        at += 2 + ((std::uint8_t(bytes[at + 2]) << 8) | std::uint8_t(bytes[at + 3]));
+    }
+    return 0;
+}
+
+// Whether the file is long enough for the picture its header claims. Huffman coding spends at
+// least one bit on every 8 x 8 block of a component it codes, and the smallest component has a
+// sixteenth of the blocks of the whole picture (sampling factors go up to 4 x 4), so a file of
+// n bytes holds at most 128 n blocks. Arithmetic coding (which no camera or common program
+// writes) has no such floor: a few hundred bytes can describe any size, so those are not read.
+QString sizeProblem(const QByteArray &bytes, int width, int height)
+{
+    const int marker = frameMarker(bytes);
+    if (marker >= 0xc9)
+        return QStringLiteral("it is an arithmetic-coded JPEG, which this program does not read");
+    const std::uint64_t blocks = std::uint64_t((width + 7) / 8) * std::uint64_t((height + 7) / 8);
+    if (blocks > 128 * std::uint64_t(bytes.size()))
+        return QStringLiteral("its header claims %1 x %2 pixels, more than the file can hold").arg(width).arg(height);
+    return QString();
+}
+
 } // namespace
 
 Status writeJpeg(const Frame &frame, SafeFile &file)
@@ -98,6 +136,8 @@ Status readJpeg(const QString &path, Frame &out)
         return refuse(QStringLiteral("it is not a JPEG picture, or its header is damaged"));
     if (width > maxReadSide || height > maxReadSide)
         return refuse(QStringLiteral("impossible size %1 x %2").arg(width).arg(height));
+    if (const QString problem = sizeProblem(bytes, width, height); !problem.isEmpty())
+        return refuse(problem);
     const bool grey = colourspace == TJCS_GRAY;
     Frame frame = Frame::allocate(width, height, grey ? PixelFormat::Mono8 : PixelFormat::RGB8);
     // A warning means damaged data (typically a file cut short): refuse rather than show grey rows.

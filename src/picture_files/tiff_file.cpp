@@ -2,6 +2,7 @@
 #include "picture_files/image_formats.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QLocale>
 #include <QStringList>
@@ -268,7 +269,7 @@ Status writeTiff(const Frame &frame, const ImageMetadata &metadata, SafeFile &fi
     TiffContext context;
     context.file = &file;
     // Little-endian like the frames' Mono16 samples, which go into the file unchanged.
-    TiffHandle tiff = openTiff(file.temporaryPath(), "wl", context);
+    TiffHandle tiff = openTiff(file.path(), "wl", context);
     if (!tiff)
         return Status::failure(QStringLiteral("the TIFF encoder could not start the file (%1)").arg(context.message));
     const std::size_t rowBytes = std::size_t(frame.width) * std::size_t(bytesPerPixel(frame.format));
@@ -319,6 +320,37 @@ Status readAsRgba(TIFF *tiff, Frame &frame)
     return Status::success();
 }
 
+// No codec of TIFF expands its data more than a few thousandfold for real pictures (deflate's
+// own limit is 1032 to 1, JPEG's about 1500, a fax page's about 1700): a header that claims
+// more describes pixels the file cannot hold.
+constexpr std::uint64_t maxExpansion = 4096;
+
+// Checks, before any memory is set aside for the pixels, that the strips or tiles lie inside the
+// file and can hold the picture the header claims: exactly for uncompressed data, within the
+// largest expansion of a codec otherwise.
+Status checkFileHolds(TIFF *tiff, std::uint64_t fileSize, std::uint32_t width, std::uint32_t height)
+{
+    std::uint16_t bits = 1, samples = 1, compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    const std::uint64_t raw = (std::uint64_t(width) * bits * samples + 7) / 8 * height;
+    const std::uint32_t pieces = TIFFIsTiled(tiff) ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    std::uint64_t stored = 0;
+    for (std::uint32_t i = 0; i < pieces; ++i) {
+        int error = 0;
+        const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tiff, i, &error);
+        const std::uint64_t count = TIFFGetStrileByteCountWithErr(tiff, i, &error);
+        if (error || offset > fileSize || count > fileSize - offset)
+            return Status::failure(QStringLiteral("it is truncated"));
+        stored += count;
+    }
+    if (raw > (compression == COMPRESSION_NONE ? stored : stored * maxExpansion))
+        return Status::failure(
+            QStringLiteral("its header claims %1 x %2 pixels, more than the file can hold").arg(width).arg(height));
+    return Status::success();
+}
+
 Status readPixels(TIFF *tiff, Frame &frame)
 {
     std::uint16_t bits = 1, samples = 1, photometric = PHOTOMETRIC_MINISBLACK, planar = PLANARCONFIG_CONTIG;
@@ -357,6 +389,8 @@ Status readTiff(const QString &path, Frame &out, ImageMetadata &metadata)
     TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
     if (width == 0 || height == 0 || width > maxReadSide || height > maxReadSide)
         return refuse(QStringLiteral("impossible size %1 x %2").arg(width).arg(height));
+    if (Status status = checkFileHolds(tiff.get(), std::uint64_t(QFileInfo(path).size()), width, height); !status)
+        return refuse(status.reason());
     Frame frame;
     frame.width = int(width);
     frame.height = int(height);

@@ -134,11 +134,11 @@ Status ImageControl::snap()
     return Status::success();
 }
 
-Status ImageControl::save(const QString &path, const ImageMetadata &metadata) const
+Status ImageControl::save(const QString &path, const ImageMetadata &metadata, SaveMode mode) const
 {
     if (m_frame.isNull())
         return Status::failure(m_status.isEmpty() ? QStringLiteral("no current image") : m_status);
-    return saveImage(m_frame, path, metadata);
+    return saveImage(m_frame, path, metadata, mode);
 }
 
 void ImageControl::takeFrame(const Frame &frame)

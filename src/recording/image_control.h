@@ -46,7 +46,7 @@ public:
     // Acquires one new picture into the current image.
     Status snap();
     // Writes the current image to `path` in the format its extension names.
-    Status save(const QString &path, const ImageMetadata &metadata = {}) const;
+    Status save(const QString &path, const ImageMetadata &metadata = {}, SaveMode mode = SaveMode::CreateNew) const;
 
     // One short line on the source, or on why there is no image.
     QString statusText() const { return m_status; }

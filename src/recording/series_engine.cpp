@@ -195,7 +195,8 @@ void SeriesEngine::step()
         saved = makeOutputDirectory(m_state.SaveDirectory);
     const QString replaced = saved ? replacedBy(m_state.FullFileName) : QString();
     if (saved)
-        saved = m_image.save(m_state.FullFileName, metadata);
+        saved = m_image.save(m_state.FullFileName, metadata,
+                             m_savedNames.contains(m_state.FullFileName) ? SaveMode::ReplaceOwn : SaveMode::CreateNew);
     logStep(metadata, saved, replaced, frameAgeMs);
     if (!saved) {
         end(SeriesEvent::StepFailed, savingFailureMessage(m_state.FullFileName, saved.reason()));
