@@ -321,8 +321,7 @@ void SeriesEngine::openLog()
     }
     makeOutputDirectory(m_state.SaveDirectory); // a failure here is the first picture's to tell
     m_logFailure = m_log.open(m_logPath, header);
-    if (!m_logFailure.ok())
-        m_logPath.clear();
+    m_logPath = m_logFailure.ok() ? m_log.path() : QString();
 }
 
 void SeriesEngine::logStep(const ImageMetadata &record, const Status &saved, const QString &replaced,
