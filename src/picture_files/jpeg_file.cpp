@@ -10,6 +10,7 @@
 namespace {
 
 constexpr int maxReadSide = 65535;
+constexpr std::uint64_t maxExpansion = 4096;
 
 struct TjDeleter
 {
@@ -69,18 +70,17 @@ int frameMarker(const QByteArray &bytes)
     return 0;
 }
 
-// Whether the file is long enough for the picture its header claims. Huffman coding spends at
-// least one bit on every 8 x 8 block of a component it codes, and the smallest component has a
-// sixteenth of the blocks of the whole picture (sampling factors go up to 4 x 4), so a file of
-// n bytes holds at most 128 n blocks. Arithmetic coding (which no camera or common program
-// writes) has no such floor: a few hundred bytes can describe any size, so those are not read.
-QString sizeProblem(const QByteArray &bytes, int width, int height)
+// Whether the file can hold the picture its header claims. Huffman coding spends at least one
+// bit on every 8 x 8 block of every component it codes, so a JPEG of a real picture, even a flat
+// one in progressive mode, decodes to at most about a thousand times its size; four times that
+// leaves room. Arithmetic coding (which no camera or common program writes) has no such floor:
+// a few hundred bytes can describe any size, so those files are not read at all.
+QString sizeProblem(const QByteArray &bytes, int width, int height, bool grey)
 {
-    const int marker = frameMarker(bytes);
-    if (marker >= 0xc9)
+    if (frameMarker(bytes) >= 0xc9)
         return QStringLiteral("it is an arithmetic-coded JPEG, which this program does not read");
-    const std::uint64_t blocks = std::uint64_t((width + 7) / 8) * std::uint64_t((height + 7) / 8);
-    if (blocks > 128 * std::uint64_t(bytes.size()))
+    const std::uint64_t decoded = std::uint64_t(width) * std::uint64_t(height) * (grey ? 1 : 3);
+    if (decoded > maxExpansion * std::uint64_t(bytes.size()))
         return QStringLiteral("its header claims %1 x %2 pixels, more than the file can hold").arg(width).arg(height);
     return QString();
 }
@@ -136,9 +136,9 @@ Status readJpeg(const QString &path, Frame &out)
         return refuse(QStringLiteral("it is not a JPEG picture, or its header is damaged"));
     if (width > maxReadSide || height > maxReadSide)
         return refuse(QStringLiteral("impossible size %1 x %2").arg(width).arg(height));
-    if (const QString problem = sizeProblem(bytes, width, height); !problem.isEmpty())
-        return refuse(problem);
     const bool grey = colourspace == TJCS_GRAY;
+    if (const QString problem = sizeProblem(bytes, width, height, grey); !problem.isEmpty())
+        return refuse(problem);
     Frame frame = Frame::allocate(width, height, grey ? PixelFormat::Mono8 : PixelFormat::RGB8);
     // A warning means damaged data (typically a file cut short): refuse rather than show grey rows.
     if (tjDecompress2(decoder.get(), data, static_cast<unsigned long>(bytes.size()), frame.row(0), width, frame.stride,
