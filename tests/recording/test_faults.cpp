@@ -284,7 +284,7 @@ void TestFaults::diskFullOnTheLogRow()
     // What the log leaves of its last page is filled up by another file.
     QFile filler(disk + QStringLiteral("/filler"));
     QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    while (filler.write(QByteArray(512, 'f')) == 512) {
+    for (const QByteArray piece(512, 'f'); filler.write(piece) == piece.size();) {
     }
     SeriesLogRow row;
     row.fileName = disk + QStringLiteral("/") + QString(200, u'p') + QStringLiteral(".bmp");

@@ -20,7 +20,6 @@ private Q_SLOTS:
     void shutDownEndsTheSeriesQuietly();
     void neverReplacesAFileFromBefore_data();
     void neverReplacesAFileFromBefore();
-    void seriesInOneSecondHaveTheirOwnLogs();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -109,23 +108,6 @@ void TestSeriesEngine::neverReplacesAFileFromBefore()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("earlier"));
     QCOMPARE(QDir(out).entryList({QStringLiteral("*.bmp")}).size(), picture);
-}
-
-// Two series started one after the other within the same second keep a log each.
-void TestSeriesEngine::seriesInOneSecondHaveTheirOwnLogs()
-{
-    QStringList logs;
-    for (int series = 0; series < 2; ++series) {
-        m_engine->start();
-        m_engine->stop();
-        logs << m_engine->logPath();
-    }
-    QVERIFY(logs[0] != logs[1]);
-    for (const QString &log : logs) {
-        QFile file(log);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll().count("# end: "), 1);
-    }
 }
 
 QTEST_GUILESS_MAIN(TestSeriesEngine)

@@ -236,9 +236,8 @@ void TestForm1Naming::movingKeepsThePresetName()
         [&](QFileDialog *d) {
             auto *name = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
             name->setFocus();
-            // Set at once, not typed: typed key by key, a path makes the dialog's completer list
-            // each folder on the way in the background, and a Return that comes while it shows its
-            // list of "/" picked that instead (the save directory became "/" under load).
+            // Set at once: typed key by key, the completer could show its list of "/" in time
+            // for the Return to pick it (the save directory became "/" under load).
             name->setText(QString(typed).replace(QLatin1String("<dir>"), dir));
             QTest::keyClick(name, Qt::Key_Return);
             field = name->text();
