@@ -30,6 +30,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -241,6 +242,30 @@ void benchDurability(const QString &dir, const Frame &frame, int repetitions)
         printRow(c, &cases[0], "of cached");
 }
 
+// How a save creates its file: unnamed and linked to its name (as saved), beside the named
+// temporary file renamed over the target (as saved before, and still by ReplaceOwn where the file
+// system has no unnamed files) and the same refusing a taken name (the fallback of CreateNew).
+void benchCreation(const QString &dir, const Frame &frame, int repetitions)
+{
+    std::vector<Case> cases;
+    for (const auto &[name, unnamed, mode] :
+         {std::tuple{".mio, named temporary + rename (before)", false, SaveMode::ReplaceOwn},
+          std::tuple{".mio, unnamed + link (as saved)", true, SaveMode::CreateNew},
+          std::tuple{".mio, named temporary + renameat2", false, SaveMode::CreateNew}}) {
+        const auto save = [&frame, unnamed, mode](const QString &p) {
+            SafeFile::setUnnamedFiles(unnamed);
+            SafeFile file(p, mode);
+            const bool ok = file.open().ok() && writeMio(frame, {}, file).ok() && file.commit().ok();
+            SafeFile::setUnnamedFiles(true);
+            return ok;
+        };
+        cases.push_back({name, save, {}, "mio"});
+    }
+    timeRoundRobin(dir, cases, repetitions);
+    for (const Case &c : cases)
+        printRow(c, &cases[0], "of before");
+}
+
 // The JPEG ceiling: the bare compress of the 8-bit picture with a handle and buffer set up
 // once, plus the raw write of its output.
 void benchJpeg(const QString &dir, const Frame &frame, int repetitions)
@@ -285,6 +310,7 @@ void benchOne(const QString &dir, PixelFormat format, int width, int height, int
     benchLossless(dir, frame, bytes, repetitions);
     benchBitmap(dir, frame, bytes, repetitions);
     benchDurability(dir, frame, repetitions);
+    benchCreation(dir, frame, repetitions);
     benchJpeg(dir, frame, repetitions);
 }
 

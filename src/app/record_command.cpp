@@ -34,7 +34,7 @@ const char kHelp[] =
     "Records one series of pictures without a window, exactly as Start and Stop in the window do:\n"
     "the same names, readings, pictures, series log and picture records.\n"
     "It records until --count pictures are saved, --duration has passed, or it is interrupted\n"
-    "(Ctrl+C, SIGINT or SIGTERM end it as Stop does, and the exit status is 0).\n"
+    "(Ctrl+C, SIGINT, SIGTERM or SIGHUP end it as Stop does, and the exit status is 0).\n"
     "On exit, standard output holds one line: the path of the series log.\n"
     "Progress goes to standard error once a second while it is a terminal.\n"
     "Exit status: 0 done or interrupted; 1 a picture could not be taken or saved (the series\n"
@@ -70,6 +70,22 @@ bool parseAddList(const QString &text, NameOptions &options)
             return false;
     }
     return true;
+}
+
+// A line break in a name would split the log's rows and the one line of standard output, and
+// other control characters make names that shells and tools mishandle. The command line reaches
+// the program decoded as UTF-8, with every byte that is not UTF-8 turned into U+FFFD: such a name
+// would be saved with replacement characters instead of the bytes asked for.
+QString baseNameProblem(const QString &baseName)
+{
+    for (const QChar c : baseName) {
+        if (c.category() == QChar::Other_Control)
+            return QStringLiteral("The base name holds the control character U+%1, which a file name here may not hold")
+                .arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+        if (c == QChar::ReplacementCharacter)
+            return QStringLiteral("The base name holds bytes that are not UTF-8");
+    }
+    return QString();
 }
 
 } // namespace
@@ -115,10 +131,16 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
     RecordSettings &s = result.settings;
     s.driverPath = parser.isSet(driver) ? parser.value(driver) : defaultDriverPath();
     s.directory = parser.isSet(dir) ? parser.value(dir) : defaultSaveDirectory();
+    // An unset variable in a script gives an empty --dir, which must not mean the root folder.
+    if (s.directory.isEmpty())
+        return refuse(QStringLiteral("--dir takes a directory, not an empty text"));
     if (!s.directory.endsWith(QLatin1Char('/')))
         s.directory += QLatin1Char('/');
-    if (parser.isSet(name))
+    if (parser.isSet(name)) {
         s.baseName = parser.value(name);
+        if (const QString problem = baseNameProblem(s.baseName); !problem.isEmpty())
+            return refuse(problem);
+    }
     if (parser.isSet(type)) {
         s.extension = parser.value(type);
         if (!QStringList{QStringLiteral(".bmp"), QStringLiteral(".tif"), QStringLiteral(".jpg"), QStringLiteral(".mio")}
@@ -154,7 +176,7 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
 
 namespace {
 
-// SIGINT and SIGTERM reach the event loop through a pipe: the handler may only write to it.
+// SIGINT, SIGTERM and SIGHUP reach the event loop through a pipe: the handler may only write to it.
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int)
@@ -163,8 +185,9 @@ void onSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
-// Ends the series as Stop does when the process is asked to end; the step under way, if any,
-// completes first, since the signal is handled between steps.
+// Ends the series as Stop does when the process is asked to end, also when the terminal of an
+// SSH connection closes (SIGHUP); the step under way, if any, completes first, since the signal
+// is handled between steps.
 class StopOnSignal
 {
 public:
@@ -275,6 +298,10 @@ int runRecord(const RecordSettings &settings)
     state.FileExtension = settings.extension;
     engine.timer().setInterval(settings.intervalMs);
     engine.setOptions(settings.options);
+    if (const Status fits = setup.namesFit(); !fits) {
+        printError(QStringLiteral("The base name is too long: %1").arg(fits.reason()));
+        return kExitRefused;
+    }
     engine.setLimits(settings.count, settings.durationSeconds
                                          ? std::optional<double>(*settings.durationSeconds * 1000.0)
                                          : std::nullopt);

@@ -16,6 +16,14 @@ bool DriverFile::parse(const QString &text, DriverFile &out, QString &error)
         const QString line = lines[i].trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
+        // A message shows the values it refuses; a NUL byte would end it there, and other
+        // control characters have no place in a text file either.
+        for (const QChar c : line) {
+            if (c.category() == QChar::Other_Control && c != QLatin1Char('\t')) {
+                error = QStringLiteral("line %1: a control character (byte %2) is not text").arg(i + 1).arg(c.unicode());
+                return false;
+            }
+        }
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         if (eq <= 0) {
             error = QStringLiteral("line %1: expected key = value").arg(i + 1);
@@ -56,6 +64,11 @@ bool DriverFile::load(const QString &path, DriverFile &out, QString &error)
     QFile file(path);
     if (!file.exists()) {
         error = QStringLiteral("driver file not found: %1").arg(path);
+        return false;
+    }
+    // A pipe or a device would be read without end.
+    if (!QFileInfo(path).isFile()) {
+        error = QStringLiteral("driver file %1 is not a file but a folder, a device or a pipe").arg(path);
         return false;
     }
     if (!file.open(QIODevice::ReadOnly)) {

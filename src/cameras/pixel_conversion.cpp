@@ -159,17 +159,23 @@ Frame convertBayer8(const std::uint8_t *src, int width, int height, int stride, 
     return frame;
 }
 
-Status decodeMjpeg(const std::uint8_t *data, std::size_t size, Frame &out)
+Status decodeMjpeg(const std::uint8_t *data, std::size_t size, int width, int height, Frame &out)
 {
     const std::unique_ptr<void, int (*)(tjhandle)> decoder(tjInitDecompress(), tjDestroy);
     if (!decoder)
         return Status::failure(QStringLiteral("cannot start the JPEG decoder"));
     auto *jpeg = const_cast<unsigned char *>(data);
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    if (tjDecompressHeader3(decoder.get(), jpeg, static_cast<unsigned long>(size), &width, &height, &subsampling,
-                            &colorspace) != 0)
+    int frameWidth = 0, frameHeight = 0, subsampling = 0, colorspace = 0;
+    if (tjDecompressHeader3(decoder.get(), jpeg, static_cast<unsigned long>(size), &frameWidth, &frameHeight,
+                            &subsampling, &colorspace) != 0)
         return Status::failure(
             QStringLiteral("bad JPEG frame: %1").arg(QString::fromUtf8(tjGetErrorStr2(decoder.get()))));
+    if (frameWidth != width || frameHeight != height)
+        return Status::failure(QStringLiteral("bad JPEG frame: %1 x %2 instead of %3 x %4")
+                                   .arg(frameWidth)
+                                   .arg(frameHeight)
+                                   .arg(width)
+                                   .arg(height));
     Frame frame = Frame::allocate(width, height, PixelFormat::RGB8);
     if (tjDecompress2(decoder.get(), jpeg, static_cast<unsigned long>(size), frame.row(0), width, frame.stride, height,
                       TJPF_RGB, TJFLAG_STOPONWARNING) != 0)

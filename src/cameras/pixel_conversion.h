@@ -32,6 +32,8 @@ enum class BayerPattern : std::uint8_t { RGGB, GRBG, GBRG, BGGR };
 // which keeps every colour at its place, so a flat field stays flat up to the edges.
 Frame convertBayer8(const std::uint8_t *src, int width, int height, int stride, BayerPattern pattern);
 
-// Decodes one Motion-JPEG frame (V4L2 MJPEG) to RGB8. A frame the decoder warns about,
-// typically one cut short on the bus, is refused rather than shown half grey.
-Status decodeMjpeg(const std::uint8_t *data, std::size_t size, Frame &out);
+// Decodes one Motion-JPEG frame (V4L2 MJPEG) of the size agreed with the device to RGB8. A frame
+// whose header claims another size is refused before anything is allocated for it: on a damaged
+// frame that size is arbitrary. A frame the decoder warns about, typically one cut short on the
+// bus, is refused rather than shown half grey.
+Status decodeMjpeg(const std::uint8_t *data, std::size_t size, int width, int height, Frame &out);

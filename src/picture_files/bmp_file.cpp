@@ -3,9 +3,12 @@
 // (docs/performance.md).
 #include "picture_files/image_formats.h"
 
+#include <QFile>
 #include <QImage>
 #include <QtEndian>
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -122,32 +125,139 @@ Status writeBmp(const Frame &frame, SafeFile &file)
     return Status::success();
 }
 
+namespace {
+
+constexpr std::int64_t maxReadSide = 65535;
+
+struct BmpLayout
+{
+    std::uint64_t offset = 0;
+    std::uint32_t infoSize = 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0; // negative: top row first
+    int bitCount = 0;
+    std::uint32_t compression = 0;
+    std::uint32_t coloursUsed = 0;
+
+    std::uint64_t rowBytes() const { return ((std::uint64_t(std::abs(width)) * std::uint64_t(bitCount) + 31) / 32) * 4; }
+    std::uint64_t pixelEnd() const { return offset + rowBytes() * std::uint64_t(std::abs(height)); }
+    // What this program writes, and most other programs too: read here, without Qt.
+    bool isPlain() const
+    {
+        return infoSize >= infoHeaderSize && compression == 0 && (bitCount == 8 || bitCount == 24) && width > 0 &&
+               height != 0;
+    }
+};
+
+BmpLayout parseLayout(const char *h)
+{
+    BmpLayout l;
+    l.offset = qFromLittleEndian<std::uint32_t>(h + 10);
+    l.infoSize = qFromLittleEndian<std::uint32_t>(h + fileHeaderSize);
+    l.width = qFromLittleEndian<std::int32_t>(h + fileHeaderSize + 4);
+    l.height = qFromLittleEndian<std::int32_t>(h + fileHeaderSize + 8);
+    l.bitCount = qFromLittleEndian<std::uint16_t>(h + fileHeaderSize + 14);
+    l.compression = qFromLittleEndian<std::uint32_t>(h + fileHeaderSize + 16);
+    l.coloursUsed = qFromLittleEndian<std::uint32_t>(h + fileHeaderSize + 32);
+    return l;
+}
+
+// The palette of an 8-bit bitmap as blue, green, red; entries the file leaves out are black.
+// Whether every entry is grey decides between a Mono8 and an RGB8 frame.
+Status readPalette(QFile &file, const BmpLayout &l, std::array<std::uint8_t, 3 * 256> &palette, bool &grey)
+{
+    palette.fill(0);
+    const std::uint64_t start = fileHeaderSize + std::uint64_t(l.infoSize);
+    const std::uint64_t entries = std::min<std::uint64_t>(l.coloursUsed ? l.coloursUsed : 256, 256);
+    if (start + 4 * entries > l.offset || !file.seek(qint64(start)))
+        return Status::failure(QStringLiteral("its palette is damaged"));
+    const QByteArray bytes = file.read(qint64(4 * entries));
+    if (bytes.size() != qsizetype(4 * entries))
+        return Status::failure(QStringLiteral("it is truncated"));
+    grey = true;
+    for (std::uint64_t i = 0; i < entries; ++i) {
+        for (int c = 0; c < 3; ++c)
+            palette[3 * i + std::size_t(c)] = std::uint8_t(bytes[qsizetype(4 * i) + c]);
+        grey = grey && palette[3 * i] == palette[3 * i + 1] && palette[3 * i + 1] == palette[3 * i + 2];
+    }
+    return Status::success();
+}
+
+void convertBmpRow(const BmpLayout &l, const std::uint8_t *in, const std::array<std::uint8_t, 3 * 256> &palette,
+                   Frame &frame, int y)
+{
+    std::uint8_t *out = frame.row(y);
+    if (l.bitCount == 24) {
+        swapRedBlue(in, out, frame.width);
+    } else if (frame.format == PixelFormat::Mono8) {
+        for (int x = 0; x < frame.width; ++x)
+            out[x] = palette[3 * std::size_t(in[x])];
+    } else {
+        for (int x = 0; x < frame.width; ++x, out += 3) {
+            const std::uint8_t *bgr = &palette[3 * std::size_t(in[x])];
+            out[0] = bgr[2];
+            out[1] = bgr[1];
+            out[2] = bgr[0];
+        }
+    }
+}
+
+// Reads the rows straight from the file into the frame. Qt's reader is not used for these: it
+// refuses pictures above its allocation limit of 128 MB, which this program's own colour
+// bitmaps pass from about 45 megapixels on.
+Status readPlainBmp(QFile &file, const BmpLayout &l, Frame &out)
+{
+    std::array<std::uint8_t, 3 * 256> palette{};
+    bool grey = false;
+    if (l.bitCount == 8) {
+        if (Status status = readPalette(file, l, palette, grey); !status)
+            return status;
+    }
+    const int height = int(std::abs(l.height));
+    Frame frame = Frame::allocate(int(l.width), height, grey ? PixelFormat::Mono8 : PixelFormat::RGB8);
+    QByteArray row(qsizetype(l.rowBytes()), Qt::Uninitialized);
+    if (!file.seek(qint64(l.offset)))
+        return Status::failure(QStringLiteral("it is truncated"));
+    for (int r = 0; r < height; ++r) {
+        if (file.read(row.data(), row.size()) != row.size())
+            return Status::failure(QStringLiteral("it is truncated"));
+        const int y = l.height > 0 ? height - 1 - r : r;
+        convertBmpRow(l, reinterpret_cast<const std::uint8_t *>(row.constData()), palette, frame, y);
+    }
+    out = frame;
+    return Status::success();
+}
+
+} // namespace
+
 // Qt's reader shows a bitmap cut short with its missing rows blank; a picture file that lost
 // its end is refused instead, as the other formats are.
 Status readBmp(const QString &path, Frame &out)
 {
-    QByteArray bytes;
-    if (Status status = readWholeFile(path, bytes); !status)
-        return status;
     const auto refuse = [&path](const QString &why) {
         return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, why));
     };
-    if (bytes.size() < fileHeaderSize + infoHeaderSize || !bytes.startsWith("BM"))
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Status::failure(QStringLiteral("Cannot open \"%1\": %2").arg(path, file.errorString()));
+    const QByteArray headers = file.read(fileHeaderSize + infoHeaderSize);
+    if (headers.size() < fileHeaderSize + infoHeaderSize || !headers.startsWith("BM"))
         return refuse(QStringLiteral("it does not start with a bitmap header"));
-    const char *h = bytes.constData();
-    const std::uint64_t offset = qFromLittleEndian<std::uint32_t>(h + 10);
-    const std::uint32_t infoSize = qFromLittleEndian<std::uint32_t>(h + fileHeaderSize);
-    const std::int64_t width = qFromLittleEndian<std::int32_t>(h + fileHeaderSize + 4);
-    const std::int64_t height = qFromLittleEndian<std::int32_t>(h + fileHeaderSize + 8);
-    const int bitCount = qFromLittleEndian<std::uint16_t>(h + fileHeaderSize + 14);
-    const std::uint32_t compression = qFromLittleEndian<std::uint32_t>(h + fileHeaderSize + 16);
-    // Only uncompressed rows have a size known in advance; Qt checks the rest.
-    if (infoSize >= infoHeaderSize && (compression == 0 || compression == 3)) {
-        const std::uint64_t rowBytes = ((std::uint64_t(std::abs(width)) * std::uint64_t(bitCount) + 31) / 32) * 4;
-        if (offset + rowBytes * std::uint64_t(std::abs(height)) > std::uint64_t(bytes.size()))
-            return refuse(QStringLiteral("it is truncated"));
+    const BmpLayout layout = parseLayout(headers.constData());
+    if (std::abs(layout.width) > maxReadSide || std::abs(layout.height) > maxReadSide)
+        return refuse(QStringLiteral("impossible size %1 x %2").arg(layout.width).arg(std::abs(layout.height)));
+    // Only uncompressed rows have a size known in advance; Qt checks the rest, within its
+    // allocation limit.
+    if (layout.infoSize >= infoHeaderSize && (layout.compression == 0 || layout.compression == 3) &&
+        layout.pixelEnd() > std::uint64_t(file.size()))
+        return refuse(QStringLiteral("it is truncated"));
+    if (layout.isPlain()) {
+        const Status status = readPlainBmp(file, layout, out);
+        return status ? status : refuse(status.reason());
     }
-    const QImage image = QImage::fromData(bytes, "BMP");
+    if (!file.seek(0))
+        return refuse(file.errorString());
+    const QImage image = QImage::fromData(file.readAll(), "BMP");
     if (image.isNull())
         return refuse(QStringLiteral("it is not a bitmap Qt can decode"));
     out = frameFromImage(image);

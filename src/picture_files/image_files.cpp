@@ -9,6 +9,7 @@
 #include <QtEndian>
 
 #include <cerrno>
+#include <new>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -73,9 +74,11 @@ Status writeFormat(FileKind kind, const Frame &frame, const ImageMetadata &metad
     return Status::failure(QStringLiteral("no writer for this format"));
 }
 
+Status readByKind(const QString &path, Frame &out, ImageMetadata &metadata);
+
 } // namespace
 
-Status saveImage(const Frame &frame, const QString &path, const ImageMetadata &metadata)
+Status saveImage(const Frame &frame, const QString &path, const ImageMetadata &metadata, SaveMode mode)
 {
     if (frame.isNull())
         return Status::failure(QStringLiteral("there is no current image"));
@@ -90,7 +93,7 @@ Status saveImage(const Frame &frame, const QString &path, const ImageMetadata &m
     }
     if (!isConsistent(frame))
         return Status::failure(QStringLiteral("the image's layout is damaged"));
-    SafeFile file(path);
+    SafeFile file(path, mode);
     Status status = file.open();
     if (status)
         status = writeFormat(kind, frame, metadata, file);
@@ -124,9 +127,26 @@ Status loadImage(const QString &path, Frame &out, ImageMetadata &metadata)
     const QFileInfo info(path);
     if (!info.exists())
         return Status::failure(QStringLiteral("The file \"%1\" does not exist.").arg(QDir::toNativeSeparators(path)));
+    // A pipe or a device would be read without end, a folder not at all.
+    if (!info.isFile())
+        return Status::failure(QStringLiteral("Cannot read \"%1\": it is not a file but a folder, a device or a pipe")
+                                   .arg(path));
     // Every decoder would refuse an empty file in its own terms, some of them a library call's.
-    if (info.isFile() && info.size() == 0)
+    if (info.size() == 0)
         return Status::failure(QStringLiteral("Cannot read \"%1\": the file is empty").arg(path));
+    // Every reader checks the picture's size against the file before it allocates; a picture
+    // that is real but larger than the memory left is refused all the same.
+    try {
+        return readByKind(path, out, metadata);
+    } catch (const std::bad_alloc &) {
+        return Status::failure(QStringLiteral("Cannot read \"%1\": there is not enough memory for the picture").arg(path));
+    }
+}
+
+namespace {
+
+Status readByKind(const QString &path, Frame &out, ImageMetadata &metadata)
+{
     switch (kindOf(path)) {
     case FileKind::Bmp:
         return readBmp(path, out);
@@ -145,6 +165,8 @@ Status loadImage(const QString &path, Frame &out, ImageMetadata &metadata)
         QStringLiteral("\"%1\" is not a picture this program reads (.bmp, .tif, .jpg, .png or .mio).")
             .arg(QDir::toNativeSeparators(path)));
 }
+
+} // namespace
 
 void reduceRowTo8Bits(const std::uint8_t *mono16Row, std::uint8_t *out, int width, int significantBits)
 {

@@ -2,6 +2,7 @@
 
 #include "base/status.h"
 #include "base/frame.h"
+#include "picture_files/safe_file.h"
 
 #include <QDateTime>
 #include <QString>
@@ -32,12 +33,14 @@ struct ImageMetadata
 };
 
 // Writes the frame to `path` in the format its extension names (.bmp, .tif, .jpg, .mio; the
-// case does not matter, .tiff and .jpeg are taken too). An existing file of that name is
-// replaced. The file appears under its final name only once it is complete; on failure nothing
-// is left behind and the reason says why: no current image, an unknown extension, a missing
-// directory, no permission, no space, a name too long. The reason leaves out the file's name,
-// which the caller shows beside it.
-Status saveImage(const Frame &frame, const QString &path, const ImageMetadata &metadata = {});
+// case does not matter, .tiff and .jpeg are taken too). A file of that name is replaced only
+// with SaveMode::ReplaceOwn; otherwise the save fails with "file already exists", also when
+// the name was taken while the picture was being written. The file appears under its final
+// name only once it is complete; on failure nothing is left behind and the reason says why:
+// no current image, an unknown extension, a missing directory, no permission, no space, a name
+// too long, a name taken. The reason leaves out the file's name, which the caller shows beside it.
+Status saveImage(const Frame &frame, const QString &path, const ImageMetadata &metadata = {},
+                 SaveMode mode = SaveMode::CreateNew);
 
 // Saved pictures are complete under their names at once but reach the disk with the kernel's
 // writeback, within about half a minute; syncing each one would cost several times its save.

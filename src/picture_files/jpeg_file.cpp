@@ -10,6 +10,7 @@
 namespace {
 
 constexpr int maxReadSide = 65535;
+constexpr std::uint64_t maxExpansion = 4096;
 
 struct TjDeleter
 {
@@ -45,6 +46,43 @@ Compressor &compressor()
 {
     thread_local Compressor instance;
     return instance;
+}
+
+// The start-of-frame marker (0xc0 to 0xcf but for the table markers), or 0 when none comes
+// before the first scan.
+int frameMarker(const QByteArray &bytes)
+{
+    qsizetype at = 2; // after the start-of-image marker
+    while (at + 4 <= bytes.size()) {
+        if (std::uint8_t(bytes[at]) != 0xff)
+            return 0;
+        const int marker = std::uint8_t(bytes[at + 1]);
+        if (marker == 0xff) { // fill byte
+            ++at;
+            continue;
+        }
+        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc)
+            return marker;
+        if (marker == 0xda)
+            return 0;
+        at += 2 + ((std::uint8_t(bytes[at + 2]) << 8) | std::uint8_t(bytes[at + 3]));
+    }
+    return 0;
+}
+
+// Whether the file can hold the picture its header claims. Huffman coding spends at least one
+// bit on every 8 x 8 block of every component it codes, so a JPEG of a real picture, even a flat
+// one in progressive mode, decodes to at most about a thousand times its size; four times that
+// leaves room. Arithmetic coding (which no camera or common program writes) has no such floor:
+// a few hundred bytes can describe any size, so those files are not read at all.
+QString sizeProblem(const QByteArray &bytes, int width, int height, bool grey)
+{
+    if (frameMarker(bytes) >= 0xc9)
+        return QStringLiteral("it is an arithmetic-coded JPEG, which this program does not read");
+    const std::uint64_t decoded = std::uint64_t(width) * std::uint64_t(height) * (grey ? 1 : 3);
+    if (decoded > maxExpansion * std::uint64_t(bytes.size()))
+        return QStringLiteral("its header claims %1 x %2 pixels, more than the file can hold").arg(width).arg(height);
+    return QString();
 }
 
 } // namespace
@@ -99,6 +137,8 @@ Status readJpeg(const QString &path, Frame &out)
     if (width > maxReadSide || height > maxReadSide)
         return refuse(QStringLiteral("impossible size %1 x %2").arg(width).arg(height));
     const bool grey = colourspace == TJCS_GRAY;
+    if (const QString problem = sizeProblem(bytes, width, height, grey); !problem.isEmpty())
+        return refuse(problem);
     Frame frame = Frame::allocate(width, height, grey ? PixelFormat::Mono8 : PixelFormat::RGB8);
     // A warning means damaged data (typically a file cut short): refuse rather than show grey rows.
     if (tjDecompress2(decoder.get(), data, static_cast<unsigned long>(bytes.size()), frame.row(0), width, frame.stride,

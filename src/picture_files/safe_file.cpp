@@ -1,52 +1,68 @@
 #include "picture_files/safe_file.h"
 
+#include "picture_files/temporary_files.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int createAttempts = 100;
-constexpr char partSuffix[] = ".part";
 
-QByteArray randomTag()
-{
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray tag(6, '\0');
-    for (char &c : tag)
-        c = alphabet[QRandomGenerator::global()->bounded(int(sizeof alphabet) - 1)];
-    return tag;
-}
+std::atomic<bool> unnamedFiles{true};
 
-// ".<name>.XXXXXX.part", with the name shortened when the decoration would push the temporary
-// name past the file system's limit although the final name fits.
-QByteArray temporaryName(const QByteArray &name)
-{
-    const int decoration = 1 + 1 + 6 + int(sizeof partSuffix) - 1;
-    return '.' + name.left(NAME_MAX - decoration) + '.' + randomTag() + partSuffix;
-}
-
-// Names the first part of the way to the folder of `path` that is missing or is a file, so
-// that the reason says which one; empty when every part is a folder.
+// Names the first part of the way to the folder of `path` that is missing, is a file or is a
+// link that leads nowhere, so that the reason says which one; empty when every part is a folder.
 QString folderProblem(const QString &path)
 {
     QString walked;
     for (const QString &part : QFileInfo(path).absolutePath().split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         walked += QLatin1Char('/') + part;
-        const QFileInfo info(walked);
-        if (!info.exists())
+        const QByteArray name = QFile::encodeName(walked);
+        struct stat info = {};
+        if (::stat(name.constData(), &info) != 0) {
+            if (errno == ELOOP)
+                return QStringLiteral("the symbolic link \"%1\" leads round in a loop").arg(part);
+            if (::lstat(name.constData(), &info) == 0)
+                return QStringLiteral("the symbolic link \"%1\" leads to nothing").arg(part);
             return QStringLiteral("the directory \"%1\" does not exist").arg(part);
-        if (!info.isDir())
+        }
+        if (!S_ISDIR(info.st_mode))
             return QStringLiteral("\"%1\" is a file, not a directory").arg(part);
     }
     return QString();
+}
+
+// Linux refuses unnamed files on file systems that cannot make them with one of these.
+bool lacksUnnamedFiles(int error)
+{
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+// Whether a rename that must not replace is unknown to the file system or the kernel.
+bool lacksNoReplace(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// A link refuses a folder in the way as it refuses a file, but the two are told apart.
+int nameError(int error, const QByteArray &target)
+{
+    struct stat info = {};
+    if (error == EEXIST && ::lstat(target.constData(), &info) == 0 && S_ISDIR(info.st_mode))
+        return EISDIR;
+    return error;
 }
 
 } // namespace
@@ -57,7 +73,8 @@ QString fileErrorReason(int error, const QString &path)
 {
     switch (error) {
     case ENOENT:
-    case ENOTDIR: {
+    case ENOTDIR:
+    case ELOOP: {
         const QString problem = folderProblem(path);
         if (!problem.isEmpty())
             return problem;
@@ -78,12 +95,17 @@ QString fileErrorReason(int error, const QString &path)
         return QStringLiteral("a directory of that name is in the way");
     case EFBIG:
         return QStringLiteral("the file is larger than the system allows");
+    case EEXIST:
+        return QStringLiteral("file already exists");
     default:
         return QString::fromLocal8Bit(std::strerror(error));
     }
 }
 
-SafeFile::SafeFile(const QString &path) : m_path(path) {}
+SafeFile::SafeFile(const QString &path, SaveMode mode)
+    : m_path(path), m_target(QFile::encodeName(path)), m_mode(mode)
+{
+}
 
 SafeFile::~SafeFile()
 {
@@ -106,16 +128,36 @@ Status SafeFile::open()
         return Status::failure(QStringLiteral("the name ends with a directory and names no file"));
     if (name.size() > NAME_MAX)
         return failure(ENAMETOOLONG);
-    const QByteArray dir = QFile::encodeName(info.path()) + '/';
+    const QByteArray directory = QFile::encodeName(info.path());
+    m_buffer.resize(qsizetype(2 * pieceSize));
+    m_used = 0;
+    m_written = 0;
+    if (!unnamedFiles.load(std::memory_order_relaxed))
+        return openNamed(directory, name);
+    m_fd = ::open(directory.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (m_fd >= 0)
+        return Status::success();
+    if (!lacksUnnamedFiles(errno))
+        return failure(errno);
+    return openNamed(directory, name);
+}
+
+void SafeFile::setUnnamedFiles(bool on)
+{
+    unnamedFiles = on;
+}
+
+Status SafeFile::openNamed(const QByteArray &directory, const QByteArray &name)
+{
+    const long limit = ::pathconf(directory.constData(), _PC_NAME_MAX);
     for (int attempt = 0; attempt < createAttempts; ++attempt) {
-        const QByteArray temp = dir + temporaryName(name);
+        const QByteArray temp = directory + '/' + temporaryName(name, limit > 0 ? std::size_t(limit) : NAME_MAX);
         const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
+            // The lock tells removeStaleTemporaries() that this file is being written.
+            ::flock(fd, LOCK_EX | LOCK_NB);
             m_fd = fd;
-            m_tempPath = QFile::decodeName(temp);
-            m_buffer.resize(qsizetype(2 * pieceSize));
-            m_used = 0;
-            m_written = 0;
+            m_tempPath = temp;
             return Status::success();
         }
         if (errno != EEXIST && errno != EINTR)
@@ -221,11 +263,73 @@ Status SafeFile::writeAt(std::uint64_t offset, const void *data, std::size_t siz
     return Status::success();
 }
 
+// Gives the unnamed file the name `name`; fails with EEXIST when the name is taken.
+int SafeFile::linkUnder(const QByteArray &name)
+{
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_fd);
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    const int error = errno;
+    // Without /proc only the direct form is left, which needs CAP_DAC_READ_SEARCH.
+    if (error == ENOENT && ::access("/proc/self/fd", F_OK) != 0 &&
+        ::linkat(m_fd, "", AT_FDCWD, name.constData(), AT_EMPTY_PATH) == 0)
+        return 0;
+    return error == ENOENT ? errno : error;
+}
+
+// A picture that replaces one of its series is linked under a hidden name and renamed over it:
+// a rename replaces the old picture in one step, so that there is always one of the two.
+int SafeFile::nameUnnamed()
+{
+    const int error = linkUnder(m_target);
+    if (error != EEXIST || m_mode != SaveMode::ReplaceOwn)
+        return error;
+    const QFileInfo info(m_path);
+    const QByteArray directory = QFile::encodeName(info.path()) + '/';
+    const QByteArray name = QFile::encodeName(info.fileName());
+    for (int attempt = 0; attempt < createAttempts; ++attempt) {
+        const QByteArray temp = directory + temporaryName(name, NAME_MAX);
+        const int linked = linkUnder(temp);
+        if (linked == EEXIST)
+            continue;
+        if (linked != 0)
+            return linked;
+        if (::rename(temp.constData(), m_target.constData()) == 0)
+            return 0;
+        const int renameError = errno;
+        ::unlink(temp.constData());
+        return renameError;
+    }
+    return EEXIST;
+}
+
+int SafeFile::nameTemporary()
+{
+    if (m_mode == SaveMode::ReplaceOwn)
+        return ::rename(m_tempPath.constData(), m_target.constData()) == 0 ? 0 : errno;
+    if (::renameat2(AT_FDCWD, m_tempPath.constData(), AT_FDCWD, m_target.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (!lacksNoReplace(errno))
+        return errno;
+    // A hard link refuses a taken name too; the temporary name goes once the link is made.
+    if (::link(m_tempPath.constData(), m_target.constData()) == 0) {
+        ::unlink(m_tempPath.constData());
+        return 0;
+    }
+    if (errno == EEXIST || (errno != EPERM && errno != EOPNOTSUPP))
+        return errno;
+    // A file system without hard links (FAT) leaves only a look before the rename.
+    if (::access(m_target.constData(), F_OK) == 0)
+        return EEXIST;
+    return ::rename(m_tempPath.constData(), m_target.constData()) == 0 ? 0 : errno;
+}
+
 Status SafeFile::commit(Durability durability)
 {
     if (m_fd < 0)
         return Status::failure(QStringLiteral("the file was not opened"));
-    // A writer that went on after a failed write must not get a damaged file renamed.
+    // A writer that went on after a failed write must not get a damaged file named.
     if (!m_firstFailure)
         return m_firstFailure;
     if (Status status = flushBuffer(); !status)
@@ -234,15 +338,27 @@ Status SafeFile::commit(Durability durability)
         return failure(errno);
     if (durability == Durability::StartWriteback)
         ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE); // advisory: a failure changes nothing
+    const bool unnamed = m_tempPath.isEmpty();
+    // An unnamed file is linked through its descriptor, so it is closed only once it has its name.
+    if (const int error = unnamed ? nameUnnamed() : 0; error != 0)
+        return failure(nameError(error, m_target));
     const int fd = m_fd;
     m_fd = -1;
     // Network file systems may report a failed write only when the file is closed.
-    if (::close(fd) != 0 && errno != EINTR)
-        return failure(errno);
-    const QByteArray temp = QFile::encodeName(m_tempPath);
-    if (::rename(temp.constData(), QFile::encodeName(m_path).constData()) != 0)
-        return failure(errno);
-    m_tempPath.clear();
+    if (::close(fd) != 0 && errno != EINTR) {
+        const int error = errno;
+        ::unlink((unnamed ? m_target : m_tempPath).constData());
+        m_tempPath.clear();
+        return failure(error);
+    }
+    if (!unnamed) {
+        if (const int error = nameTemporary(); error != 0) {
+            ::unlink(m_tempPath.constData());
+            m_tempPath.clear();
+            return failure(nameError(error, m_target));
+        }
+        m_tempPath.clear();
+    }
     if (durability == Durability::Synced) {
         // The new directory entry needs its own sync to survive a power cut.
         const int dirFd = ::open(QFile::encodeName(QFileInfo(m_path).path()).constData(), O_RDONLY | O_CLOEXEC);
@@ -261,7 +377,7 @@ void SafeFile::discard()
         m_fd = -1;
     }
     if (!m_tempPath.isEmpty()) {
-        ::unlink(QFile::encodeName(m_tempPath).constData());
+        ::unlink(m_tempPath.constData());
         m_tempPath.clear();
     }
 }

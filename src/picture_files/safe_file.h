@@ -20,21 +20,32 @@ enum class Durability : std::uint8_t {
     Synced,
 };
 
-// A file that appears under its final name only once it is complete.
-// It is written to a temporary file beside the target (".<name>.XXXXXX.part"), in pieces of at
-// most 64 KiB, and renamed over the target by commit(). Whatever is not committed is removed,
-// so a failed or abandoned save leaves nothing behind.
+// Whether a save may replace a file of its name.
+enum class SaveMode : std::uint8_t {
+    // The save fails with "file already exists" when the name is taken, also when another
+    // program or series took it while the picture was being written.
+    CreateNew,
+    // A file of that name is replaced: for a picture that replaces one its own series saved.
+    ReplaceOwn,
+};
+
+// A file that appears under its final name only once it is complete, written in pieces of at
+// most 64 KiB. It is made as an unnamed file in the target's folder (O_TMPFILE) and linked to
+// its name by commit(), so that a killed program leaves nothing behind and a name taken
+// meanwhile is never replaced. Where the file system cannot make unnamed files, a hidden
+// temporary file beside the target (temporary_files.h) is renamed instead. Whatever is not
+// committed is removed, so a failed or abandoned save leaves nothing behind.
 class SafeFile
 {
 public:
     static constexpr std::size_t pieceSize = 64 * 1024;
 
-    explicit SafeFile(const QString &path);
+    explicit SafeFile(const QString &path, SaveMode mode = SaveMode::CreateNew);
     ~SafeFile();
     SafeFile(const SafeFile &) = delete;
     SafeFile &operator=(const SafeFile &) = delete;
 
-    // Creates the temporary file; the reason names what stands in the way.
+    // Creates the file, not yet under its name; the reason names what stands in the way.
     Status open();
 
     // Appends bytes. They reach the file in whole pieces of pieceSize at offsets that are
@@ -53,23 +64,33 @@ public:
     // The bytes appended so far.
     std::uint64_t size() const { return m_written + m_used; }
 
-    // Writes what is buffered, optionally syncs, closes and renames over the final name.
+    // Writes what is buffered, optionally syncs, and gives the file its final name.
     Status commit(Durability durability = Durability::Cached);
 
-    // Removes the temporary file; also done by the destructor.
+    // Removes what was written; also done by the destructor.
     void discard();
 
     const QString &path() const { return m_path; }
-    const QString &temporaryPath() const { return m_tempPath; }
+
+    // Whether files are made unnamed where the file system can (the default). Off, every save
+    // takes the way of file systems that cannot: the benchmarks compare the two, the tests run
+    // both.
+    static void setUnnamedFiles(bool on);
 
 private:
+    Status openNamed(const QByteArray &directory, const QByteArray &name);
+    int nameUnnamed();
+    int nameTemporary();
+    int linkUnder(const QByteArray &name);
     Status writeAll(const std::uint8_t *data, std::size_t size);
     Status writeWholePieces();
     Status flushBuffer();
     Status failure(int error);
 
     QString m_path;
-    QString m_tempPath;
+    QByteArray m_target;   // m_path as the file system takes it
+    QByteArray m_tempPath; // the hidden temporary file; empty while the file is unnamed
+    SaveMode m_mode;
     int m_fd = -1;
     QByteArray m_buffer;
     std::size_t m_used = 0;      // bytes in m_buffer, fewer than pieceSize between calls

@@ -1,8 +1,8 @@
-// TIFF through libtiff: uncompressed, full bit depth.
+// TIFF through libtiff, writing: uncompressed, full bit depth (tiff_reader.cpp reads).
 #include "picture_files/image_formats.h"
 
 #include <QFile>
-#include <QHash>
+#include <QFileInfo>
 #include <QLocale>
 #include <QStringList>
 
@@ -20,7 +20,6 @@
 namespace {
 
 constexpr char softwareName[] = "Pictures in a row";
-constexpr std::uint32_t maxReadSide = 65535;
 
 // What libtiff's callbacks share. The file is written through SafeFile, so that its pieces
 // stay whole and aligned; libtiff's seeks move a position of our own, and its one write
@@ -122,15 +121,15 @@ struct TiffCloser
 };
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
-TiffHandle openTiff(const QString &path, const char *mode, TiffContext &context)
+TiffHandle openTiff(const QString &path, TiffContext &context)
 {
     TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, captureMessage, &context);
     TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreMessage, nullptr);
-    const QByteArray name = QFile::encodeName(path);
-    TIFF *tiff = context.file ? TIFFClientOpenExt(name.constData(), mode, &context, readProc, writeProc, seekProc,
-                                                  closeProc, sizeProc, mapProc, unmapProc, options)
-                              : TIFFOpenExt(name.constData(), mode, options);
+    // The name only names the file in libtiff's messages: the callbacks write into the SafeFile.
+    // Little-endian ("wl") like the frames' Mono16 samples, which go into the file unchanged.
+    TIFF *tiff = TIFFClientOpenExt(QFile::encodeName(path).constData(), "wl", &context, readProc, writeProc, seekProc,
+                                   closeProc, sizeProc, mapProc, unmapProc, options);
     TIFFOpenOptionsFree(options);
     return TiffHandle(tiff);
 }
@@ -171,47 +170,6 @@ QByteArray describe(const ImageMetadata &metadata, const QDateTime &time)
     describeChannel(lines, 0, "mA", metadata.channel0);
     describeChannel(lines, 1, "V", metadata.channel1);
     return lines.join(QLatin1Char('\n')).toLatin1();
-}
-
-std::optional<ChannelSample> parseChannel(const QHash<QString, QString> &pairs, int channel, const char *unit)
-{
-    const QString count = pairs.value(QStringLiteral("channel%1_count").arg(channel));
-    const QString value = pairs.value(QStringLiteral("channel%1_%2").arg(channel).arg(QLatin1String(unit)));
-    if (count.isEmpty())
-        return std::nullopt;
-    ChannelSample sample;
-    bool countOk = false, valueOk = false;
-    sample.count = count.toInt(&countOk);
-    sample.value = value.toDouble(&valueOk);
-    sample.ok = countOk && valueOk;
-    if (!sample.ok)
-        sample = ChannelSample{};
-    return sample;
-}
-
-// Reads what describe() wrote; keys of other programs' descriptions are passed over.
-void parseDescription(const QString &text, ImageMetadata &metadata)
-{
-    QHash<QString, QString> pairs;
-    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals > 0)
-            pairs.insert(line.left(equals).trimmed(), line.mid(equals + 1).trimmed());
-    }
-    bool ok = false;
-    if (const qint64 picture = pairs.value(QStringLiteral("picture")).toLongLong(&ok); ok)
-        metadata.picture = picture;
-    if (const double ms = pairs.value(QStringLiteral("stopwatch_ms")).toDouble(&ok); ok)
-        metadata.stopwatchMs = ms;
-    if (const double ms = pairs.value(QStringLiteral("frame_ms")).toDouble(&ok); ok)
-        metadata.frameMs = ms;
-    if (const double ms = pairs.value(QStringLiteral("scheduled_ms")).toDouble(&ok); ok)
-        metadata.scheduledMs = ms;
-    const QDateTime time = QDateTime::fromString(pairs.value(QStringLiteral("capture_time")), Qt::ISODateWithMs);
-    if (time.isValid())
-        metadata.captureTime = time;
-    metadata.channel0 = parseChannel(pairs, 0, "mA");
-    metadata.channel1 = parseChannel(pairs, 1, "V");
 }
 
 void setTags(TIFF *tiff, const Frame &frame, const ImageMetadata &metadata, std::uint32_t rowsPerStrip)
@@ -267,8 +225,7 @@ Status writeTiff(const Frame &frame, const ImageMetadata &metadata, SafeFile &fi
 {
     TiffContext context;
     context.file = &file;
-    // Little-endian like the frames' Mono16 samples, which go into the file unchanged.
-    TiffHandle tiff = openTiff(file.temporaryPath(), "wl", context);
+    TiffHandle tiff = openTiff(file.path(), context);
     if (!tiff)
         return Status::failure(QStringLiteral("the TIFF encoder could not start the file (%1)").arg(context.message));
     const std::size_t rowBytes = std::size_t(frame.width) * std::size_t(bytesPerPixel(frame.format));
@@ -286,91 +243,4 @@ Status writeTiff(const Frame &frame, const ImageMetadata &metadata, SafeFile &fi
     if (!status && !context.message.isEmpty())
         return Status::failure(QStringLiteral("%1 (%2)").arg(status.reason(), context.message));
     return status;
-}
-
-namespace {
-
-Status readScanlines(TIFF *tiff, Frame &frame)
-{
-    for (int y = 0; y < frame.height; ++y) {
-        if (TIFFReadScanline(tiff, frame.row(y), std::uint32_t(y)) < 0)
-            return Status::failure(QStringLiteral("its picture data are damaged or cut short (row %1)").arg(y));
-    }
-    return Status::success();
-}
-
-// Any other layout libtiff understands (palette, tiles, other photometrics) comes through its
-// RGBA reader as 8-bit colour.
-Status readAsRgba(TIFF *tiff, Frame &frame)
-{
-    std::vector<std::uint32_t> rgba(std::size_t(frame.width) * std::size_t(frame.height));
-    if (!TIFFReadRGBAImageOriented(tiff, std::uint32_t(frame.width), std::uint32_t(frame.height), rgba.data(),
-                                   ORIENTATION_TOPLEFT, 0))
-        return Status::failure(QStringLiteral("its pixel layout is not supported"));
-    const std::uint32_t *in = rgba.data();
-    for (int y = 0; y < frame.height; ++y) {
-        std::uint8_t *out = frame.row(y);
-        for (int x = 0; x < frame.width; ++x, ++in, out += 3) {
-            out[0] = std::uint8_t(TIFFGetR(*in));
-            out[1] = std::uint8_t(TIFFGetG(*in));
-            out[2] = std::uint8_t(TIFFGetB(*in));
-        }
-    }
-    return Status::success();
-}
-
-Status readPixels(TIFF *tiff, Frame &frame)
-{
-    std::uint16_t bits = 1, samples = 1, photometric = PHOTOMETRIC_MINISBLACK, planar = PLANARCONFIG_CONTIG;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
-    const bool strips = !TIFFIsTiled(tiff) && planar == PLANARCONFIG_CONTIG;
-    const bool grey = strips && samples == 1 && photometric == PHOTOMETRIC_MINISBLACK && (bits == 8 || bits == 16);
-    const bool rgb = strips && samples == 3 && photometric == PHOTOMETRIC_RGB && bits == 8;
-    frame = Frame::allocate(frame.width, frame.height,
-                            grey ? (bits == 16 ? PixelFormat::Mono16 : PixelFormat::Mono8) : PixelFormat::RGB8);
-    if (frame.format == PixelFormat::Mono16) {
-        std::uint16_t maxValue = 0xffff;
-        TIFFGetField(tiff, TIFFTAG_MAXSAMPLEVALUE, &maxValue);
-        frame.significantBits = std::max(1, int(std::bit_width(maxValue)));
-    }
-    return grey || rgb ? readScanlines(tiff, frame) : readAsRgba(tiff, frame);
-}
-
-} // namespace
-
-Status readTiff(const QString &path, Frame &out, ImageMetadata &metadata)
-{
-    TiffContext context;
-    const auto refuse = [&path](const QString &why) {
-        return Status::failure(QStringLiteral("Cannot read \"%1\": %2").arg(path, why));
-    };
-    TiffHandle tiff = openTiff(path, "r", context);
-    // libtiff's findings are about its structures ("Can not read TIFF directory count"): the
-    // reasons say in words what the user can make of them.
-    if (!tiff)
-        return refuse(QStringLiteral("it is not a TIFF picture, or it is damaged or cut short"));
-    std::uint32_t width = 0, height = 0;
-    TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
-    if (width == 0 || height == 0 || width > maxReadSide || height > maxReadSide)
-        return refuse(QStringLiteral("impossible size %1 x %2").arg(width).arg(height));
-    Frame frame;
-    frame.width = int(width);
-    frame.height = int(height);
-    if (Status status = readPixels(tiff.get(), frame); !status)
-        return refuse(status.reason());
-    ImageMetadata record;
-    char *dateTime = nullptr;
-    if (TIFFGetField(tiff.get(), TIFFTAG_DATETIME, &dateTime) && dateTime)
-        record.captureTime =
-            QDateTime::fromString(QString::fromLatin1(dateTime), QStringLiteral("yyyy:MM:dd HH:mm:ss"));
-    char *description = nullptr;
-    if (TIFFGetField(tiff.get(), TIFFTAG_IMAGEDESCRIPTION, &description) && description)
-        parseDescription(QString::fromLatin1(description), record);
-    out = frame;
-    metadata = record;
-    return Status::success();
 }

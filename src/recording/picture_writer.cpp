@@ -1,6 +1,7 @@
 #include "recording/picture_writer.h"
 
 #include "base/stopwatch.h"
+#include "picture_files/temporary_files.h"
 #include "recording/disk_sync.h"
 #include "recording/save_target.h"
 #include "recording/series.h"
@@ -74,11 +75,14 @@ void PictureWriter::openLog(const QString &schedule)
     // log must not get out either.
     if (!checkSaveTarget(m_settings.directory, path))
         return;
-    makeOutputDirectory(m_settings.directory); // a failure here is the first picture's to tell
+    // A failure here is the first picture's to tell. Temporary files that a killed program left
+    // where a file system could not take unnamed ones go before the series writes there.
+    if (makeOutputDirectory(m_settings.directory))
+        removeStaleTemporaries(m_settings.directory);
     m_logFailure = m_log.open(path, m_header);
     if (m_logFailure.ok()) {
         const std::lock_guard lock(m_mutex);
-        m_logPath = path;
+        m_logPath = m_log.path();
     }
 }
 
@@ -96,6 +100,10 @@ void PictureWriter::write(const PictureJob &job)
     if (saved && m_saved == 0)
         saved = makeOutputDirectory(m_settings.directory);
     const QString replaced = saved ? replacedBy(job.fileName) : QString();
+    // The base name may lead into a subfolder, which a killed program may have left its
+    // temporary files in too.
+    if (saved && m_saved == 0 && QFileInfo(job.fileName).absolutePath() != QFileInfo(m_settings.directory).absolutePath())
+        removeStaleTemporaries(QFileInfo(job.fileName).absolutePath());
     if (saved)
         saved = m_saver(job.frame, job.fileName, job.record, m_savedNames.contains(job.fileName));
     const qint64 bytes = saved ? QFileInfo(job.fileName).size() : 0;
@@ -133,12 +141,11 @@ void PictureWriter::fail(const QString &fileName, const QString &reason)
     m_failed = true;
 }
 
+// No picture replaces a file from before its series (the save refuses), only one of its own.
 QString PictureWriter::replacedBy(const QString &fileName) const
 {
     const auto earlier = m_savedNames.constFind(fileName);
-    if (earlier != m_savedNames.constEnd())
-        return QString::number(*earlier);
-    return QFileInfo::exists(fileName) ? QStringLiteral("earlier file") : QString();
+    return earlier != m_savedNames.constEnd() ? QString::number(*earlier) : QString();
 }
 
 void PictureWriter::logRow(const PictureJob &job, const Status &result, qint64 bytes, const QString &replaced)

@@ -1,12 +1,18 @@
 #include "recording/save_target.h"
 
+#include "analog/channel_reading.h"
+#include "base/number_pattern.h"
+#include "naming/file_name.h"
 #include "picture_files/safe_file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <unistd.h>
 #include <sys/stat.h>
 
 Status checkSaveTarget(const QString &directory, const QString &fullFileName)
@@ -36,6 +42,51 @@ Status makeOutputDirectory(const QString &directory)
         // The reason for a picture that cannot be made in the directory says what is in the way:
         // a file where a folder should be is named by it.
         return Status::failure(fileErrorReason(error == EEXIST ? ENOTDIR : error, target + QStringLiteral("/picture")));
+    }
+    return Status::success();
+}
+
+long nameLimit(const QString &directory)
+{
+    QString folder = QDir(directory.isEmpty() ? QStringLiteral(".") : directory).absolutePath();
+    while (!QFileInfo(folder).isDir() && folder != QLatin1String("/"))
+        folder = QFileInfo(folder).path();
+    const long limit = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    return limit > 0 ? limit : NAME_MAX;
+}
+
+QStringList widestSeriesNames(const QString &baseName, const QString &extension, bool number, bool time,
+                              bool channel0, bool channel1)
+{
+    const QLocale c = QLocale::c();
+    constexpr std::int64_t pictures = 999'999'999;      // a hundred days at 50 ms: 172,800,000
+    constexpr double milliseconds = 9'999'999'999.0;    // a hundred days: 8,640,000,000
+    QString readings;
+    for (int channel : {0, 1}) {
+        if (!(channel == 0 ? channel0 : channel1))
+            continue;
+        const ChannelSetup setup = channelSetup(channel);
+        const QString full = formatNumber(setup.fullScale, setup.pattern, c);
+        readings += u'_' + (full.size() > 3 ? full : QStringLiteral("ERR")) + setup.unitSuffix;
+    }
+    const QString picture =
+        fullFileName(QString(), baseName, numberAndTimePiece(number, time, pictures, milliseconds, c), readings, extension);
+    const QString log = baseName + QStringLiteral("_yyyyMMdd-HHmmss_999.csv");
+    return {picture, log};
+}
+
+Status checkNameLengths(const QString &directory, const QStringList &names)
+{
+    const long limit = nameLimit(directory);
+    for (const QString &name : names) {
+        for (const QString &part : name.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+            const qsizetype bytes = QFile::encodeName(part).size();
+            if (bytes > limit)
+                return Status::failure(QStringLiteral("the name \"%1\" would have %2 bytes; the file system takes at most %3")
+                                           .arg(part)
+                                           .arg(bytes)
+                                           .arg(limit));
+        }
     }
     return Status::success();
 }

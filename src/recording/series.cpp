@@ -43,15 +43,18 @@ QString startRefusal(const StartRequest &request, const std::function<bool(const
     return QString();
 }
 
-QString savingFailureMessage(const QString &fileName, const QString &reason)
+QString asSentence(const QString &reason)
 {
-    // Reasons come as parts of a sentence ("no space left on the disk"); on a line of their
-    // own they read as one.
     QString sentence = reason;
     if (!sentence.isEmpty()) {
         sentence[0] = sentence[0].toUpper();
         if (!sentence.endsWith(QLatin1Char('.')) && !sentence.endsWith(QLatin1Char('!')))
             sentence += QLatin1Char('.');
     }
-    return QStringLiteral("Could not save the picture:\n%1\n%2").arg(fileName, sentence);
+    return sentence;
+}
+
+QString savingFailureMessage(const QString &fileName, const QString &reason)
+{
+    return QStringLiteral("Could not save the picture:\n%1\n%2").arg(fileName, asSentence(reason));
 }

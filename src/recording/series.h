@@ -42,6 +42,10 @@ struct StartRequest
 };
 QString startRefusal(const StartRequest &request, const std::function<bool(const QString &)> &fileExists);
 
+// A reason, which comes as part of a sentence ("no space left on the disk"), as a sentence of its
+// own for a line of its own: "No space left on the disk."
+QString asSentence(const QString &reason);
+
 // The message shown when a picture of a series could not be acquired or saved: the file's name
 // on one line, the reason, which does not repeat it, as a sentence on the next.
 QString savingFailureMessage(const QString &fileName, const QString &reason);

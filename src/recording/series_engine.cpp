@@ -76,8 +76,8 @@ SeriesEngine::SeriesEngine(QObject *parent)
     : QObject(parent), m_timer(this), m_source(this), m_link(std::make_shared<Link>())
 {
     m_link->engine = this;
-    m_saver = [](const Frame &frame, const QString &path, const ImageMetadata &record, bool) {
-        return saveImage(frame, path, record);
+    m_saver = [](const Frame &frame, const QString &path, const ImageMetadata &record, bool mayReplace) {
+        return saveImage(frame, path, record, mayReplace ? SaveMode::ReplaceOwn : SaveMode::CreateNew);
     };
     connect(&m_source, &PictureSource::liveFrame, this, &SeriesEngine::frameToShow);
     connect(&m_source, &PictureSource::cameraLost, this, &SeriesEngine::onCameraLost);

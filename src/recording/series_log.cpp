@@ -1,12 +1,28 @@
 #include "recording/series_log.h"
 
+#include "picture_files/safe_file.h"
+#include "recording/series.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
-// A field as RFC 4180 wants it: quoted when it holds a comma, a quote or a line break.
+// Another series' log of the same name gets a number; this many are tried.
+constexpr int maxLogNumber = 1000;
+
+// A field as RFC 4180 wants it: quoted when it holds a comma, a quote or a line break; also
+// when it holds a '#', which tools told that '#' starts a comment (pandas' comment='#') take as
+// one only outside quotes.
 QString csvField(const QString &text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')) &&
-        !text.contains(QLatin1Char('\r')))
+    static const QString special = QStringLiteral(",\"\n\r#");
+    if (std::none_of(text.cbegin(), text.cend(), [](QChar c) { return special.contains(c); }))
         return text;
     QString quoted = text;
     quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
@@ -54,25 +70,34 @@ QString seriesLogPath(const QString &directory, const QString &baseName, const Q
            QStringLiteral(".csv");
 }
 
+// A '#' line: a line break inside a value (a driver file's path may hold one) is written as
+// "\\n", so that the value stays on its line.
+QString commentLine(const QString &text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\n'), QLatin1String("\\n")).replace(QLatin1Char('\r'), QLatin1String("\\r"));
+    return QStringLiteral("# ") + escaped + QLatin1Char('\n');
+}
+
 QString formatLogHeader(const SeriesLogHeader &h)
 {
     QString text;
-    text += QStringLiteral("# %1 %2\n").arg(h.program, h.version);
-    text += QStringLiteral("# start: %1\n").arg(h.start.toOffsetFromUtc(h.start.offsetFromUtc()).toString(Qt::ISODateWithMs));
-    text += QStringLiteral("# camera: driver file %1, %2, %3x%4, %5\n")
-                .arg(h.driverFile, describeCamera(h))
-                .arg(h.width)
-                .arg(h.height)
-                .arg(h.pixelFormat);
-    text += QStringLiteral("# card: %1\n").arg(h.card);
-    text += QStringLiteral("# interval: %1 ms\n").arg(h.intervalMs);
-    text += QStringLiteral("# options: %1\n").arg(h.options.isEmpty() ? QStringLiteral("none") : h.options.join(QStringLiteral(", ")));
+    text += commentLine(QStringLiteral("%1 %2").arg(h.program, h.version));
+    text += commentLine(QStringLiteral("start: %1").arg(h.start.toOffsetFromUtc(h.start.offsetFromUtc()).toString(Qt::ISODateWithMs)));
+    text += commentLine(QStringLiteral("camera: driver file %1, %2, %3x%4, %5")
+                            .arg(h.driverFile, describeCamera(h))
+                            .arg(h.width)
+                            .arg(h.height)
+                            .arg(h.pixelFormat));
+    text += commentLine(QStringLiteral("card: %1").arg(h.card));
+    text += commentLine(QStringLiteral("interval: %1 ms").arg(h.intervalMs));
+    text += commentLine(QStringLiteral("options: %1").arg(h.options.isEmpty() ? QStringLiteral("none") : h.options.join(QStringLiteral(", "))));
     if (!h.namesNote.isEmpty())
-        text += QStringLiteral("# names: %1\n").arg(h.namesNote);
+        text += commentLine(QStringLiteral("names: %1").arg(h.namesNote));
     if (!h.schedule.isEmpty())
-        text += QStringLiteral("# schedule: %1\n").arg(h.schedule);
+        text += commentLine(QStringLiteral("schedule: %1").arg(h.schedule));
     if (!h.cameraRateNote.isEmpty())
-        text += QStringLiteral("# frame rate: %1\n").arg(h.cameraRateNote);
+        text += commentLine(QStringLiteral("frame rate: %1").arg(h.cameraRateNote));
     text += QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
                            "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms\n");
     return text;
@@ -105,45 +130,112 @@ QString formatLogEnd(const SeriesLogEnd &e)
     return text;
 }
 
+Status logFailure(const QString &path, int error)
+{
+    return Status::failure(QStringLiteral("%1\n%2").arg(path, asSentence(fileErrorReason(error, path))));
+}
+
+namespace {
+
+// Writes all of `bytes` at the end of the file, or nothing: a line cut short by a full disk
+// would run into the next one, so the file goes back to `size`, the end of its last whole line.
+int writeWhole(int fd, const QByteArray &bytes, qint64 size)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            if (done > 0 && ::ftruncate(fd, off_t(size)) != 0)
+                return errno;
+            return error;
+        }
+        done += n;
+    }
+    return 0;
+}
+
+QString numberedLogPath(const QString &path, int number)
+{
+    if (number == 1)
+        return path;
+    const QString suffix = QStringLiteral(".csv");
+    const QString stem = path.endsWith(suffix) ? path.chopped(suffix.size()) : path;
+    return stem + QStringLiteral("_%1").arg(number) + (path.endsWith(suffix) ? suffix : QString());
+}
+
+} // namespace
+
+Status SeriesLog::create(const QString &path)
+{
+    for (int number = 1; number <= maxLogNumber; ++number) {
+        const QString candidate = numberedLogPath(path, number);
+        const QByteArray name = QFile::encodeName(candidate);
+        m_fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
+        if (m_fd >= 0) {
+            m_path = candidate;
+            m_size = 0;
+            return Status::success();
+        }
+        const int error = errno;
+        struct stat info = {};
+        // Only another log makes way for a numbered one; a folder in the way is a fault.
+        if (error != EEXIST || (::lstat(name.constData(), &info) == 0 && S_ISDIR(info.st_mode)))
+            return logFailure(candidate, error == EEXIST ? EISDIR : error);
+    }
+    return logFailure(path, EEXIST);
+}
+
 Status SeriesLog::open(const QString &path, const SeriesLogHeader &header)
 {
-    m_file.close();
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return Status::failure(QStringLiteral("cannot write the series log %1: %2").arg(path, m_file.errorString()));
+    close();
+    if (Status status = create(path); !status)
+        return status;
     return write(formatLogHeader(header));
+}
+
+void SeriesLog::close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
 }
 
 Status SeriesLog::finish(const SeriesLogEnd &end)
 {
-    if (!m_file.isOpen())
+    if (!isOpen())
         return Status::failure(QStringLiteral("the series log is not open"));
     const Status written = write(formatLogEnd(end));
-    m_file.close();
+    close();
     return written;
 }
 
 Status SeriesLog::append(const SeriesLogRow &row)
 {
-    if (!m_file.isOpen())
+    if (!isOpen())
         return Status::failure(QStringLiteral("the series log is not open"));
     return write(formatLogRow(row));
 }
 
 Status SeriesLog::write(const QString &text)
 {
-    // Unbuffered: each row is one write() straight to the kernel.
     const QByteArray bytes = text.toUtf8();
-    if (m_file.write(bytes) != bytes.size())
-        return Status::failure(QStringLiteral("cannot write the series log %1: %2").arg(m_file.fileName(), m_file.errorString()));
+    if (const int error = writeWhole(m_fd, bytes, m_size); error != 0)
+        return logFailure(m_path, error);
+    m_size += bytes.size();
     return Status::success();
 }
 
 Status SeriesLog::appendTo(const QString &path, const QString &text)
 {
-    QFile file(path);
-    const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size())
-        return Status::failure(QStringLiteral("cannot write the series log %1: %2").arg(path, file.errorString()));
-    return Status::success();
+    // A log that has gone is not made again with only its last line.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return logFailure(path, errno);
+    struct stat info = {};
+    const int error = ::fstat(fd, &info) != 0 ? errno : writeWhole(fd, text.toUtf8(), qint64(info.st_size));
+    ::close(fd);
+    return error != 0 ? logFailure(path, error) : Status::success();
 }

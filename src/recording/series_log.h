@@ -5,16 +5,15 @@
 #include "picture_files/image_files.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 
 // The record of one series, written beside its pictures: a few '#' lines on the set-up,
-// then a header row and one row per capture step. Each row is handed to the kernel as soon
-// as it is written, so the log is complete up to the last picture even if the program is
-// killed.
+// then a header row and one row per capture step. Each row is handed to the kernel whole as
+// soon as it is written, so the log is complete up to the last picture even if the program is
+// killed, and a row the disk has no room for is taken back whole.
 struct SeriesLogHeader
 {
     QString program;
@@ -44,7 +43,7 @@ struct SeriesLogRow
     std::optional<ChannelSample> channel1;
     QString result; // "ok" or the reason the save failed
     qint64 bytes = 0;
-    QString replaced; // the picture of this series saved before under the same name, or "earlier file"
+    QString replaced; // the number of the picture of this series saved before under the same name
     std::optional<std::uint64_t> frameId; // the camera's number of the frame
     std::optional<double> frameMs;     // when the frame was captured, ms since Start
     std::optional<double> frameAgeMs;  // how old the frame was when the step took it
@@ -70,18 +69,33 @@ QString formatLogEnd(const SeriesLogEnd &end);
 class SeriesLog
 {
 public:
+    SeriesLog() = default;
+    ~SeriesLog() { close(); }
+    SeriesLog(const SeriesLog &) = delete;
+    SeriesLog &operator=(const SeriesLog &) = delete;
+
+    // Creates the log at `path`, or, when another series' log has that name (one started in the
+    // same second), at the first free "<name>_2.csv", "<name>_3.csv", ...: a log is never shared
+    // or replaced. path() tells the name chosen.
     Status open(const QString &path, const SeriesLogHeader &header);
     Status append(const SeriesLogRow &row);
-    void close() { m_file.close(); }
+    void close();
     // Writes the lines that end the series and closes the log.
     Status finish(const SeriesLogEnd &end);
-    bool isOpen() const { return m_file.isOpen(); }
+    bool isOpen() const { return m_fd >= 0; }
     // Adds `text` to the end of the log at `path`, once its series is over.
     static Status appendTo(const QString &path, const QString &text);
-    QString path() const { return m_file.fileName(); }
+    QString path() const { return m_path; }
 
 private:
+    Status create(const QString &path);
     Status write(const QString &text);
 
-    QFile m_file;
+    int m_fd = -1;
+    QString m_path;
+    qint64 m_size = 0; // bytes of whole lines in the file
 };
+
+// Why the log at `path` cannot be written, as the warning shows it: the log's name on one line,
+// the cause as a sentence on the next ("No space left on the disk.").
+Status logFailure(const QString &path, int error);

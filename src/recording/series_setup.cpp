@@ -3,6 +3,7 @@
 #include "analog/analog_card.h"
 #include "analog/card_factory.h"
 #include "base/stopwatch.h"
+#include "recording/save_target.h"
 #include "recording/series_engine.h"
 
 #include <QFileInfo>
@@ -38,4 +39,12 @@ bool SeriesSetup::cardIsSimulated() const
 QString SeriesSetup::startRefusal(const StartRequest &request) const
 {
     return ::startRefusal(request, [](const QString &name) { return QFileInfo::exists(name); });
+}
+
+Status SeriesSetup::namesFit() const
+{
+    const CaptureState &s = m_engine.state();
+    const NameOptions &o = m_engine.options();
+    return checkNameLengths(s.SaveDirectory,
+                            widestSeriesNames(s.BaseName, s.FileExtension, o.number, o.time, o.channel0, o.channel1));
 }

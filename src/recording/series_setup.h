@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/status.h"
 #include "recording/series.h"
 
 #include <QString>
@@ -30,6 +31,10 @@ public:
     // The checks before a series may start, in their order: the message of the first that
     // fails, or an empty text. The name checked is the one composed last.
     QString startRefusal(const StartRequest &request) const;
+
+    // Whether every name the series may give its pictures and its log fits the file system of
+    // the directory, with the base name, extension and options the engine holds now.
+    Status namesFit() const;
 
 private:
     SeriesEngine &m_engine;

@@ -23,6 +23,8 @@ private Q_SLOTS:
     void refusals_data();
     void refusals();
     void failedSaveStopsTheSeries();
+    void twoSeriesAtOnce_data();
+    void twoSeriesAtOnce();
 
 private:
     void startRecord(QProcess &process, const QStringList &arguments) const;
@@ -123,6 +125,7 @@ void TestRecordCommand::interruptedSeries_data()
     QTest::addColumn<int>("signal");
     QTest::newRow("SIGINT") << int(SIGINT);
     QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP, the terminal of an SSH connection closed") << int(SIGHUP);
 }
 
 void TestRecordCommand::interruptedSeries()
@@ -159,6 +162,11 @@ void TestRecordCommand::refusals_data()
     QTest::newRow("unknown add item") << QStringList{"--add", "number,date"} << "--add takes";
     QTest::newRow("no such driver file") << QStringList{"--driver", "missing.vin"} << "missing.vin";
     QTest::newRow("first picture exists") << QStringList{"--add", ""} << "File already exists:";
+    // An unset variable in a script must not make the root folder the directory.
+    QTest::newRow("empty directory") << QStringList{"--dir", ""} << "--dir takes a directory";
+    QTest::newRow("line break in the base name") << QStringList{"--name", "two\nlines"} << "control character U+000A";
+    QTest::newRow("base name not UTF-8") << QStringList{"--name", QString::fromUtf8("bad\xff")} << "not UTF-8";
+    QTest::newRow("log name too long") << QStringList{"--name", QString(240, u'n'), "--add", ""} << "too long";
 }
 
 void TestRecordCommand::refusals()
@@ -175,7 +183,9 @@ void TestRecordCommand::refusals()
     QProcess process;
     if (!arguments.contains(QStringLiteral("--driver")))
         arguments << QStringLiteral("--driver") << driverFile();
-    startRecord(process, arguments << QStringLiteral("--dir") << m_out);
+    if (!arguments.contains(QStringLiteral("--dir")))
+        arguments << QStringLiteral("--dir") << m_out;
+    startRecord(process, arguments);
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 2);
     QVERIFY(process.readAllStandardOutput().isEmpty());
@@ -212,6 +222,47 @@ void TestRecordCommand::failedSaveStopsTheSeries()
                                  .filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QVERIFY(rows.size() >= 4);
     QVERIFY2(rows.constLast().section(QLatin1Char(','), 9, 9) != u"ok", qPrintable(rows.constLast()));
+}
+
+void TestRecordCommand::twoSeriesAtOnce_data()
+{
+    QTest::addColumn<QString>("secondAdd"); // the first series' names carry the number
+    QTest::newRow("same names") << "number";
+    QTest::newRow("other names") << "time";
+}
+
+// Two series into one folder with one base name, started together: each has a log of its own,
+// also within the same second, and no picture replaces another. A series whose name the other
+// took first stops with "File already exists." (exit 1), or is refused at Start (exit 2).
+void TestRecordCommand::twoSeriesAtOnce()
+{
+    QFETCH(QString, secondAdd);
+    QProcess processes[2];
+    for (int i = 0; i < 2; ++i)
+        startRecord(processes[i], {"--driver", driverFile(), "--dir", m_out, "--name", "Twice", "--interval", "50",
+                                   "--add", i == 0 ? QStringLiteral("number") : secondAdd, "--count", "5"});
+    QStringList logs, saved;
+    for (QProcess &process : processes) {
+        QVERIFY(process.waitForFinished(30000));
+        const QString log = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+        QCOMPARE(log.isEmpty(), process.exitCode() == 2);
+        QVERIFY(process.exitCode() == 0 || (secondAdd == u"number" && (process.exitCode() == 2 ||
+                                            process.readAllStandardError().endsWith("\nFile already exists.\n"))));
+        for (const QString &row : logRows(log).filter(QRegularExpression(QStringLiteral("^\\d+,.*,ok,"))))
+            saved << row.section(QLatin1Char(','), 1, 1) + u' ' + row.section(QLatin1Char(','), 10, 10);
+        if (!log.isEmpty())
+            logs << log;
+    }
+    QCOMPARE(QSet<QString>(logs.begin(), logs.end()).size(), logs.size());
+    // Every file but the logs, hidden ones too, is a picture of one row, of the size it gives.
+    QStringList found;
+    for (const QFileInfo &file : QDir(m_out).entryInfoList(QDir::Files | QDir::Hidden)) {
+        if (file.suffix() != u"csv")
+            found << file.filePath() + u' ' + QString::number(file.size());
+    }
+    saved.sort();
+    found.sort();
+    QCOMPARE(saved, found);
 }
 
 QTEST_GUILESS_MAIN(TestRecordCommand)

@@ -31,6 +31,7 @@ private Q_SLOTS:
     void v4l2Accepted();
     void factoryRefusals_data();
     void factoryRefusals();
+    void controlCharacterRefused();
     void shippedDriverFilesParse_data();
     void shippedDriverFilesParse();
     void autoWithoutDeviceIsTestPattern();
@@ -163,6 +164,15 @@ void TestCameraSettings::factoryRefusals()
     const std::unique_ptr<Camera> camera = createCamera(parsed(text), error);
     QVERIFY(!camera);
     QVERIFY2(error.contains(reason), qPrintable(error));
+}
+
+// A NUL byte in the line that the reason shows would cut every message that shows it.
+void TestCameraSettings::controlCharacterRefused()
+{
+    DriverFile driver;
+    QString error;
+    QVERIFY(!DriverFile::parse(QString::fromUtf8("source = v4l2\ndevice = /dev/vi\0deo0\n", 36), driver, error));
+    QCOMPARE(error, QStringLiteral("line 2: a control character (byte 0) is not text"));
 }
 
 void TestCameraSettings::shippedDriverFilesParse_data()

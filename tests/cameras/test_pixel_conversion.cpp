@@ -210,7 +210,7 @@ void TestPixelConversion::mjpegDecodes()
 {
     const Bytes jpeg = encodeJpeg(32, 16, {30, 160, 220});
     Frame frame;
-    const Status decoded = decodeMjpeg(jpeg.data(), jpeg.size(), frame);
+    const Status decoded = decodeMjpeg(jpeg.data(), jpeg.size(), 32, 16, frame);
     QVERIFY2(decoded.ok(), qPrintable(decoded.reason()));
     QCOMPARE(frame.format, PixelFormat::RGB8);
     QCOMPARE(frame.width, 32);
@@ -240,7 +240,7 @@ void TestPixelConversion::mjpegRefusesDamagedFrames()
         jpeg.resize(keep >= 0 ? std::size_t(keep) : jpeg.size() - std::size_t(-keep));
     Frame frame;
     frame.width = 7; // must stay untouched on failure
-    const Status decoded = decodeMjpeg(jpeg.data(), jpeg.size(), frame);
+    const Status decoded = decodeMjpeg(jpeg.data(), jpeg.size(), 64, 64, frame);
     QVERIFY(!decoded.ok());
     QVERIFY(decoded.reason().startsWith(QLatin1String("bad JPEG frame")));
     QCOMPARE(frame.width, 7);

@@ -11,6 +11,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <algorithm>
+#include <dirent.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -148,18 +151,19 @@ std::uint32_t zlibCrc32(const QByteArray &bytes)
     return ~crc;
 }
 
-Status saveAsNobody(const Frame &frame, const QString &path)
+Status inChildProcess(const std::function<Status()> &work, std::uint64_t addressSpace)
 {
-    constexpr uid_t nobody = 65534;
     int channel[2];
     if (::pipe(channel) != 0)
         return Status::failure(QStringLiteral("pipe failed"));
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(channel[0]);
-        const QByteArray reason = ::setgid(nobody) == 0 && ::setuid(nobody) == 0
-                                      ? saveImage(frame, path).reason().toUtf8()
-                                      : QByteArrayLiteral("could not become nobody");
+        const rlimit limit{addressSpace, addressSpace};
+        const Status status = addressSpace == 0 || ::setrlimit(RLIMIT_AS, &limit) == 0
+                                  ? work()
+                                  : Status::failure(QStringLiteral("could not limit the address space"));
+        const QByteArray reason = status.reason().toUtf8();
         [[maybe_unused]] const ssize_t written = ::write(channel[1], reason.constData(), std::size_t(reason.size()));
         ::_exit(0); // no destructors: the parent owns the temporary directory
     }
@@ -169,8 +173,37 @@ Status saveAsNobody(const Frame &frame, const QString &path)
     for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
         reason.append(buffer, n);
     ::close(channel[0]);
-    ::waitpid(child, nullptr, 0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WIFSIGNALED(status))
+        return Status::failure(QStringLiteral("died of signal %1").arg(WTERMSIG(status)));
     return reason.isEmpty() ? Status::success() : Status::failure(QString::fromUtf8(reason));
+}
+
+Status saveAsNobody(const Frame &frame, const QString &path)
+{
+    constexpr uid_t nobody = 65534;
+    return inChildProcess([&] {
+        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+            return Status::failure(QStringLiteral("could not become nobody"));
+        return saveImage(frame, path);
+    });
+}
+
+QList<QByteArray> rawEntries(const QString &dir)
+{
+    QList<QByteArray> names;
+    DIR *listing = ::opendir(QFile::encodeName(dir).constData());
+    if (!listing)
+        return names;
+    while (const dirent *entry = ::readdir(listing)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names << name;
+    }
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 QStringList entries(const QString &dir)

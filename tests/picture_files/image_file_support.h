@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 
 // Pictures and independent readers for the image file tests: nothing here goes through the
 // readers under test.
@@ -33,6 +34,12 @@ std::uint32_t zlibCrc32(const QByteArray &bytes);
 
 // Saves in a child process that has given up root for the user "nobody".
 Status saveAsNobody(const Frame &frame, const QString &path);
+// Runs `work` in a child process and gives its outcome; a child that dies of a signal fails
+// with "died of signal N". With `addressSpace` (bytes, 0 for none) the child may not map more,
+// so that an allocation beyond it fails there instead of taking the machine's memory.
+Status inChildProcess(const std::function<Status()> &work, std::uint64_t addressSpace = 0);
+// The names in `dir`, hidden ones too, as readdir gives them: bytes, not decoded.
+QList<QByteArray> rawEntries(const QString &dir);
 
 QStringList entries(const QString &dir);
 QByteArray fileBytes(const QString &path);

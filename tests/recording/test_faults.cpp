@@ -8,6 +8,7 @@
 #include "analog/simulated_card.h"
 #include "ui/image_control.h"
 #include "picture_files/image_files.h"
+#include "recording/series_log.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
 #include "test_files.h"
@@ -57,6 +58,7 @@ private Q_SLOTS:
     void folderRemovedMidSeries();
     void diskFull();
     void folderMadeReadOnly();
+    void diskFullOnTheLogRow();
 
 private:
     void makeForm(int width, int height);
@@ -270,6 +272,42 @@ void TestFaults::folderMadeReadOnly()
     m_mounts << out;
     QVERIFY(runMount({QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), out}));
     verifySeriesStoppedBy(out, QStringLiteral("read-only"), 3);
+}
+
+// The disk fills up in the middle of a row: the log keeps its last whole row, names the real
+// reason, and takes its end once there is room again.
+void TestFaults::diskFullOnTheLogRow()
+{
+    QString disk;
+    if (!mountTmpfs(QStringLiteral("64k"), disk))
+        QSKIP(qPrintable(disk));
+    SeriesLog log;
+    QVERIFY(log.open(disk + QStringLiteral("/Full.csv"), SeriesLogHeader{}).ok());
+    // What the log leaves of its last page is filled up by another file.
+    QFile filler(disk + QStringLiteral("/filler"));
+    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    for (const QByteArray piece(512, 'f'); filler.write(piece) == piece.size();) {
+    }
+    SeriesLogRow row;
+    row.fileName = disk + QStringLiteral("/") + QString(200, u'p') + QStringLiteral(".bmp");
+    row.result = QStringLiteral("ok");
+    Status written = Status::success();
+    for (row.picture = 1; row.picture < 200 && written; ++row.picture)
+        written = log.append(row);
+    QVERIFY(!written.ok());
+    QCOMPARE(written.reason(), disk + QStringLiteral("/Full.csv\nNo space left on the disk."));
+    filler.close();
+    QVERIFY(filler.remove());
+    QVERIFY(log.finish(SeriesLogEnd{}).ok());
+    QFile file(disk + QStringLiteral("/Full.csv"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    QCOMPARE(lines.constLast(), QString()); // every line whole
+    const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
+    QCOMPARE(rows.size(), int(row.picture) - 2);
+    for (const QString &r : rows)
+        QVERIFY2(r.endsWith(QStringLiteral(",ok,0,,,,")), qPrintable(r));
+    QVERIFY(lines[lines.size() - 2].startsWith(QStringLiteral("# end: ")));
 }
 
 QTEST_MAIN(TestFaults)

@@ -11,6 +11,7 @@ private Q_SLOTS:
     void path();
     void cameraLine_data();
     void cameraLine();
+    void ownNameForEverySeries();
 };
 
 void TestSeriesLog::rows_data()
@@ -28,6 +29,8 @@ void TestSeriesLog::rows_data()
     QTest::newRow("comma and quote") << "/d/a,\"b\".bmp" << 0 << "no space left, disk full" << ""
                                      << "7,\"/d/a,\"\"b\"\".bmp\",300.000,301.257,1.257,,,,,\"no space left, disk full\",1234,,,,\n";
     QTest::newRow("replaced") << "/d/a.bmp" << 0 << "ok" << "6" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,6,,,\n";
+    // Readers told that '#' starts a comment (pandas' comment='#') take it as one only outside quotes.
+    QTest::newRow("hash") << "/d/run#2.bmp" << 0 << "ok" << "" << "7,\"/d/run#2.bmp\",300.000,301.257,1.257,,,,,ok,1234,,,,\n";
     QTest::newRow("frame times") << "/d/a.bmp" << 0 << "ok" << "frame"
                                  << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,,4711,-12.500,0.041\n";
 }
@@ -81,6 +84,9 @@ void TestSeriesLog::cameraLine_data()
     QTest::newRow("auto found none") << "auto" << QStringList{"test-pattern", "", "", ""}
                                      << "source test-pattern (chosen by auto), 64x48, Mono8";
     QTest::newRow("lost camera") << "genicam" << QStringList{"", "", "", ""} << "source genicam, 64x48, Mono8";
+    // A line break in a value stays on the '#' line, written as "\n".
+    QTest::newRow("line break in the device") << "v4l2" << QStringList{"v4l2", "/dev/vid\neo0", "", ""}
+                                              << "source v4l2, device /dev/vid\\neo0, 64x48, Mono8";
 }
 
 void TestSeriesLog::cameraLine()
@@ -98,6 +104,24 @@ void TestSeriesLog::cameraLine()
     const QStringList lines = formatLogHeader(header).split(QLatin1Char('\n'));
     QCOMPARE(lines.filter(QStringLiteral("# camera:")),
              QStringList{QStringLiteral("# camera: driver file /drivers/camera.vin, ") + expected});
+}
+
+// A second series started in the same second gets a log of its own; a folder in the way of the
+// name is a fault, not another series.
+void TestSeriesLog::ownNameForEverySeries()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("Probe_20260304-050607.csv"));
+    SeriesLog first, second, third;
+    QVERIFY(first.open(path, SeriesLogHeader{}).ok());
+    QVERIFY(second.open(path, SeriesLogHeader{}).ok());
+    QCOMPARE(first.path(), path);
+    QCOMPARE(second.path(), dir.filePath(QStringLiteral("Probe_20260304-050607_2.csv")));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Taken.csv")));
+    const Status blocked = third.open(dir.filePath(QStringLiteral("Taken.csv")), SeriesLogHeader{});
+    QVERIFY(!blocked.ok());
+    QVERIFY2(blocked.reason().endsWith(QStringLiteral("\nA directory of that name is in the way.")), qPrintable(blocked.reason()));
 }
 
 QTEST_MAIN(TestSeriesLog)

@@ -233,6 +233,8 @@ Status GenicamCamera::applySize(int width, int height)
     GError *error = nullptr;
     gint x = 0, y = 0, w = 0, h = 0;
     arv_camera_get_region(m_camera, &x, &y, &w, &h, &error);
+    if (error)
+        return Status::failure(QStringLiteral("cannot read the picture size: %1").arg(takeError(error)));
     // The ranges shrink by the offsets: clear them first, the picture starts at the corner.
     arv_camera_set_region(m_camera, 0, 0, w, h, nullptr);
     const struct

@@ -146,7 +146,7 @@ V4l2Camera::Taken V4l2Camera::takeBuffer()
 Status V4l2Camera::convert(const std::uint8_t *data, std::size_t size, Frame &out) const
 {
     if (m_fourcc == V4L2_PIX_FMT_MJPEG || m_fourcc == V4L2_PIX_FMT_JPEG)
-        return decodeMjpeg(data, size, out);
+        return decodeMjpeg(data, size, m_width, m_height, out);
     // YUYV comes in whole macropixels of two pixels, also when the width is odd.
     const int packed = m_fourcc == V4L2_PIX_FMT_GREY    ? m_width
                        : m_fourcc == V4L2_PIX_FMT_RGB24 ? 3 * m_width

@@ -273,9 +273,15 @@ Status V4l2Camera::mapBuffers()
     request.count = kBufferCount;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
-    if (v4l2Ioctl(m_fd, VIDIOC_REQBUFS, &request) < 0 || request.count < 2)
+    if (v4l2Ioctl(m_fd, VIDIOC_REQBUFS, &request) < 0)
         return Status::failure(
             QStringLiteral("%1 cannot stream through mapped buffers: %2").arg(m_device, v4l2ErrorText()));
+    // The driver answered without an error, so errno says nothing here.
+    if (request.count < 2)
+        return Status::failure(QStringLiteral("%1 cannot stream through mapped buffers: it grants %2 buffer(s), "
+                                              "streaming needs at least two")
+                                   .arg(m_device)
+                                   .arg(request.count));
     for (std::uint32_t i = 0; i < request.count; ++i) {
         v4l2_buffer buffer{};
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;

@@ -32,7 +32,7 @@ struct FakeV4l2Node
     std::vector<QSize> sizes{{64, 48}, {32, 24}};
     // Rows are padded to a multiple of this many bytes, as frame grabbers do.
     std::uint32_t lineAlignment = 1;
-    // REQBUFS grants at least two buffers and at most this many.
+    // REQBUFS grants at least one buffer and at most this many.
     std::uint32_t maxBuffers = 32;
     int frameRate = 100;
     // How long the sensor exposes before a frame is read out: buffers are stamped with the

@@ -93,7 +93,7 @@ int FakeV4l2::requestBuffers(Device &d, v4l2_requestbuffers &r)
     d.done.clear();
     if (r.count == 0)
         return 0;
-    r.count = std::clamp<std::uint32_t>(r.count, 2, std::max<std::uint32_t>(2, d.node.maxBuffers));
+    r.count = std::clamp<std::uint32_t>(r.count, 1, std::max<std::uint32_t>(1, d.node.maxBuffers));
     const std::uint32_t length = (d.pix.sizeimage + kPageSize - 1) / kPageSize * kPageSize;
     d.buffers.resize(r.count);
     for (std::uint32_t i = 0; i < r.count; ++i) {

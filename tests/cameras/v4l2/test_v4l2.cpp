@@ -148,6 +148,10 @@ void TestV4l2::negotiatesAndSnaps_data()
     FakeV4l2::Node two = fakeNode("/dev/video0");
     two.maxBuffers = 2;
     QTest::newRow("two buffers granted") << two << "" << "" << QSize(64, 48) << uint(V4L2_PIX_FMT_YUYV);
+    FakeV4l2::Node one = fakeNode("/dev/video0");
+    one.maxBuffers = 1;
+    QTest::newRow("one buffer granted") << one << "" << "grants 1 buffer(s), streaming needs at least two" << QSize()
+                                        << 0u;
     QTest::newRow("asked size adjusted") << fakeNode("/dev/video0") << "width = 40\nheight = 40"
                                          << "does not offer 40x40; the nearest is 32x24" << QSize() << 0u;
     QTest::newRow("asked format adjusted") << fakeNode("/dev/video0") << "pixel-format = GREY"
