@@ -22,6 +22,7 @@ public:
     void stopLive() override;
     bool isLive() const override { return m_thread.joinable(); }
     Status snap(Frame &out, int timeoutMs) override;
+    CameraSettingsInForce settingsInForce() const override;
 
     int width() const { return m_width; }
     int height() const { return m_height; }
