@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 struct GenicamSettings;
 typedef struct _ArvBuffer ArvBuffer;
 typedef struct _ArvCamera ArvCamera;
+typedef struct _ArvChunkParser ArvChunkParser;
 typedef struct _ArvStream ArvStream;
 
 // A GenICam camera, GigE Vision or USB3 Vision, reached through Aravis (`source = genicam`).
@@ -34,6 +36,7 @@ public:
     bool isLive() const override { return m_live.load(); }
     Status snap(Frame &out, int timeoutMs) override;
     int lossTimeoutMs() const override { return m_streamTimeoutMs; }
+    CameraSettingsInForce settingsInForce() const override;
 
     // Frames the camera began to send on this stream, and how many of them arrived whole.
     struct StreamCounts
@@ -45,6 +48,9 @@ public:
 
     // The cameras that answer a discovery; it broadcasts on every network of this machine.
     static QList<FoundCamera> listCameras();
+    // The driver-file lines of every feature the camera `name` (as the `camera` key takes it) can
+    // be set to, at its current value.
+    static Status describeSettings(const QString &name, QString &text);
 
 private:
     Status connectCamera(const QString &name);
@@ -54,6 +60,10 @@ private:
     Status readBack();
     struct FloatFeature;
     Status applyFloat(const FloatFeature &feature, double value);
+    // Asks a camera that can send each frame's exposure and gain with it (chunk data) to do so.
+    void enableChunkData();
+    // The frame's own exposure and gain, where the buffer carries them.
+    void readChunkData(ArvBuffer *buffer, Frame &frame) const;
     Status createStream();
     Status startAcquisition();
     void stopAcquisition();
@@ -88,4 +98,11 @@ private:
     std::atomic<std::uint64_t> m_sequence{0};
     SnapSlot m_slot;
     CameraClock m_clock; // used on the stream thread only
+
+    struct GObjectUnref
+    {
+        void operator()(void *object) const;
+    };
+    // Reads chunk data on the stream thread; set before the stream starts, and only then.
+    std::unique_ptr<ArvChunkParser, GObjectUnref> m_chunkParser;
 };
