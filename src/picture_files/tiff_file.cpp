@@ -140,6 +140,12 @@ QString milliseconds(double ms)
     return QString::number(ms, 'f', 3);
 }
 
+// Full precision without an exponent, as the series log writes a camera's settings.
+QString shortest(double value)
+{
+    return QString::number(value, 'f', QLocale::FloatingPointShortest);
+}
+
 void describeChannel(QStringList &lines, int channel, const char *unit, const std::optional<ChannelSample> &sample)
 {
     if (!sample)
@@ -170,6 +176,11 @@ QByteArray describe(const ImageMetadata &metadata, const QDateTime &time)
         lines << QStringLiteral("frame_ms=%1").arg(milliseconds(*metadata.frameMs));
     describeChannel(lines, 0, "mA", metadata.channel0);
     describeChannel(lines, 1, "V", metadata.channel1);
+    if (metadata.exposureUs)
+        lines << QStringLiteral("exposure_us=%1").arg(shortest(*metadata.exposureUs));
+    if (metadata.gain)
+        lines << QStringLiteral("gain=%1").arg(shortest(*metadata.gain))
+              << QStringLiteral("gain_unit=%1").arg(metadata.gainUnit);
     return lines.join(QLatin1Char('\n')).toLatin1();
 }
 
@@ -207,6 +218,12 @@ void parseDescription(const QString &text, ImageMetadata &metadata)
         metadata.frameMs = ms;
     if (const double ms = pairs.value(QStringLiteral("scheduled_ms")).toDouble(&ok); ok)
         metadata.scheduledMs = ms;
+    if (const double us = pairs.value(QStringLiteral("exposure_us")).toDouble(&ok); ok)
+        metadata.exposureUs = us;
+    if (const double gain = pairs.value(QStringLiteral("gain")).toDouble(&ok); ok) {
+        metadata.gain = gain;
+        metadata.gainUnit = pairs.value(QStringLiteral("gain_unit"));
+    }
     const QDateTime time = QDateTime::fromString(pairs.value(QStringLiteral("capture_time")), Qt::ISODateWithMs);
     if (time.isValid())
         metadata.captureTime = time;
