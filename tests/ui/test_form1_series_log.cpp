@@ -106,7 +106,8 @@ void TestForm1SeriesLog::logMatchesTheSeries()
     QCOMPARE(comments[4], QStringLiteral("# interval: 50 ms"));
     QCOMPARE(comments[5], QStringLiteral("# options: number, time, channel 0"));
     QCOMPARE(lines[6], QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
-                                      "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms"));
+                                      "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms,"
+                                      "exposure_us,gain"));
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QVERIFY(rows.size() >= 4);
     // The end: every tick kept, and the camera streamed through the series without a loss.
@@ -120,7 +121,7 @@ void TestForm1SeriesLog::logMatchesTheSeries()
     qint64 lastFrame = 0;
     for (int i = 0; i < rows.size(); ++i) {
         const QStringList f = rows[i].split(QLatin1Char(','));
-        QCOMPARE(f.size(), 15);
+        QCOMPARE(f.size(), 17);
         // Each picture is a frame of its own, captured before the step took it.
         QVERIFY(f[12].toLongLong() > lastFrame);
         lastFrame = f[12].toLongLong();
@@ -163,7 +164,7 @@ void TestForm1SeriesLog::failedSaveIsRecorded()
     const QStringList last = rows.last().split(QLatin1Char(','));
     QVERIFY2(last[9] != QLatin1String("ok"), qPrintable(rows.last()));
     // The reason, quoted, may hold commas: the bytes are counted from the end.
-    QCOMPARE(rows.last().section(QLatin1Char(','), -5, -5), QStringLiteral("0"));
+    QCOMPARE(rows.last().section(QLatin1Char(','), -7, -7), QStringLiteral("0"));
     QCOMPARE(m_messages.size(), 1);
     QVERIFY(m_messages.first().startsWith(QStringLiteral("Could not save the picture:")));
 }
