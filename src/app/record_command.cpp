@@ -274,6 +274,14 @@ int runRecord(const RecordSettings &settings)
     }
     if (simulated && (settings.options.channel0 || settings.options.channel1))
         printError(QStringLiteral("No analog card (/dev/comedi%1): the readings are simulated.").arg(state.BoardNumber));
+    // The window says nothing of this; a script learns it before the series runs, and its log too.
+    const int bits = image.currentFrame().significantBits;
+    if (const int kept = significantBitsKept(bits, settings.extension); kept < bits)
+        printError(QStringLiteral("The camera gives %1 significant bits; %2 pictures keep the upper %3 (.tif and .mio "
+                                  "keep them all).")
+                       .arg(bits)
+                       .arg(settings.extension)
+                       .arg(kept));
 
     int status = 0;
     QEventLoop loop;

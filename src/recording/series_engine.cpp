@@ -65,6 +65,15 @@ void fillPictureRecord(ImageMetadata &metadata, const CaptureState &state, int i
         metadata.channel1 = reading(1);
 }
 
+// The frame's own exposure and gain where the camera sent them with it, else those set at
+// Start, unless an automatic mode may have changed them since.
+void takeExposure(ImageMetadata &metadata, const Frame &frame, const CameraSettingsInForce &start)
+{
+    metadata.exposureUs = frame.exposureUs ? frame.exposureUs : start.exposureAuto ? std::nullopt : start.exposureUs;
+    metadata.gain = frame.gain ? frame.gain : start.gainAuto ? std::nullopt : start.gain;
+    metadata.gainUnit = frame.gain ? QStringLiteral("dB") : start.gainUnit;
+}
+
 QString nowIso()
 {
     const QDateTime now = QDateTime::currentDateTime();
@@ -181,8 +190,10 @@ void SeriesEngine::step()
     metadata.captureTime = QDateTime::currentDateTime();
     const Status acquired = m_image.snap();
     std::optional<double> frameAgeMs;
-    if (acquired)
+    if (acquired) {
         takeFrameTimes(metadata, frameAgeMs);
+        takeExposure(metadata, m_image.currentFrame(), m_settingsAtStart);
+    }
     countFrames();
     compose();
     fillPictureRecord(metadata, m_state, m_timer.interval(), m_options);
@@ -277,6 +288,11 @@ SeriesLogHeader SeriesEngine::logHeader() const
     header.width = m_image.imageWidth();
     header.height = m_image.imageHeight();
     header.pixelFormat = m_image.imageHandle() ? pixelFormatName(m_image.currentFrame().format) : QString();
+    if (const Camera *camera = m_image.camera())
+        header.settings = camera->settingsInForce();
+    header.significantBits = m_image.currentFrame().significantBits;
+    header.bitsKept = significantBitsKept(header.significantBits, m_state.FileExtension);
+    header.fileType = m_state.FileExtension;
     header.card = m_card->isSimulated() ? QStringLiteral("simulated")
                                         : QStringLiteral("comedi /dev/comedi%1").arg(m_state.BoardNumber);
     header.intervalMs = m_timer.interval();
@@ -311,6 +327,7 @@ void SeriesEngine::openLog()
     m_logFailure = Status::success();
     m_savedNames.clear();
     const SeriesLogHeader header = logHeader();
+    m_settingsAtStart = header.settings.value_or(CameraSettingsInForce());
     m_logPath = seriesLogPath(m_state.SaveDirectory, m_state.BaseName, header.start);
     // A base name that leads out of the directory stops the series at its first picture;
     // the log must not get out either.
@@ -345,6 +362,8 @@ void SeriesEngine::logStep(const ImageMetadata &record, const Status &saved, con
         row.frameMs = record.frameMs;
         row.frameAgeMs = frameAgeMs;
     }
+    row.exposureUs = record.exposureUs;
+    row.gain = record.gain;
     const Status written = m_log.append(row);
     if (!written) {
         m_logFailure = written;

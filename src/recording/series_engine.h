@@ -146,4 +146,6 @@ private:
     std::uint64_t m_lost = 0;
     double m_lastStepMs = 0;
     std::vector<std::unique_ptr<SeriesSync>> m_syncs;
+    // The camera's settings at Start: each picture's exposure and gain where its frame has none.
+    CameraSettingsInForce m_settingsAtStart;
 };

@@ -96,7 +96,7 @@ void TestForm1SeriesLog::logMatchesTheSeries()
     QVERIFY(QRegularExpression(QStringLiteral("^Probe_\\d{8}-\\d{6}\\.csv$")).match(logs.first()).hasMatch());
     const QStringList lines = logLines(out);
     const QStringList comments = lines.filter(QRegularExpression(QStringLiteral("^#")));
-    QCOMPARE(comments.size(), 8);
+    QCOMPARE(comments.size(), 10);
     QVERIFY(comments[0].startsWith(QStringLiteral("# Pictures in a row")));
     QVERIFY(QRegularExpression(QStringLiteral("^# start: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
                 .match(comments[1])
@@ -105,18 +105,21 @@ void TestForm1SeriesLog::logMatchesTheSeries()
     QCOMPARE(comments[3], QStringLiteral("# card: simulated"));
     QCOMPARE(comments[4], QStringLiteral("# interval: 50 ms"));
     QCOMPARE(comments[5], QStringLiteral("# options: number, time, channel 0"));
-    QCOMPARE(lines[6], QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
+    QCOMPARE(comments[6], QStringLiteral("# settings: exposure unknown, gain unknown, frame rate 25 frames/s, pixel "
+                                         "format Mono16, 16 significant bits, trigger free-running"));
+    QCOMPARE(comments[7], QStringLiteral("# bits: the camera gives 16 significant bits; .bmp pictures keep the upper 8"));
+    QCOMPARE(lines[8], QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
                                       "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms,"
                                       "exposure_us,gain"));
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QVERIFY(rows.size() >= 4);
     // The end: every tick kept, and the camera streamed through the series without a loss.
     QVERIFY2(QRegularExpression(QStringLiteral("^# end: \\S+, %1 pictures, 0 ticks missed$").arg(rows.size()))
-                 .match(comments[6])
+                 .match(comments[8])
                  .hasMatch(),
-             qPrintable(comments[6]));
-    QVERIFY2(comments[7].endsWith(QStringLiteral(" received from the camera, 0 lost by the camera or transport")),
-             qPrintable(comments[7]));
+             qPrintable(comments[8]));
+    QVERIFY2(comments[9].endsWith(QStringLiteral(" received from the camera, 0 lost by the camera or transport")),
+             qPrintable(comments[9]));
     double lastTime = -1;
     qint64 lastFrame = 0;
     for (int i = 0; i < rows.size(); ++i) {
@@ -176,11 +179,11 @@ void TestForm1SeriesLog::logBesideUnusualNames()
     runSeries(QStringLiteral("Zwölf Äpfel"), 2);
     QVERIFY(m_messages.isEmpty());
     const QStringList lines = logLines(dir);
-    QVERIFY(lines.size() >= 9);
+    QVERIFY(lines.size() >= 11);
     // A name with a comma and quotes is one quoted field.
-    QVERIFY2(lines[7].startsWith(QStringLiteral("1,\"") + QString(dir).replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
+    QVERIFY2(lines[9].startsWith(QStringLiteral("1,\"") + QString(dir).replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
                                  QStringLiteral("Zwölf Äpfel_001_")),
-             qPrintable(lines[7]));
+             qPrintable(lines[9]));
 }
 
 void TestForm1SeriesLog::unwritableLogWarnsOnceAndPicturesGoOn()
