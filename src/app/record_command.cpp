@@ -317,6 +317,14 @@ int runRecord(const RecordSettings &settings)
         printError(QStringLiteral("No analog card (/dev/comedi%1): the readings are simulated.").arg(state.BoardNumber));
     if (const QString note = engine.cameraRateNote(); !note.isEmpty())
         printError(QStringLiteral("Note: %1.").arg(note));
+    // The window says nothing of this; a script learns it before the series runs, and its log too.
+    const int bits = engine.source().firstFrame().significantBits;
+    if (const int kept = significantBitsKept(bits, settings.extension); kept < bits)
+        printError(QStringLiteral("The camera gives %1 significant bits; %2 pictures keep the upper %3 (.tif and .mio "
+                                  "keep them all).")
+                       .arg(bits)
+                       .arg(settings.extension)
+                       .arg(kept));
 
     int status = 0;
     QEventLoop loop;

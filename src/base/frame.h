@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 // Pixel layouts the cameras deliver and the image files hold.
 // Mono16 carries 10-, 12- or 16-bit samples in the low bits of a little-endian 16-bit word;
@@ -32,6 +33,10 @@ struct Frame
     // When the frame was captured, in nanoseconds of the monotonic clock the stopwatch runs on:
     // the camera's or driver's timestamp where it has one, else the time it arrived; 0 unknown.
     std::int64_t captureNs = 0;
+    // The exposure and gain the camera reports for this frame itself (GenICam chunk data);
+    // empty where it sends none. The gain is in dB.
+    std::optional<double> exposureUs;
+    std::optional<double> gain;
 
     bool isNull() const { return width <= 0 || height <= 0 || data.isEmpty(); }
     const std::uint8_t *row(int y) const

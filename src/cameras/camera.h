@@ -32,6 +32,20 @@ struct FoundCamera
     QString driverFile;  // the text of a driver file that opens it
 };
 
+// How a camera is set up, as far as it tells: the series log records it at Start.
+struct CameraSettingsInForce
+{
+    std::optional<double> exposureUs;
+    bool exposureAuto = false; // the camera sets the exposure itself; exposureUs is its value now
+    std::optional<double> gain;
+    bool gainAuto = false;
+    QString gainUnit; // "dB", or "raw" for a gain in the camera's own units
+    std::optional<double> frameRate; // frames per second while streaming
+    QString pixelFormat; // the camera's own name of what it delivers: "Mono12", "YUYV"
+    int significantBits = 0; // per sample of the pictures made from it
+    QString trigger;         // "free-running", or the source of the trigger the camera waits for
+};
+
 // A source of pictures: the test pattern, a V4L2 device or a GenICam camera.
 // It is opened, switched live and released by the thread it lives on. A series takes its
 // pictures with `capture` on a thread of its own meanwhile; frames pass from a back-end's
@@ -78,6 +92,10 @@ public:
     // some cameras take a second or more to begin): a few of the camera's frame periods and
     // exposures, never less than the time a transfer may be held up.
     std::chrono::milliseconds frameWaitLimit(bool firstOfStream = false) const;
+
+    // What the camera is set to now, as far as it tells. Asks the device, so it is meant for the
+    // start of a series, not for every picture.
+    virtual CameraSettingsInForce settingsInForce() const { return {}; }
 
     // The receiver of `frameReady` calls this once it has taken the frame. Until then no
     // further frame is signalled, so a busy receiving thread drops live frames instead of

@@ -2,7 +2,10 @@
 
 #include "cameras/driver_file.h"
 
+#include <QLocale>
 #include <QStringList>
+
+#include <cmath>
 
 namespace {
 
@@ -40,6 +43,38 @@ Status readOptionalDouble(const DriverFile &driver, const char *key, double min,
     return Status::success();
 }
 
+// Any finite number: its range is the camera's, checked when it is opened.
+Status readNumber(const DriverFile &driver, const char *key, std::optional<double> &out)
+{
+    const auto it = driver.values.constFind(QLatin1String(key));
+    if (it == driver.values.cend())
+        return Status::success();
+    bool ok = false;
+    const double value = it.value().toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return Status::failure(QStringLiteral("%1 must be a number, not \"%2\"").arg(QLatin1String(key), it.value()));
+    out = value;
+    return Status::success();
+}
+
+Status readWhiteBalance(const DriverFile &driver, V4l2Settings &settings)
+{
+    const auto it = driver.values.constFind(QStringLiteral("white-balance"));
+    if (it == driver.values.cend())
+        return Status::success();
+    if (it.value().compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0) {
+        settings.whiteBalanceAuto = true;
+        return Status::success();
+    }
+    int kelvin = 0;
+    if (!driver.readInt("white-balance", 1000, 20000, kelvin))
+        return Status::failure(
+            QStringLiteral("white-balance must be auto or a colour temperature from 1000 to 20000 kelvin, not \"%1\"")
+                .arg(it.value()));
+    settings.whiteBalanceKelvin = kelvin;
+    return Status::success();
+}
+
 Status readSize(const DriverFile &driver, int &width, int &height)
 {
     if (Status s = driver.readInt("width", 1, 65535, width); !s)
@@ -52,10 +87,11 @@ Status readSize(const DriverFile &driver, int &width, int &height)
 Status readGenicamSettings(const DriverFile &driver, GenicamSettings &out)
 {
     GenicamSettings settings;
-    if (Status s =
-            driver.checkKeys({"camera", "pixel-format", "width", "height", "exposure-us", "gain-db", "frame-rate"});
+    if (Status s = driver.checkKeys({"camera", "pixel-format", "width", "height", "exposure-us", "gain-db", "frame-rate"},
+                                    QLatin1String("feature"));
         !s)
         return s;
+    settings.features = driver.named;
     static const QStringList formats = {
         QStringLiteral("Mono8"),    QStringLiteral("Mono10"),   QStringLiteral("Mono12"),
         QStringLiteral("Mono16"),   QStringLiteral("RGB8"),     QStringLiteral("BayerRG8"),
@@ -76,8 +112,12 @@ Status readGenicamSettings(const DriverFile &driver, GenicamSettings &out)
 Status readV4l2Settings(const DriverFile &driver, V4l2Settings &out)
 {
     V4l2Settings settings;
-    if (Status s = driver.checkKeys({"device", "pixel-format", "width", "height"}); !s)
+    if (Status s = driver.checkKeys(
+            {"device", "pixel-format", "width", "height", "exposure-us", "gain", "frame-rate", "white-balance"},
+            QLatin1String("control"));
+        !s)
         return s;
+    settings.controls = driver.named;
     static const QStringList formats = {QStringLiteral("GREY"), QStringLiteral("Y16"), QStringLiteral("YUYV"),
                                         QStringLiteral("RGB24"), QStringLiteral("MJPEG")};
     settings.device = driver.values.value(QStringLiteral("device"));
@@ -85,10 +125,25 @@ Status readV4l2Settings(const DriverFile &driver, V4l2Settings &out)
         return Status::failure(
             QStringLiteral("device must be a path such as /dev/video0, not \"%1\"").arg(settings.device));
     for (const Status &s :
-         {readPixelFormat(driver, formats, settings.pixelFormat), readSize(driver, settings.width, settings.height)}) {
+         {readPixelFormat(driver, formats, settings.pixelFormat), readSize(driver, settings.width, settings.height),
+          readOptionalDouble(driver, "exposure-us", 1.0, 1.0e8, settings.exposureUs),
+          readNumber(driver, "gain", settings.gain),
+          readOptionalDouble(driver, "frame-rate", 0.01, 100000.0, settings.frameRate), readWhiteBalance(driver, settings)}) {
         if (!s)
             return s;
     }
     out = settings;
     return Status::success();
+}
+
+QString outOfRangeMessage(const QString &key, double min, double max, double step, const QString &value)
+{
+    const QString steps = step > 1.0 ? QStringLiteral(" in steps of %1").arg(numberText(step)) : QString();
+    return QStringLiteral("%1 must be from %2 to %3%4 for this camera, not %5")
+        .arg(key, numberText(min), numberText(max), steps, value);
+}
+
+QString numberText(double value)
+{
+    return QString::number(value, 'f', QLocale::FloatingPointShortest);
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "base/status.h"
+#include "cameras/driver_file.h"
 
+#include <QList>
 #include <QString>
 
 #include <optional>
-
-struct DriverFile;
 
 // The keys of a `source = genicam` driver file, checked but not yet applied to a camera.
 struct GenicamSettings
@@ -18,6 +18,7 @@ struct GenicamSettings
     std::optional<double> exposureUs;
     std::optional<double> gainDb;
     std::optional<double> frameRate;
+    QList<NamedSetting> features; // `feature.<name>` lines, in the order written
 };
 
 // The keys of a `source = v4l2` driver file.
@@ -27,8 +28,21 @@ struct V4l2Settings
     QString pixelFormat; // GREY, Y16, YUYV, RGB24 or MJPEG; empty: the first of these the device offers
     int width = 0;       // 0: keep the device's
     int height = 0;
+    std::optional<double> exposureUs; // also switches automatic exposure off
+    std::optional<double> gain;       // in the gain control's own units
+    std::optional<double> frameRate;
+    // Automatic white balance, or a fixed colour temperature in kelvin; empty: keep the camera's.
+    std::optional<int> whiteBalanceKelvin; // with whiteBalanceAuto false
+    bool whiteBalanceAuto = false;
+    QList<NamedSetting> controls; // `control.<name>` lines, in the order written
 };
 
 // Check every key and value of the driver file; the reason names the first bad one.
 Status readGenicamSettings(const DriverFile &driver, GenicamSettings &out);
 Status readV4l2Settings(const DriverFile &driver, V4l2Settings &out);
+
+// "exposure-us must be from 10 to 1000000 for this camera, not 5", with " in steps of N" where
+// a camera takes only every N-th value: the refusal of a value outside what a camera offers.
+QString outOfRangeMessage(const QString &key, double min, double max, double step, const QString &value);
+// A number as the messages and the listings write it: no exponent, no trailing zeros.
+QString numberText(double value);

@@ -3,9 +3,36 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
+
 constexpr qsizetype kMaxDriverFileBytes = 64 * 1024;
+const QLatin1String kPrefixes[] = {QLatin1String("control"), QLatin1String("feature")};
+
+// `control.<name>` or `feature.<name>`: the prefix in lower case and the name as written.
+bool splitNamedKey(const QString &key, QString &prefix, QString &name)
+{
+    const qsizetype dot = key.indexOf(QLatin1Char('.'));
+    if (dot <= 0)
+        return false;
+    for (const QLatin1String known : kPrefixes) {
+        if (key.left(dot).compare(known, Qt::CaseInsensitive) == 0) {
+            prefix = known;
+            name = key.mid(dot + 1).trimmed();
+            return true;
+        }
+    }
+    return false;
 }
+
+// V4L2 control names are sentences ("Exposure Time, Absolute"); GenICam names are words.
+bool isNameCharacter(QChar c)
+{
+    return c.isLetterOrNumber() || QStringView(u"_- ,()/").contains(c);
+}
+
+} // namespace
 
 bool DriverFile::parse(const QString &text, DriverFile &out, QString &error)
 {
@@ -29,8 +56,17 @@ bool DriverFile::parse(const QString &text, DriverFile &out, QString &error)
             error = QStringLiteral("line %1: expected key = value").arg(i + 1);
             return false;
         }
-        const QString key = line.left(eq).trimmed().toLower();
         const QString value = line.mid(eq + 1).trimmed();
+        QString prefix, name;
+        if (splitNamedKey(line.left(eq).trimmed(), prefix, name)) {
+            if (name.isEmpty() || !std::all_of(name.cbegin(), name.cend(), isNameCharacter)) {
+                error = QStringLiteral("line %1: bad name \"%2\" after %3.").arg(i + 1).arg(name, prefix);
+                return false;
+            }
+            result.named.append(NamedSetting{prefix, name, value, i + 1});
+            continue;
+        }
+        const QString key = line.left(eq).trimmed().toLower();
         for (const QChar c : key) {
             if (!(c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('_'))) {
                 error = QStringLiteral("line %1: bad key \"%2\"").arg(i + 1).arg(key);
@@ -88,8 +124,13 @@ bool DriverFile::load(const QString &path, DriverFile &out, QString &error)
     return true;
 }
 
-Status DriverFile::checkKeys(std::initializer_list<const char *> known) const
+Status DriverFile::checkKeys(std::initializer_list<const char *> known, QLatin1String namedPrefix) const
 {
+    for (const NamedSetting &setting : named) {
+        if (setting.prefix != namedPrefix)
+            return Status::failure(
+                QStringLiteral("unknown key \"%1\" for source %2").arg(setting.key(), source));
+    }
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
         bool found = false;
         for (const char *k : known)

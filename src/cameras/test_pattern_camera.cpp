@@ -51,6 +51,17 @@ Status TestPatternCamera::open(const DriverFile &driver)
     return Status::success();
 }
 
+CameraSettingsInForce TestPatternCamera::settingsInForce() const
+{
+    // The pattern has no exposure or gain: nothing is recorded for them.
+    CameraSettingsInForce settings;
+    settings.frameRate = m_frameRate;
+    settings.pixelFormat = pixelFormatName(m_format);
+    settings.significantBits = m_format == PixelFormat::Mono16 ? 16 : 8;
+    settings.trigger = QStringLiteral("free-running");
+    return settings;
+}
+
 Frame TestPatternCamera::nextFrame()
 {
     // The pattern has no sensor clock: a frame is captured when it is made.

@@ -25,6 +25,7 @@ public:
     Status snap(Frame &out) override;
     Status capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) override;
     std::chrono::nanoseconds framePeriod() const override;
+    CameraSettingsInForce settingsInForce() const override;
 
     int width() const { return m_width; }
     int height() const { return m_height; }

@@ -8,6 +8,7 @@
 #include <QImageReader>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <cstring>
@@ -77,6 +78,12 @@ Status writeFormat(FileKind kind, const Frame &frame, const ImageMetadata &metad
 Status readByKind(const QString &path, Frame &out, ImageMetadata &metadata);
 
 } // namespace
+
+int significantBitsKept(int significantBits, const QString &path)
+{
+    const FileKind kind = kindOf(path);
+    return kind == FileKind::Bmp || kind == FileKind::Jpeg ? std::min(significantBits, 8) : significantBits;
+}
 
 Status saveImage(const Frame &frame, const QString &path, const ImageMetadata &metadata, SaveMode mode)
 {

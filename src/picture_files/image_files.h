@@ -19,7 +19,8 @@ struct ChannelSample
 
 // What a saved picture records about itself beside its pixels: the series log's row for it,
 // as far as it is known before the save. Empty fields are not written; .tif keeps them all
-// (docs/tif-metadata.md), .mio the stopwatch time and the raw counts (docs/mio-format.md).
+// (docs/tif-metadata.md), .mio all but the picture number and the time it was due
+// (docs/mio-format.md).
 struct ImageMetadata
 {
     QDateTime captureTime; // wall-clock time of the capture; now when invalid. Kept to the
@@ -30,6 +31,9 @@ struct ImageMetadata
     std::optional<double> frameMs;     // when the camera captured the frame, ms since Start
     std::optional<ChannelSample> channel0; // empty when the channel is not ticked
     std::optional<ChannelSample> channel1;
+    std::optional<double> exposureUs; // the exposure of the frame, in microseconds
+    std::optional<double> gain;
+    QString gainUnit; // with a gain: "dB", or "raw" for the camera's own units
 };
 
 // Writes the frame to `path` in the format its extension names (.bmp, .tif, .jpg, .mio; the
@@ -41,6 +45,10 @@ struct ImageMetadata
 // too long, a name taken. The reason leaves out the file's name, which the caller shows beside it.
 Status saveImage(const Frame &frame, const QString &path, const ImageMetadata &metadata = {},
                  SaveMode mode = SaveMode::CreateNew);
+
+// How many of a frame's significant bits a picture of the type `path` names keeps: all of them
+// in .tif and .mio, at most 8 in .bmp and .jpg, which keep the upper 8 of a 10- to 16-bit sample.
+int significantBitsKept(int significantBits, const QString &path);
 
 // Saved pictures are complete under their names at once but reach the disk with the kernel's
 // writeback, within about half a minute; syncing each one would cost several times its save.

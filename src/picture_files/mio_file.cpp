@@ -13,8 +13,11 @@ namespace {
 
 constexpr std::array<std::uint8_t, 8> mioMagic = {0x89, 'M', 'I', 'O', '\r', '\n', 0x1a, '\n'};
 // Version 2 added the capture record (stopwatch time, analog channels) in bytes 40..74,
-// version 3 the frame's capture time in bytes 80..87.
-constexpr int mioVersion = 3;
+// version 3 the frame's capture time in bytes 80..87, version 4 its exposure and gain in
+// bytes 88..103.
+constexpr int mioVersion = 4;
+constexpr int mioExposureVersion = 4;
+constexpr int mioFrameTimeVersion = 3;
 constexpr int mioRecordVersion = 2;
 constexpr int mioFirstVersion = 1;
 constexpr int mioHeaderSize = 128;
@@ -47,9 +50,11 @@ enum MioOffset : int {
     offRecordFlags = 72,
     offChannelState0 = 73,
     offChannelState1 = 74,
-    offReserved3 = 75,   // to 123 in version 2, to 79 in version 3
-    offFrameTime = 80,   // version 3
-    offReserved4 = 88,   // version 3
+    offReserved3 = 75,   // to 123 in version 2, to 79 from version 3
+    offFrameTime = 80,   // from version 3
+    offExposure = 88,    // from version 4; reserved to 123 in version 3
+    offGain = 96,        // from version 4
+    offReserved4 = 104,  // from version 4
     offChecksum = 124,
 };
 
@@ -58,6 +63,11 @@ enum MioOffset : int {
 constexpr std::uint8_t flagStopwatch = 0x01;
 // Bit 1: the frame's capture time is there (version 3).
 constexpr std::uint8_t flagFrameTime = 0x02;
+// Bits 2 and 3: the exposure and the gain are there; bit 4: the gain is in dB, not in the
+// camera's own units (version 4).
+constexpr std::uint8_t flagExposure = 0x04;
+constexpr std::uint8_t flagGain = 0x08;
+constexpr std::uint8_t flagGainInDb = 0x10;
 enum ChannelState : std::uint8_t { channelAbsent = 0, channelRead = 1, channelFailed = 2 };
 
 // CRC-32 as in zlib and PNG, so that `zlib.crc32` checks a header without our code.
@@ -154,6 +164,14 @@ void writeRecord(char *h, const ImageMetadata &metadata)
         flags |= flagFrameTime;
         qToLittleEndian<double>(*metadata.frameMs, h + offFrameTime);
     }
+    if (metadata.exposureUs) {
+        flags |= flagExposure;
+        qToLittleEndian<double>(*metadata.exposureUs, h + offExposure);
+    }
+    if (metadata.gain) {
+        flags |= flagGain | (metadata.gainUnit == u"dB" ? flagGainInDb : 0);
+        qToLittleEndian<double>(*metadata.gain, h + offGain);
+    }
     h[offRecordFlags] = char(flags);
     writeChannel(h, offChannelValue0, offChannelCount0, offChannelState0, metadata.channel0);
     writeChannel(h, offChannelValue1, offChannelCount1, offChannelState1, metadata.channel1);
@@ -176,7 +194,7 @@ Status readChannel(const QString &path, const char *h, int channel, std::optiona
     return Status::success();
 }
 
-// A time of the record, present when its flag is set and 0 otherwise.
+// A number of the record, present when its flag is set and 0 otherwise.
 Status readTime(const QString &path, const char *h, int offset, bool present, const char *what,
                 std::optional<double> &out)
 {
@@ -188,19 +206,35 @@ Status readTime(const QString &path, const char *h, int offset, bool present, co
     return Status::success();
 }
 
+// The record flags each version knows.
+std::uint8_t knownFlags(int version)
+{
+    if (version >= mioExposureVersion)
+        return flagStopwatch | flagFrameTime | flagExposure | flagGain | flagGainInDb;
+    return version >= mioFrameTimeVersion ? flagStopwatch | flagFrameTime : flagStopwatch;
+}
+
 Status readRecord(const QString &path, const char *h, int version, ImageMetadata &metadata)
 {
     const auto flags = std::uint8_t(h[offRecordFlags]);
-    const std::uint8_t known = version > mioRecordVersion ? flagStopwatch | flagFrameTime : flagStopwatch;
-    if ((flags & ~known) != 0)
+    if ((flags & ~knownFlags(version)) != 0 || ((flags & flagGainInDb) && !(flags & flagGain)))
         return damaged(path, QStringLiteral("unknown record flags %1").arg(flags));
     if (Status status = readTime(path, h, offStopwatch, flags & flagStopwatch, "stopwatch time", metadata.stopwatchMs);
         !status)
         return status;
-    if (version > mioRecordVersion) {
+    if (version >= mioFrameTimeVersion) {
         if (Status status = readTime(path, h, offFrameTime, flags & flagFrameTime, "frame time", metadata.frameMs);
             !status)
             return status;
+    }
+    if (version >= mioExposureVersion) {
+        for (const Status &status : {readTime(path, h, offExposure, flags & flagExposure, "exposure", metadata.exposureUs),
+                                     readTime(path, h, offGain, flags & flagGain, "gain", metadata.gain)}) {
+            if (!status)
+                return status;
+        }
+        if (metadata.gain)
+            metadata.gainUnit = flags & flagGainInDb ? QStringLiteral("dB") : QStringLiteral("raw");
     }
     if (Status status = readChannel(path, h, 0, metadata.channel0); !status)
         return status;
@@ -211,16 +245,18 @@ Status checkHeader(const QString &path, const QByteArray &header, Frame &frame, 
 {
     const char *h = header.constData();
     const int version = qFromLittleEndian<std::uint16_t>(h + offVersion);
+    // The bytes reserved in this version: those before the frame time and those after the record.
     const int reservedFrom = version == mioFirstVersion ? offRecord : offReserved3;
-    const int reservedTo = version > mioRecordVersion ? offFrameTime : offChecksum;
+    const int reservedTo = version >= mioFrameTimeVersion ? offFrameTime : offChecksum;
+    const int tailFrom = version >= mioExposureVersion ? offReserved4 : version >= mioFrameTimeVersion ? offExposure
+                                                                                                      : offChecksum;
     // A fuzzer could hardly get past the checksum to the checks behind it.
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     if (qFromLittleEndian<std::uint32_t>(h + offChecksum) != headerChecksum(header))
         return damaged(path, QStringLiteral("the header checksum does not match"));
 #endif
     if (!allZero(h + offReserved1, 1) || !allZero(h + offReserved2, 4) ||
-        !allZero(h + reservedFrom, reservedTo - reservedFrom) ||
-        (version > mioRecordVersion && !allZero(h + offReserved4, offChecksum - offReserved4)))
+        !allZero(h + reservedFrom, reservedTo - reservedFrom) || !allZero(h + tailFrom, offChecksum - tailFrom))
         return damaged(path, QStringLiteral("reserved header bytes are not zero"));
     if (Status status = checkLayout(path, header, frame); !status)
         return status;

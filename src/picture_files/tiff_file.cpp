@@ -139,6 +139,12 @@ QString milliseconds(double ms)
     return QString::number(ms, 'f', 3);
 }
 
+// Full precision without an exponent, as the series log writes a camera's settings.
+QString shortest(double value)
+{
+    return QString::number(value, 'f', QLocale::FloatingPointShortest);
+}
+
 void describeChannel(QStringList &lines, int channel, const char *unit, const std::optional<ChannelSample> &sample)
 {
     if (!sample)
@@ -169,6 +175,11 @@ QByteArray describe(const ImageMetadata &metadata, const QDateTime &time)
         lines << QStringLiteral("frame_ms=%1").arg(milliseconds(*metadata.frameMs));
     describeChannel(lines, 0, "mA", metadata.channel0);
     describeChannel(lines, 1, "V", metadata.channel1);
+    if (metadata.exposureUs)
+        lines << QStringLiteral("exposure_us=%1").arg(shortest(*metadata.exposureUs));
+    if (metadata.gain)
+        lines << QStringLiteral("gain=%1").arg(shortest(*metadata.gain))
+              << QStringLiteral("gain_unit=%1").arg(metadata.gainUnit);
     return lines.join(QLatin1Char('\n')).toLatin1();
 }
 

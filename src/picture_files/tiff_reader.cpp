@@ -75,6 +75,12 @@ void parseDescription(const QString &text, ImageMetadata &metadata)
         metadata.frameMs = ms;
     if (const double ms = pairs.value(QStringLiteral("scheduled_ms")).toDouble(&ok); ok)
         metadata.scheduledMs = ms;
+    if (const double us = pairs.value(QStringLiteral("exposure_us")).toDouble(&ok); ok)
+        metadata.exposureUs = us;
+    if (const double gain = pairs.value(QStringLiteral("gain")).toDouble(&ok); ok) {
+        metadata.gain = gain;
+        metadata.gainUnit = pairs.value(QStringLiteral("gain_unit"));
+    }
     const QDateTime time = QDateTime::fromString(pairs.value(QStringLiteral("capture_time")), Qt::ISODateWithMs);
     if (time.isValid())
         metadata.captureTime = time;

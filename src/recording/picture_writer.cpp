@@ -166,6 +166,8 @@ void PictureWriter::logRow(const PictureJob &job, const Status &result, qint64 b
     row.frameId = job.frameId;
     row.frameMs = job.record.frameMs;
     row.frameAgeMs = job.frameAgeMs;
+    row.exposureUs = job.record.exposureUs;
+    row.gain = job.record.gain;
     const Status written = m_log.append(row);
     if (!written && m_logFailure.ok())
         m_logFailure = written;

@@ -1,5 +1,12 @@
 #include "recording/series.h"
 
+void takeExposure(ImageMetadata &record, const Frame &frame, const CameraSettingsInForce &start)
+{
+    record.exposureUs = frame.exposureUs ? frame.exposureUs : start.exposureAuto ? std::nullopt : start.exposureUs;
+    record.gain = frame.gain ? frame.gain : start.gainAuto ? std::nullopt : start.gain;
+    record.gainUnit = frame.gain ? QStringLiteral("dB") : start.gainUnit;
+}
+
 void fillPictureRecord(ImageMetadata &record, qint64 picture, double stopwatchMs, double scheduledMs,
                        const NameOptions &options, const ChannelReadingState &readings)
 {

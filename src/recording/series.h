@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analog/channel_reading.h"
+#include "cameras/camera.h"
 #include "picture_files/image_files.h"
 #include "recording/capture_state.h"
 
@@ -22,6 +23,10 @@ struct NameOptions
 // due and taken, and the readings of the ticked channels.
 void fillPictureRecord(ImageMetadata &record, qint64 picture, double stopwatchMs, double scheduledMs,
                        const NameOptions &options, const ChannelReadingState &readings);
+
+// The frame's own exposure and gain where the camera sent them with it, else those set at
+// Start, unless an automatic mode may have changed them since.
+void takeExposure(ImageMetadata &record, const Frame &frame, const CameraSettingsInForce &start);
 
 // What can happen to a series.
 enum class SeriesEvent { Start, Stop, StepFailed };

@@ -140,6 +140,8 @@ SeriesSettings SeriesEngine::seriesSettings() const
     s.locale = QLocale();
     s.maxPictures = m_maxPictures;
     s.maxDurationMs = m_maxDurationMs;
+    if (const Camera *camera = m_source.camera())
+        s.cameraAtStart = camera->settingsInForce();
     return s;
 }
 
@@ -310,6 +312,11 @@ SeriesLogHeader SeriesEngine::logHeader(const SeriesSettings &settings) const
     header.width = first.width;
     header.height = first.height;
     header.pixelFormat = first.isNull() ? QString() : pixelFormatName(first.format);
+    if (m_source.camera())
+        header.settings = settings.cameraAtStart;
+    header.significantBits = first.significantBits;
+    header.bitsKept = significantBitsKept(header.significantBits, settings.extension);
+    header.fileType = settings.extension;
     header.card = m_card->isSimulated() ? QStringLiteral("simulated")
                                         : QStringLiteral("comedi /dev/comedi%1").arg(m_state.BoardNumber);
     header.intervalMs = settings.intervalMs;

@@ -62,7 +62,53 @@ QString describeCamera(const SeriesLogHeader &h)
     return text;
 }
 
+// Full precision without an exponent: what a camera reports is written as it came.
+QString number(double value)
+{
+    return QString::number(value, 'f', QLocale::FloatingPointShortest);
+}
+
+QString optionalNumber(const std::optional<double> &value)
+{
+    return value ? number(*value) : QString();
+}
+
+// "exposure 10000 us", "exposure automatic, 8000 us at Start", "exposure unknown".
+QString describeValue(const char *name, const std::optional<double> &value, bool automatic, const QString &unit)
+{
+    if (!value)
+        return QStringLiteral("%1 unknown").arg(QLatin1String(name));
+    const QString amount = unit.isEmpty() ? number(*value) : number(*value) + u' ' + unit;
+    return automatic ? QStringLiteral("%1 automatic, %2 at Start").arg(QLatin1String(name), amount)
+                     : QStringLiteral("%1 %2").arg(QLatin1String(name), amount);
+}
+
 } // namespace
+
+QString describeSettingsInForce(const CameraSettingsInForce &s)
+{
+    const QString gainUnit = s.gainUnit == u"dB" ? s.gainUnit : QStringLiteral("(%1)").arg(s.gainUnit);
+    QStringList parts{describeValue("exposure", s.exposureUs, s.exposureAuto, QStringLiteral("us")),
+                      describeValue("gain", s.gain, s.gainAuto, s.gainUnit.isEmpty() ? QString() : gainUnit),
+                      describeValue("frame rate", s.frameRate, false, QStringLiteral("frames/s"))};
+    if (!s.pixelFormat.isEmpty())
+        parts << QStringLiteral("pixel format ") + s.pixelFormat;
+    if (s.significantBits > 0)
+        parts << QStringLiteral("%1 significant bits").arg(s.significantBits);
+    if (!s.trigger.isEmpty())
+        parts << QStringLiteral("trigger ") + s.trigger;
+    return parts.join(QStringLiteral(", "));
+}
+
+QString bitsLostNote(int significantBits, int bitsKept, const QString &fileType)
+{
+    if (bitsKept >= significantBits)
+        return {};
+    return QStringLiteral("the camera gives %1 significant bits; %2 pictures keep the upper %3")
+        .arg(significantBits)
+        .arg(fileType)
+        .arg(bitsKept);
+}
 
 QString seriesLogPath(const QString &directory, const QString &baseName, const QDateTime &start)
 {
@@ -94,12 +140,17 @@ QString formatLogHeader(const SeriesLogHeader &h)
     text += commentLine(QStringLiteral("options: %1").arg(h.options.isEmpty() ? QStringLiteral("none") : h.options.join(QStringLiteral(", "))));
     if (!h.namesNote.isEmpty())
         text += commentLine(QStringLiteral("names: %1").arg(h.namesNote));
+    if (h.settings)
+        text += commentLine(QStringLiteral("settings: %1").arg(describeSettingsInForce(*h.settings)));
+    if (const QString note = bitsLostNote(h.significantBits, h.bitsKept, h.fileType); !note.isEmpty())
+        text += commentLine(QStringLiteral("bits: %1").arg(note));
     if (!h.schedule.isEmpty())
         text += commentLine(QStringLiteral("schedule: %1").arg(h.schedule));
     if (!h.cameraRateNote.isEmpty())
         text += commentLine(QStringLiteral("frame rate: %1").arg(h.cameraRateNote));
     text += QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
-                           "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms\n");
+                           "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms,"
+                           "exposure_us,gain\n");
     return text;
 }
 
@@ -113,7 +164,8 @@ QString formatLogRow(const SeriesLogRow &row)
     fields << csvField(row.result) << QString::number(row.bytes) << csvField(row.replaced)
            << (row.frameId ? QString::number(*row.frameId) : QString())
            << (row.frameMs ? milliseconds(*row.frameMs) : QString())
-           << (row.frameAgeMs ? milliseconds(*row.frameAgeMs) : QString());
+           << (row.frameAgeMs ? milliseconds(*row.frameAgeMs) : QString()) << optionalNumber(row.exposureUs)
+           << optionalNumber(row.gain);
     return fields.join(QLatin1Char(',')) + QLatin1Char('\n');
 }
 

@@ -31,6 +31,12 @@ struct SeriesLogHeader
     QString namesNote;      // said when the names of the series may repeat
     QString schedule;       // how the schedule's thread runs: real-time or normal priority
     QString cameraRateNote; // said when the camera streams more slowly than the ticks come
+    // How the camera was set up at Start; empty for a still picture.
+    std::optional<CameraSettingsInForce> settings;
+    // The frame's significant bits and how many of them the pictures keep, in files of `fileType`.
+    int significantBits = 8;
+    int bitsKept = 8;
+    QString fileType;
 };
 
 struct SeriesLogRow
@@ -47,6 +53,8 @@ struct SeriesLogRow
     std::optional<std::uint64_t> frameId; // the camera's number of the frame
     std::optional<double> frameMs;     // when the frame was captured, ms since Start
     std::optional<double> frameAgeMs;  // how old the frame was when the step took it
+    std::optional<double> exposureUs;  // the frame's exposure, as its picture records it
+    std::optional<double> gain;
 };
 
 // What the end of a series adds to its log.
@@ -63,6 +71,11 @@ struct SeriesLogEnd
 // `<directory><base name>_<yyyyMMdd-HHmmss>.csv`
 QString seriesLogPath(const QString &directory, const QString &baseName, const QDateTime &start);
 QString formatLogHeader(const SeriesLogHeader &header);
+// "exposure 10000 us, gain 6 dB, frame rate 25 frames/s, ...": the settings in force.
+QString describeSettingsInForce(const CameraSettingsInForce &settings);
+// "the camera gives 12 significant bits; .bmp pictures keep the upper 8", or empty when the
+// pictures keep every bit.
+QString bitsLostNote(int significantBits, int bitsKept, const QString &fileType);
 QString formatLogRow(const SeriesLogRow &row);
 QString formatLogEnd(const SeriesLogEnd &end);
 

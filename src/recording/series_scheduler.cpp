@@ -163,6 +163,7 @@ bool SeriesScheduler::serve(std::int64_t tick)
             job.frameId = job.frame.cameraFrameId;
             job.frameAgeMs = std::max(0.0, nowMs - frameMs);
         }
+        takeExposure(job.record, job.frame, m_settings.cameraAtStart);
         countFrames(job.frame);
         m_lastFrameBytes = job.bytes();
         ++m_pictures;

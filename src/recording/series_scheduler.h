@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analog/channel_reading.h"
+#include "cameras/camera.h"
 #include "recording/schedule.h"
 #include "recording/series.h"
 
@@ -34,6 +35,8 @@ struct SeriesSettings
     // after this many milliseconds.
     std::optional<qint64> maxPictures;
     std::optional<double> maxDurationMs;
+    // How the camera was set up at Start: each picture's exposure and gain where its frame has none.
+    CameraSettingsInForce cameraAtStart;
 };
 
 // A picture the schedule took, as the window shows it: the name and the readings in it.

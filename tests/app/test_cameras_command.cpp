@@ -14,6 +14,7 @@ class TestCamerasCommand : public QObject
 private Q_SLOTS:
     void listsCaptureDevicesInNodeOrder();
     void driverFileOpensTheCamera();
+    void settingsOpenTheCamera();
     void refusals_data();
     void refusals();
 };
@@ -61,6 +62,44 @@ void TestCamerasCommand::driverFileOpensTheCamera()
     QCOMPARE(source.cameraIdentity().device, QStringLiteral("/dev/video10"));
 }
 
+// Every setting at its current value, in a driver file that opens the camera as it is: what an
+// automatic mode sets, and what cannot be set, stays a comment.
+void TestCamerasCommand::settingsOpenTheCamera()
+{
+    const FakeV4l2 devices(machine());
+    const CamerasReport report = camerasReport({QStringLiteral("--settings"), QStringLiteral("1")});
+    QCOMPARE(report.exitCode, 0);
+    QCOMPARE(report.output,
+             QStringLiteral("# Fake UVC Camera\nsource = v4l2\ndevice = /dev/video0\n\n"
+                            "# Every setting of this camera at its current value: keep the lines to fix and delete\n"
+                            "# the others (a line starting with # is not read).\n"
+                            "# frame-rate: frames per second in YUYV 64x48, one of 100, 50, 25\nframe-rate = 100\n"
+                            "\n# User Controls\n"
+                            "# Brightness: whole number from -64 to 64\ncontrol.brightness = 0\n"
+                            "# White Balance, Automatic: true or false\ncontrol.white_balance_automatic = true\n"
+                            "# Gain, Automatic: true or false\ncontrol.gain_automatic = true\n"
+                            "# Gain: whole number from 0 to 255; inactive while an automatic mode sets it\n"
+                            "# control.gain = 32\n"
+                            "# Power Line Frequency: one of Disabled, 50 Hz, 60 Hz\ncontrol.power_line_frequency = 50 Hz\n"
+                            "# White Balance Temperature: whole number from 2800 to 6500 in steps of 10; inactive "
+                            "while an automatic mode sets it\n# control.white_balance_temperature = 4600\n"
+                            "\n# Camera Controls\n"
+                            "# Auto Exposure: one of Manual Mode, Aperture Priority Mode\n"
+                            "control.auto_exposure = Aperture Priority Mode\n"
+                            "# Exposure Time, Absolute: whole number from 3 to 2047, in units of 100 us (exposure-us "
+                            "sets it in us); inactive while an automatic mode sets it\n"
+                            "# control.exposure_time_absolute = 250\n"));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    PictureSource source;
+    source.load(writeTextFile(dir.filePath(QStringLiteral("settings.vin")), report.output));
+    QVERIFY2(!source.firstFrame().isNull(), qPrintable(source.statusText()));
+
+    const CamerasReport busy = camerasReport({QStringLiteral("--settings"), QStringLiteral("2")});
+    QCOMPARE(busy.exitCode, 1);
+    QCOMPARE(busy.error, QStringLiteral("Cannot ask the camera: cannot open /dev/video4: Device or resource busy\n"));
+}
+
 void TestCamerasCommand::refusals_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -68,6 +107,10 @@ void TestCamerasCommand::refusals_data()
     QTest::newRow("beyond the list") << QStringList{"--driver-file", "5"} << "from 1 to 3, not \"5\"";
     QTest::newRow("not a number") << QStringList{"--driver-file", "one"} << "not \"one\"";
     QTest::newRow("unknown option") << QStringList{"--all"} << "Unknown option 'all'";
+    QTest::newRow("settings beyond the list") << QStringList{"--settings", "4"} << "--settings takes the number of a "
+                                                                                    "camera listed, from 1 to 3, not \"4\"";
+    QTest::newRow("two driver files") << QStringList{"--settings", "1", "--driver-file", "1"}
+                                      << "give one of them";
 }
 
 void TestCamerasCommand::refusals()

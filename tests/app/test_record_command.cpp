@@ -105,6 +105,16 @@ void TestRecordCommand::countedSeries()
     QCOMPARE(QFileInfo(output.first()).absolutePath(), m_out);
     const QStringList lines = logRows(output.first());
     QVERIFY(lines.contains(QStringLiteral("# options: number, channel 1")));
+    QVERIFY(lines.contains(QStringLiteral("# settings: exposure unknown, gain unknown, frame rate 25 frames/s, pixel "
+                                          "format Mono16, 16 significant bits, trigger free-running")));
+    // The 16-bit camera's bits are lost in the 8-bit files: the log and standard error say so.
+    const bool eightBits = type == u".bmp" || type == u".jpg";
+    QCOMPARE(lines.filter(QStringLiteral("# bits: ")),
+             eightBits ? QStringList{"# bits: the camera gives 16 significant bits; " + type + " pictures keep the upper 8"}
+                       : QStringList{});
+    QCOMPARE(QString::fromUtf8(process.readAllStandardError()).contains(QStringLiteral("The camera gives 16 significant "
+                                                                                       "bits; ") + type),
+             eightBits);
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QCOMPARE(rows.size(), 4);
     const QRegularExpression name(QStringLiteral("/Probe_00(\\d)_\\d\\d[.,]\\d_V\\") + type + QLatin1Char('$'));
@@ -213,8 +223,10 @@ void TestRecordCommand::failedSaveStopsTheSeries()
     blocker.close();
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 1);
-    const QStringList message = QString::fromUtf8(process.readAllStandardError()).trimmed().split(QLatin1Char('\n'));
-    QCOMPARE(message.size(), 3);
+    // The message of the failed step ends standard error; the note on the bits .bmp loses came before.
+    QStringList message = QString::fromUtf8(process.readAllStandardError()).trimmed().split(QLatin1Char('\n'));
+    QCOMPARE(message.size(), 4);
+    QVERIFY(message.takeFirst().startsWith(QStringLiteral("The camera gives 16 significant bits")));
     QCOMPARE(message[0], QStringLiteral("Could not save the picture:"));
     QVERIFY(message[1].startsWith(m_out + QStringLiteral("/VideoBasename_")));
     const QString logPath = QString::fromUtf8(process.readAllStandardOutput()).trimmed();

@@ -61,6 +61,8 @@ void TestCameraSettings::genicamRefusals_data()
                                        << "gain-db must be a number from -100 to 100";
     QTest::newRow("zero frame rate") << "frame-rate = 0"
                                      << "frame-rate must be a number from 0.01";
+    QTest::newRow("v4l2 control") << "control.gain = 1"
+                                  << "unknown key \"control.gain\" for source genicam";
 }
 
 void TestCameraSettings::genicamRefusals()
@@ -96,6 +98,19 @@ void TestCameraSettings::genicamAccepted()
     QCOMPARE(*settings.exposureUs, 2500.0);
     QCOMPARE(*settings.gainDb, -3.5);
     QCOMPARE(*settings.frameRate, 12.5);
+
+    // A camera's own features keep the case of their names and the order written, repeats too:
+    // a selector is set before each value it selects.
+    QVERIFY(readGenicamSettings(parsed(QStringLiteral("source = genicam\nFeature.GainSelector = AnalogAll\n"
+                                                      "feature.Gain = 3\nfeature.GainSelector = DigitalAll\n"
+                                                      "feature.Gain = 1\n")),
+                                settings)
+                .ok());
+    QStringList features;
+    for (const NamedSetting &f : settings.features)
+        features << f.key() + u'=' + f.value;
+    QCOMPARE(features, (QStringList{"feature.GainSelector=AnalogAll", "feature.Gain=3", "feature.GainSelector=DigitalAll",
+                                    "feature.Gain=1"}));
 }
 
 void TestCameraSettings::v4l2Refusals_data()
@@ -104,8 +119,15 @@ void TestCameraSettings::v4l2Refusals_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("genicam key") << "camera = 10.0.0.2"
                                  << "unknown key \"camera\"";
-    QTest::newRow("frame rate not offered") << "frame-rate = 30"
-                                            << "unknown key \"frame-rate\"";
+    QTest::newRow("gain in dB") << "gain-db = 3"
+                                << "unknown key \"gain-db\"";
+    QTest::newRow("gain not a number") << "gain = high"
+                                       << "gain must be a number, not \"high\"";
+    QTest::newRow("white balance in words") << "white-balance = warm"
+                                            << "white-balance must be auto or a colour temperature from 1000 to 20000 "
+                                               "kelvin, not \"warm\"";
+    QTest::newRow("genicam feature") << "feature.Gain = 1"
+                                     << "unknown key \"feature.Gain\" for source v4l2";
     QTest::newRow("relative device") << "device = video0"
                                      << "device must be a path";
     QTest::newRow("genicam pixel format") << "pixel-format = Mono8"
@@ -128,14 +150,22 @@ void TestCameraSettings::v4l2Accepted()
 {
     V4l2Settings settings;
     const Status read = readV4l2Settings(
-        parsed(
-            QStringLiteral("source = v4l2\ndevice = /dev/video2\npixel-format = mjpeg\nwidth = 1280\nheight = 720\n")),
+        parsed(QStringLiteral("source = v4l2\ndevice = /dev/video2\npixel-format = mjpeg\nwidth = 1280\nheight = 720\n"
+                              "exposure-us = 20000\ngain = 12\nframe-rate = 30\nwhite-balance = AUTO\n"
+                              "control.Power Line Frequency = 50 Hz\n")),
         settings);
     QVERIFY2(read.ok(), qPrintable(read.reason()));
     QCOMPARE(settings.device, QStringLiteral("/dev/video2"));
     QCOMPARE(settings.pixelFormat, QStringLiteral("MJPEG"));
     QCOMPARE(settings.width, 1280);
     QCOMPARE(settings.height, 720);
+    QCOMPARE(settings.exposureUs, 20000.0);
+    QCOMPARE(settings.gain, 12.0);
+    QCOMPARE(settings.frameRate, 30.0);
+    QVERIFY(settings.whiteBalanceAuto && !settings.whiteBalanceKelvin);
+    QCOMPARE(settings.controls.size(), 1);
+    QCOMPARE(settings.controls.first().key(), QStringLiteral("control.Power Line Frequency"));
+    QCOMPARE(settings.controls.first().value, QStringLiteral("50 Hz"));
 }
 
 void TestCameraSettings::factoryRefusals_data()
@@ -146,6 +176,10 @@ void TestCameraSettings::factoryRefusals_data()
                                     << "unknown source \"firewire\"";
     QTest::newRow("auto takes no keys") << "source = auto\nwidth = 640"
                                         << "unknown key \"width\"";
+    QTest::newRow("auto takes no controls") << "source = auto\ncontrol.brightness = 10"
+                                            << "unknown key \"control.brightness\" for source auto";
+    QTest::newRow("test pattern takes no features") << "source = test-pattern\nfeature.Width = 64"
+                                                    << "unknown key \"feature.Width\" for source test-pattern";
     QTest::newRow("v4l2 missing device") << "source = v4l2\ndevice = /dev/video-nonexistent"
                                          << "cannot open /dev/video-nonexistent";
     QTest::newRow("v4l2 not a video device") << "source = v4l2\ndevice = /dev/null"

@@ -59,6 +59,9 @@ void TestCameras::driverFileParsing_data()
     QTest::newRow("twice") << "source = auto\nwidth = 1\nwidth = 2\n" << false << "twice";
     QTest::newRow("source twice") << "source = auto\nsource = v4l2\n" << false << "twice";
     QTest::newRow("bad key") << "source = auto\nwi dth = 1\n" << false << "bad key";
+    QTest::newRow("a prefix of no kind") << "source = auto\nchunk.Gain = 1\n" << false << "bad key";
+    QTest::newRow("a name with no letters") << "source = auto\nfeature. = 1\n" << false << "line 2: bad name";
+    QTest::newRow("a name with a quote") << "source = auto\ncontrol.gain\" = 1\n" << false << "line 2: bad name";
 }
 
 void TestCameras::driverFileParsing()

@@ -25,6 +25,9 @@ ImageMetadata seriesRecord(std::optional<ChannelSample> channel0, std::optional<
     metadata.scheduledMs = 100.0;
     metadata.stopwatchMs = 100.2571234;
     metadata.frameMs = 86.7409876;
+    metadata.exposureUs = 12500.5;
+    metadata.gain = 6.02;
+    metadata.gainUnit = QStringLiteral("dB");
     metadata.channel0 = channel0;
     metadata.channel1 = channel1;
     return metadata;
@@ -74,6 +77,10 @@ void TestPictureRecord::readsBack_data()
 
     const ChannelSample current{true, 2048, 106.0001220703125};
     const ChannelSample voltage{true, -3, -0.00457763671875};
+    ImageMetadata rawGainOnly = seriesRecord(std::nullopt, std::nullopt);
+    rawGainOnly.exposureUs.reset();
+    rawGainOnly.gain = 32;
+    rawGainOnly.gainUnit = QStringLiteral("raw");
     const struct
     {
         const char *label;
@@ -83,6 +90,7 @@ void TestPictureRecord::readsBack_data()
         {"channel 1 failed", seriesRecord(current, ChannelSample{})},
         {"count 0 read", seriesRecord(ChannelSample{true, 0, 0.0}, std::nullopt)},
         {"no channels", seriesRecord(std::nullopt, std::nullopt)},
+        {"raw gain, no exposure", rawGainOnly},
         {"outside a series", ImageMetadata{}},
     };
     for (const char *name : {"picture.tif", "picture.mio"})
@@ -110,6 +118,10 @@ void TestPictureRecord::readsBack()
     compareChannels(read.channel1, metadata.channel1);
     QCOMPARE(read.stopwatchMs.has_value(), metadata.stopwatchMs.has_value());
     QCOMPARE(read.frameMs.has_value(), metadata.frameMs.has_value());
+    // The camera's settings keep their full precision in both.
+    QCOMPARE(read.exposureUs, metadata.exposureUs);
+    QCOMPARE(read.gain, metadata.gain);
+    QCOMPARE(read.gainUnit, metadata.gainUnit);
     if (name.endsWith(u".mio")) {
         QCOMPARE(read.captureTime.isValid(), true);
         if (metadata.stopwatchMs)
@@ -151,11 +163,15 @@ void TestPictureRecord::tiffDescriptionText()
                                                    "channel0_count=2048\n"
                                                    "channel0_mA=106.5\n"
                                                    "channel1_count=ERR\n"
-                                                   "channel1_V=ERR"));
+                                                   "channel1_V=ERR\n"
+                                                   "exposure_us=12500.5\n"
+                                                   "gain=6.02\n"
+                                                   "gain_unit=dB"));
 }
 
 // What earlier versions wrote: version 1 kept the whole record's bytes zero, version 2 had no
-// frame time (bytes 75 on zero, flag bit 1 clear).
+// frame time (bytes 75 on zero, flag bit 1 clear), version 3 no exposure or gain (bytes 88 on
+// zero, flags 2 to 4 clear).
 void TestPictureRecord::oldMioReadsWithoutRecord_data()
 {
     QTest::addColumn<int>("version");
@@ -163,6 +179,7 @@ void TestPictureRecord::oldMioReadsWithoutRecord_data()
     QTest::addColumn<int>("damaged"); // a byte that must be zero in that version
     QTest::newRow("version 1") << 1 << 40 << 41;
     QTest::newRow("version 2") << 2 << 75 << 81;
+    QTest::newRow("version 3") << 3 << 88 << 90;
 }
 
 void TestPictureRecord::oldMioReadsWithoutRecord()
@@ -177,7 +194,7 @@ void TestPictureRecord::oldMioReadsWithoutRecord()
     QByteArray bytes = fileBytes(path);
     qToLittleEndian<std::uint16_t>(std::uint16_t(version), bytes.data() + 8);
     std::memset(bytes.data() + zeroFrom, 0, 124 - zeroFrom);
-    bytes[72] = char(bytes[72] & 0x01); // version 2 knows the stopwatch flag only
+    bytes[72] = char(bytes[72] & (version == 3 ? 0x03 : 0x01)); // the flags that version knows
     QByteArray header = bytes.left(128);
     std::memset(header.data() + 124, 0, 4);
     qToLittleEndian<std::uint32_t>(zlibCrc32(header), bytes.data() + 124);
@@ -189,9 +206,10 @@ void TestPictureRecord::oldMioReadsWithoutRecord()
     QVERIFY2(loaded.ok(), qPrintable(loaded.reason()));
     QVERIFY(samePixels(out, frame));
     QCOMPARE(read.captureTime, QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26, 535)));
-    QVERIFY(!read.frameMs);
-    QCOMPARE(read.stopwatchMs.has_value(), version == 2);
-    QCOMPARE(read.channel0.has_value(), version == 2);
+    QCOMPARE(read.frameMs.has_value(), version == 3);
+    QVERIFY(!read.exposureUs && !read.gain);
+    QCOMPARE(read.stopwatchMs.has_value(), version >= 2);
+    QCOMPARE(read.channel0.has_value(), version >= 2);
 
     // Where the version has no field, a byte is damage.
     bytes[damaged] = 1;

@@ -306,7 +306,7 @@ void TestFaults::diskFullOnTheLogRow()
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QCOMPARE(rows.size(), int(row.picture) - 2);
     for (const QString &r : rows)
-        QVERIFY2(r.endsWith(QStringLiteral(",ok,0,,,,")), qPrintable(r));
+        QVERIFY2(r.endsWith(QStringLiteral(",ok,0,,,,,,")), qPrintable(r));
     QVERIFY(lines[lines.size() - 2].startsWith(QStringLiteral("# end: ")));
 }
 

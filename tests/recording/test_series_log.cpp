@@ -2,6 +2,9 @@
 
 #include <QtTest>
 
+using OptionalSettings = std::optional<CameraSettingsInForce>;
+Q_DECLARE_METATYPE(OptionalSettings)
+
 class TestSeriesLog : public QObject
 {
     Q_OBJECT
@@ -12,6 +15,8 @@ private Q_SLOTS:
     void cameraLine_data();
     void cameraLine();
     void ownNameForEverySeries();
+    void settingsAndBits_data();
+    void settingsAndBits();
 };
 
 void TestSeriesLog::rows_data()
@@ -23,16 +28,16 @@ void TestSeriesLog::rows_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("both read") << "/d/a.bmp" << 1 << "ok" << ""
-                               << "7,/d/a.bmp,300.000,301.257,1.257,2048,106,2171,5.30029296875,ok,1234,,,,\n";
-    QTest::newRow("not ticked") << "/d/a.bmp" << 0 << "ok" << "" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,,,,\n";
-    QTest::newRow("failed read") << "/d/a.bmp" << 2 << "ok" << "" << "7,/d/a.bmp,300.000,301.257,1.257,ERR,ERR,ERR,ERR,ok,1234,,,,\n";
+                               << "7,/d/a.bmp,300.000,301.257,1.257,2048,106,2171,5.30029296875,ok,1234,,,,,,\n";
+    QTest::newRow("not ticked") << "/d/a.bmp" << 0 << "ok" << "" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,,,,,,\n";
+    QTest::newRow("failed read") << "/d/a.bmp" << 2 << "ok" << "" << "7,/d/a.bmp,300.000,301.257,1.257,ERR,ERR,ERR,ERR,ok,1234,,,,,,\n";
     QTest::newRow("comma and quote") << "/d/a,\"b\".bmp" << 0 << "no space left, disk full" << ""
-                                     << "7,\"/d/a,\"\"b\"\".bmp\",300.000,301.257,1.257,,,,,\"no space left, disk full\",1234,,,,\n";
-    QTest::newRow("replaced") << "/d/a.bmp" << 0 << "ok" << "6" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,6,,,\n";
+                                     << "7,\"/d/a,\"\"b\"\".bmp\",300.000,301.257,1.257,,,,,\"no space left, disk full\",1234,,,,,,\n";
+    QTest::newRow("replaced") << "/d/a.bmp" << 0 << "ok" << "6" << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,6,,,,,\n";
     // Readers told that '#' starts a comment (pandas' comment='#') take it as one only outside quotes.
-    QTest::newRow("hash") << "/d/run#2.bmp" << 0 << "ok" << "" << "7,\"/d/run#2.bmp\",300.000,301.257,1.257,,,,,ok,1234,,,,\n";
+    QTest::newRow("hash") << "/d/run#2.bmp" << 0 << "ok" << "" << "7,\"/d/run#2.bmp\",300.000,301.257,1.257,,,,,ok,1234,,,,,,\n";
     QTest::newRow("frame times") << "/d/a.bmp" << 0 << "ok" << "frame"
-                                 << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,,4711,-12.500,0.041\n";
+                                 << "7,/d/a.bmp,300.000,301.257,1.257,,,,,ok,1234,,4711,-12.500,0.041,10000.5,6.02\n";
 }
 
 void TestSeriesLog::rows()
@@ -57,6 +62,8 @@ void TestSeriesLog::rows()
         row.frameId = 4711;
         row.frameMs = -12.5; // captured just before Start
         row.frameAgeMs = 0.0409;
+        row.exposureUs = 10000.5;
+        row.gain = 6.02;
     } else {
         row.replaced = replaced;
     }
@@ -122,6 +129,54 @@ void TestSeriesLog::ownNameForEverySeries()
     const Status blocked = third.open(dir.filePath(QStringLiteral("Taken.csv")), SeriesLogHeader{});
     QVERIFY(!blocked.ok());
     QVERIFY2(blocked.reason().endsWith(QStringLiteral("\nA directory of that name is in the way.")), qPrintable(blocked.reason()));
+}
+
+// The camera's settings at Start, and a word where the pictures cannot keep the camera's bits.
+void TestSeriesLog::settingsAndBits_data()
+{
+    QTest::addColumn<OptionalSettings>("settings");
+    QTest::addColumn<QString>("fileType");
+    QTest::addColumn<QStringList>("expected");
+
+    CameraSettingsInForce fixed{10000, false, 6, false, "dB", 25, "Mono12", 12, "free-running"};
+    CameraSettingsInForce automatic{8000, true, 32, true, "raw", 30, "YUYV", 8, "free-running"};
+    CameraSettingsInForce pattern{std::nullopt, false, std::nullopt, false, "", 25, "Mono8", 8, "free-running"};
+    QTest::newRow("fixed, into .bmp")
+        << OptionalSettings(fixed) << ".bmp"
+        << QStringList{"# settings: exposure 10000 us, gain 6 dB, frame rate 25 frames/s, pixel format Mono12, "
+                       "12 significant bits, trigger free-running",
+                       "# bits: the camera gives 12 significant bits; .bmp pictures keep the upper 8"};
+    QTest::newRow("fixed, into .mio")
+        << OptionalSettings(fixed) << ".mio"
+        << QStringList{"# settings: exposure 10000 us, gain 6 dB, frame rate 25 frames/s, pixel format Mono12, "
+                       "12 significant bits, trigger free-running"};
+    QTest::newRow("automatic, raw gain")
+        << OptionalSettings(automatic) << ".jpg"
+        << QStringList{"# settings: exposure automatic, 8000 us at Start, gain automatic, 32 (raw) at Start, frame "
+                       "rate 30 frames/s, pixel format YUYV, 8 significant bits, trigger free-running"};
+    QTest::newRow("test pattern")
+        << OptionalSettings(pattern) << ".bmp"
+        << QStringList{"# settings: exposure unknown, gain unknown, frame rate 25 frames/s, pixel format Mono8, "
+                       "8 significant bits, trigger free-running"};
+    QTest::newRow("still picture") << OptionalSettings() << ".tif" << QStringList{};
+}
+
+void TestSeriesLog::settingsAndBits()
+{
+    QFETCH(OptionalSettings, settings);
+    QFETCH(QString, fileType);
+    QFETCH(QStringList, expected);
+    SeriesLogHeader header;
+    header.settings = settings;
+    header.significantBits = settings ? settings->significantBits : 12;
+    header.fileType = fileType;
+    header.bitsKept = significantBitsKept(header.significantBits, QStringLiteral("picture") + fileType);
+    const QStringList lines = formatLogHeader(header).split(QLatin1Char('\n'));
+    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^# (settings|bits):"))), expected);
+    // New columns come last, so that readers by name and by position keep working.
+    QVERIFY(lines.contains(QStringLiteral(
+        "picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,channel1_count,channel1_V,"
+        "result,bytes,replaced,frame_id,frame_ms,frame_age_ms,exposure_us,gain")));
 }
 
 QTEST_MAIN(TestSeriesLog)

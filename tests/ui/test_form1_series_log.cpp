@@ -98,7 +98,7 @@ void TestForm1SeriesLog::logMatchesTheSeries()
     QVERIFY(QRegularExpression(QStringLiteral("^Probe_\\d{8}-\\d{6}\\.csv$")).match(logs.first()).hasMatch());
     const QStringList lines = logLines(out);
     const QStringList comments = lines.filter(QRegularExpression(QStringLiteral("^#")));
-    QCOMPARE(comments.size(), 9);
+    QCOMPARE(comments.size(), 11);
     QVERIFY(comments[0].startsWith(QStringLiteral("# Pictures in a row")));
     QVERIFY(QRegularExpression(QStringLiteral("^# start: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
                 .match(comments[1])
@@ -107,23 +107,27 @@ void TestForm1SeriesLog::logMatchesTheSeries()
     QCOMPARE(comments[3], QStringLiteral("# card: simulated"));
     QCOMPARE(comments[4], QStringLiteral("# interval: 50 ms"));
     QCOMPARE(comments[5], QStringLiteral("# options: number, time, channel 0"));
-    QVERIFY2(comments[6].startsWith(QStringLiteral("# schedule: ")), qPrintable(comments[6]));
-    QCOMPARE(lines[7], QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
-                                      "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms"));
+    QCOMPARE(comments[6], QStringLiteral("# settings: exposure unknown, gain unknown, frame rate 25 frames/s, pixel "
+                                         "format Mono16, 16 significant bits, trigger free-running"));
+    QCOMPARE(comments[7], QStringLiteral("# bits: the camera gives 16 significant bits; .bmp pictures keep the upper 8"));
+    QVERIFY2(comments[8].startsWith(QStringLiteral("# schedule: ")), qPrintable(comments[8]));
+    QCOMPARE(lines[9], QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
+                                      "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms,"
+                                      "exposure_us,gain"));
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QVERIFY(rows.size() >= 4);
     // The end: every tick kept. The test pattern makes each picture at its tick, so it does not
     // stream through the series and has no frames to count.
     QVERIFY2(QRegularExpression(QStringLiteral("^# end: \\S+, %1 pictures, 0 ticks missed$").arg(rows.size()))
-                 .match(comments[7])
+                 .match(comments[9])
                  .hasMatch(),
-             qPrintable(comments[7]));
-    QVERIFY2(comments[8].startsWith(QStringLiteral("# synced ")), qPrintable(comments[8]));
+             qPrintable(comments[9]));
+    QVERIFY2(comments[10].startsWith(QStringLiteral("# synced ")), qPrintable(comments[10]));
     double lastTime = -1;
     qint64 lastFrame = 0;
     for (int i = 0; i < rows.size(); ++i) {
         const QStringList f = rows[i].split(QLatin1Char(','));
-        QCOMPARE(f.size(), 15);
+        QCOMPARE(f.size(), 17);
         // Each picture is a frame of its own, captured before the step took it.
         QVERIFY(f[12].toLongLong() > lastFrame);
         lastFrame = f[12].toLongLong();
@@ -168,7 +172,7 @@ void TestForm1SeriesLog::failedSaveIsRecorded()
     const QStringList last = rows.last().split(QLatin1Char(','));
     QVERIFY2(last[9] != QLatin1String("ok"), qPrintable(rows.last()));
     // The reason, quoted, may hold commas: the bytes are counted from the end.
-    QCOMPARE(rows.last().section(QLatin1Char(','), -5, -5), QStringLiteral("0"));
+    QCOMPARE(rows.last().section(QLatin1Char(','), -7, -7), QStringLiteral("0"));
     QCOMPARE(m_messages.size(), 1);
     QVERIFY(m_messages.first().startsWith(QStringLiteral("Could not save the picture:")));
 }
@@ -180,11 +184,11 @@ void TestForm1SeriesLog::logBesideUnusualNames()
     runSeries(QStringLiteral("Zwölf Äpfel"), 2);
     QVERIFY(m_messages.isEmpty());
     const QStringList lines = logLines(dir);
-    QVERIFY(lines.size() >= 9);
+    QVERIFY(lines.size() >= 11);
     // A name with a comma and quotes is one quoted field.
-    QVERIFY2(lines[8].startsWith(QStringLiteral("1,\"") + QString(dir).replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
+    QVERIFY2(lines[10].startsWith(QStringLiteral("1,\"") + QString(dir).replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
                                  QStringLiteral("Zwölf Äpfel_001_")),
-             qPrintable(lines[8]));
+             qPrintable(lines[10]));
 }
 
 void TestForm1SeriesLog::unwritableLogWarnsOnceAndPicturesGoOn()

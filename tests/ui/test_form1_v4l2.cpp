@@ -97,7 +97,8 @@ void TestForm1V4l2::seriesThenUnplug()
 
 // The camera streams through the series: every picture is a frame of its own, stamped with the
 // driver's time (the start of its exposure, so never younger than the exposure), and the
-// frames the driver dropped are counted at the end.
+// frames the driver dropped are counted at the end. The log tells the settings at Start, and
+// every row the exposure fixed then; the gain, left automatic, is in no row.
 void TestForm1V4l2::seriesTakesEachFrameAtItsDriverTime()
 {
     FakeV4l2::Node node = fakeNode("/dev/video0", {V4L2_PIX_FMT_GREY});
@@ -105,7 +106,8 @@ void TestForm1V4l2::seriesTakesEachFrameAtItsDriverTime()
     node.exposureMs = 20;
     FakeV4l2 fake({node});
     const QString driver = m_dir.filePath(QStringLiteral("camera25.vin"));
-    QVERIFY(!writeTextFile(driver, "source = v4l2\ndevice = /dev/video0\n").isEmpty());
+    QVERIFY(!writeTextFile(driver, "source = v4l2\ndevice = /dev/video0\nexposure-us = 20000\nframe-rate = 25\n")
+                 .isEmpty());
     QStringList lines;
     {
         Form1 f(driver, std::make_unique<SimulatedCard>());
@@ -124,6 +126,9 @@ void TestForm1V4l2::seriesTakesEachFrameAtItsDriverTime()
         QVERIFY(log.open(QIODevice::ReadOnly));
         lines = QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
     }
+    QCOMPARE(lines.filter(QStringLiteral("# settings: ")),
+             QStringList{"# settings: exposure 20000 us, gain automatic, 32 (raw) at Start, frame rate 25 frames/s, "
+                         "pixel format GREY, 8 significant bits, trigger free-running"});
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QVERIFY(rows.size() >= 14);
     qint64 lastSequence = -1;
@@ -133,6 +138,7 @@ void TestForm1V4l2::seriesTakesEachFrameAtItsDriverTime()
         lastSequence = field[12].toLongLong();
         const double age = field[14].toDouble();
         QVERIFY2(age >= 20.0 && age <= 20.0 + 40.0 + 25.0, qPrintable(row));
+        QCOMPARE(field.mid(15), (QStringList{"20000", ""}));
     }
     const QString frames = lines.filter(QStringLiteral("# frames: ")).value(0);
     const QRegularExpressionMatch lost = QRegularExpression(QStringLiteral(", (\\d+) lost by")).match(frames);

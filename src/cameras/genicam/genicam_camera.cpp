@@ -214,14 +214,18 @@ void GenicamCamera::takeBuffer()
 
 Frame GenicamCamera::convertBuffer(ArvBuffer *buffer) const
 {
-    if (arv_buffer_get_payload_type(buffer) != ARV_BUFFER_PAYLOAD_TYPE_IMAGE)
+    // With chunk data on, the image comes as extended chunk data, the chunks after its pixels.
+    const ArvBufferPayloadType payload = arv_buffer_get_payload_type(buffer);
+    if (payload != ARV_BUFFER_PAYLOAD_TYPE_IMAGE && payload != ARV_BUFFER_PAYLOAD_TYPE_EXTENDED_CHUNK_DATA)
         return {};
     std::size_t size = 0;
     const auto *data = static_cast<const std::uint8_t *>(arv_buffer_get_image_data(buffer, &size));
     gint xPadding = 0, yPadding = 0;
     arv_buffer_get_image_padding(buffer, &xPadding, &yPadding);
-    return convertImage(data, size, arv_buffer_get_image_pixel_format(buffer), arv_buffer_get_image_width(buffer),
-                        arv_buffer_get_image_height(buffer), xPadding);
+    Frame frame = convertImage(data, size, arv_buffer_get_image_pixel_format(buffer),
+                               arv_buffer_get_image_width(buffer), arv_buffer_get_image_height(buffer), xPadding);
+    readChunkData(buffer, frame);
+    return frame;
 }
 
 GenicamCamera::StreamCounts GenicamCamera::streamCounts() const

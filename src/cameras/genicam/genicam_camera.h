@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 struct GenicamSettings;
 typedef struct _ArvBuffer ArvBuffer;
 typedef struct _ArvCamera ArvCamera;
+typedef struct _ArvChunkParser ArvChunkParser;
 typedef struct _ArvStream ArvStream;
 
 // A GenICam camera, GigE Vision or USB3 Vision, reached through Aravis (`source = genicam`).
@@ -28,6 +30,7 @@ public:
     Status open(const DriverFile &driver) override;
     std::chrono::nanoseconds framePeriod() const override { return m_framePeriod; }
     std::chrono::nanoseconds exposure() const override { return m_exposure; }
+    CameraSettingsInForce settingsInForce() const override;
 
     // Frames the camera began to send on this stream, and how many of them arrived whole.
     struct StreamCounts
@@ -39,6 +42,9 @@ public:
 
     // The cameras that answer a discovery; it broadcasts on every network of this machine.
     static QList<FoundCamera> listCameras();
+    // The driver-file lines of every feature the camera `name` (as the `camera` key takes it) can
+    // be set to, at its current value.
+    static Status describeSettings(const QString &name, QString &text);
 
 private:
     Status connectCamera(const QString &name);
@@ -48,6 +54,10 @@ private:
     Status readBack();
     struct FloatFeature;
     Status applyFloat(const FloatFeature &feature, double value);
+    // Asks a camera that can send each frame's exposure and gain with it (chunk data) to do so.
+    void enableChunkData();
+    // The frame's own exposure and gain, where the buffer carries them.
+    void readChunkData(ArvBuffer *buffer, Frame &frame) const;
     Status createStream();
     Status startStream() override;
     void stopStream() override;
@@ -76,4 +86,11 @@ private:
     // to an earlier one.
     std::atomic<std::int64_t> m_acceptAfterNs{0};
     CameraClock m_clock; // used on the stream thread only, reset before each stream
+
+    struct GObjectUnref
+    {
+        void operator()(void *object) const;
+    };
+    // Reads chunk data on the stream thread; set before the stream starts, and only then.
+    std::unique_ptr<ArvChunkParser, GObjectUnref> m_chunkParser;
 };

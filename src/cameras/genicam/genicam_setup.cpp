@@ -3,6 +3,7 @@
 #include "cameras/genicam/genicam_camera.h"
 
 #include "cameras/camera_settings.h"
+#include "cameras/genicam/genicam_features.h"
 
 #include <arv.h>
 
@@ -187,6 +188,10 @@ Status GenicamCamera::applySettings(const GenicamSettings &settings)
             if (Status s = applyFloat(feature, *feature.value); !s)
                 return s;
     }
+    // Before the driver file's own features, which may switch the chunk data off again.
+    enableChunkData();
+    if (Status s = applyFeatures(arv_camera_get_device(m_camera), settings.features); !s)
+        return s;
     return readBack();
 }
 

@@ -9,6 +9,9 @@
 
 struct V4l2Settings;
 
+// "YUYV" for V4L2_PIX_FMT_YUYV.
+QString fourccName(std::uint32_t fourcc);
+
 // A V4L2 video device (`source = v4l2`): USB UVC cameras and many frame grabbers.
 // Frames stream through memory-mapped buffers on a thread of the camera's own, which
 // converts each into a frame of our own memory and gives the buffer back to the driver.
@@ -24,6 +27,7 @@ public:
     CameraIdentity identity() const override { return m_identity; }
     Status open(const DriverFile &driver) override;
     std::chrono::nanoseconds framePeriod() const override { return std::chrono::nanoseconds(m_framePeriodNs.load()); }
+    CameraSettingsInForce settingsInForce() const override;
 
     // The first /dev/video* that can stream pictures in a format this program reads, or
     // an empty text when there is none. A node that another program holds or this user
@@ -31,12 +35,18 @@ public:
     static QString findFirstDevice();
     // Every capture device, with its formats and sizes, in the order of its node numbers.
     static QList<FoundCamera> listCameras();
+    // The driver-file lines of everything the device at `path` can be set to, at its current
+    // value; the reason says why the device could not be asked.
+    static Status describeSettings(const QString &path, QString &text);
 
 private:
     Status openDevice(const QString &path);
     Status setFormat(const V4l2Settings &settings);
     Status mapBuffers();
     void unmapBuffers();
+    // The driver file's frame rate, exposure, gain, white balance and controls, in that order.
+    Status applyControls(const V4l2Settings &settings);
+    Status setFrameRate(double rate);
     Status startStream() override;
     void stopStream() override;
     bool isOpen() const override { return m_fd >= 0 && !m_buffers.empty(); }

@@ -4,6 +4,7 @@
 
 #include "cameras/camera_settings.h"
 #include "cameras/driver_file.h"
+#include "cameras/v4l2/v4l2_controls.h"
 #include "cameras/v4l2/v4l2_device_io.h"
 
 #include <QFile>
@@ -39,13 +40,6 @@ bool isSupported(std::uint32_t fourcc)
         if (f.fourcc == fourcc)
             return true;
     return fourcc == V4L2_PIX_FMT_JPEG;
-}
-
-QString fourccName(std::uint32_t fourcc)
-{
-    const char text[] = {char(fourcc & 0xff), char((fourcc >> 8) & 0xff), char((fourcc >> 16) & 0xff),
-                         char((fourcc >> 24) & 0xff)};
-    return QString::fromLatin1(text, 4).trimmed();
 }
 
 // The number at the end of a node's path, so that /dev/video2 comes before /dev/video10.
@@ -98,6 +92,13 @@ QString usbSerialNumber(const QString &devicePath)
 }
 
 } // namespace
+
+QString fourccName(std::uint32_t fourcc)
+{
+    const char text[] = {char(fourcc & 0xff), char((fourcc >> 8) & 0xff), char((fourcc >> 16) & 0xff),
+                         char((fourcc >> 24) & 0xff)};
+    return QString::fromLatin1(text, 4).trimmed();
+}
 
 // The video nodes, /dev/video2 before /dev/video10.
 QStringList sortedNodes()
@@ -192,6 +193,25 @@ QList<FoundCamera> V4l2Camera::listCameras()
     return found;
 }
 
+Status V4l2Camera::describeSettings(const QString &path, QString &text)
+{
+    V4l2DeviceIo &io = V4l2DeviceIo::current();
+    const int fd = io.open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
+    if (fd < 0)
+        return Status::failure(QStringLiteral("cannot open %1: %2").arg(path, v4l2ErrorText()));
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    const bool capture = canCapture(fd) && v4l2Ioctl(fd, VIDIOC_G_FMT, &format) == 0;
+    if (capture) {
+        const v4l2_pix_format &pix = format.fmt.pix;
+        text = describeFrameRate(fd, pix.pixelformat, int(pix.width), int(pix.height)) + describeControls(fd);
+    }
+    io.close(fd);
+    if (!capture)
+        return Status::failure(QStringLiteral("%1 is not a V4L2 device that can stream pictures").arg(path));
+    return Status::success();
+}
+
 Status V4l2Camera::open(const DriverFile &driver)
 {
     V4l2Settings settings;
@@ -205,6 +225,9 @@ Status V4l2Camera::open(const DriverFile &driver)
     if (Status s = openDevice(path); !s)
         return s;
     if (Status s = setFormat(settings); !s)
+        return s;
+    // Drivers reset the frame rate when the format changes: it is set after the format.
+    if (Status s = applyControls(settings); !s)
         return s;
     return mapBuffers();
 }

@@ -2,6 +2,7 @@
 // namespace that scripts/netns-run sets up (CTest starts it that way).
 
 #include "private_network.h"
+#include "app/cameras_command.h"
 #include "cameras/driver_file.h"
 #include "cameras/genicam/genicam_camera.h"
 #include "recording/series_engine.h"
@@ -61,6 +62,10 @@ private Q_SLOTS:
     void largestPicture();
     void picturesInARowAreNewAndDecodable();
     void listedCameraOpensFromItsDriverFile();
+    void featuresSetAndRefused_data();
+    void featuresSetAndRefused();
+    void settingsListOpensTheCamera();
+    void settingsInForce();
     // These two stop the emulator: they run last, and the first starts a new one after.
     void emulatorKilledBetweenSnaps();
     void emulatorKilledMidStream();
@@ -68,6 +73,8 @@ private Q_SLOTS:
 
 private:
     QString writeDriver(const QString &name, const QString &text);
+    // What the tests of settings change, back to the emulator's own values.
+    void resetEmulator();
     void killEmulator();
     bool startOwnEmulator();
 
@@ -319,6 +326,99 @@ void TestGenicam::listedCameraOpensFromItsDriverFile()
     source.load(writeDriver(QStringLiteral("listed.vin"), found.first().driverFile));
     QVERIFY2(!source.firstFrame().isNull(), qPrintable(source.statusText()));
     QCOMPARE(source.cameraIdentity().serial, found.first().identity.serial);
+}
+
+void TestGenicam::resetEmulator()
+{
+    Status opened = Status::success();
+    openEmulator(QStringLiteral("feature.GainRaw = 0\nfeature.GainAuto = Off\nfeature.ExposureTimeAbs = 10000\n"
+                                "feature.TriggerMode = Off\nfeature.TriggerSource = Line0\n"),
+                 opened);
+    QVERIFY2(opened.ok(), qPrintable(opened.reason()));
+}
+
+void TestGenicam::featuresSetAndRefused_data()
+{
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<QString>("result"); // a line of the camera's settings afterwards, or the refusal
+    QTest::newRow("integer") << "feature.GainRaw = 3" << "\nfeature.GainRaw = 3\n";
+    QTest::newRow("float") << "feature.ExposureTimeAbs = 2500" << "\nfeature.ExposureTimeAbs = 2500\n";
+    QTest::newRow("enumeration, any case") << "feature.GainAuto = continuous" << "\nfeature.GainAuto = Continuous\n";
+    QTest::newRow("boolean") << "feature.TestBoolean = true" << "\nfeature.TestBoolean = true\n";
+    QTest::newRow("in the order written") << "feature.GainRaw = 2\nfeature.GainRaw = 5" << "\nfeature.GainRaw = 5\n";
+    QTest::newRow("unknown") << "feature.Foo = 1" << "feature.Foo: the camera has no feature \"Foo\"";
+    QTest::newRow("names keep their case") << "feature.gainraw = 1" << "the camera has no feature \"gainraw\"";
+    QTest::newRow("category") << "feature.ImageFormatControl = 1" << "the camera has no feature";
+    QTest::newRow("integer out of range") << "feature.GainRaw = 11"
+                                          << "feature.GainRaw must be from 0 to 10 for this camera, not 11";
+    QTest::newRow("float out of range") << "feature.ExposureTimeAbs = 5"
+                                        << "feature.ExposureTimeAbs must be from 10 to 10000000 for this camera, not 5";
+    QTest::newRow("not an entry") << "feature.PixelFormat = Mono12"
+                                  << "feature.PixelFormat must be one of BayerBG8, BayerGB8, BayerGR8, BayerRG8, "
+                                     "Mono8, RGB8, Mono16 for this camera, not \"Mono12\"";
+    QTest::newRow("not a boolean") << "feature.TestBoolean = yes" << "feature.TestBoolean must be true or false";
+    QTest::newRow("command") << "feature.AcquisitionStart = 1" << "feature.AcquisitionStart is a command, not a setting";
+    QTest::newRow("read-only") << "feature.SensorWidth = 1024" << "feature.SensorWidth is read-only";
+}
+
+void TestGenicam::featuresSetAndRefused()
+{
+    QFETCH(QString, lines);
+    QFETCH(QString, result);
+    Status opened = Status::success();
+    openEmulator(lines, opened);
+    QString settings;
+    QVERIFY(GenicamCamera::describeSettings(QStringLiteral("127.0.0.1"), settings).ok());
+    resetEmulator();
+    const bool refused = !result.startsWith(u'\n');
+    QCOMPARE(opened.ok(), !refused);
+    if (refused)
+        QVERIFY2(opened.reason().contains(result), qPrintable(opened.reason()));
+    else
+        QVERIFY2(settings.contains(result), qPrintable(settings));
+}
+
+// `cameras --genicam --settings N` lists the emulator's exposure and gain, and all it prints is a
+// driver file that opens the camera as it is.
+void TestGenicam::settingsListOpensTheCamera()
+{
+    const QStringList listed = camerasReport({QStringLiteral("--genicam")}).output.split(u'\n');
+    const QStringList emulator = listed.filter(QStringLiteral("127.0.0.1"));
+    QCOMPARE(emulator.size(), 1);
+    const CamerasReport report =
+        camerasReport({QStringLiteral("--genicam"), QStringLiteral("--settings"), emulator.first().section(u' ', 0, 0)});
+    QCOMPARE(report.exitCode, 0);
+    for (const char *line : {"\n# ExposureTimeAbs: number from 10 to 10000000\nfeature.ExposureTimeAbs = 10000\n",
+                             "\n# GainRaw: whole number from 0 to 10\nfeature.GainRaw = 0\n",
+                             "\n# SensorWidth: read-only\n# feature.SensorWidth = 2048\n"})
+        QVERIFY2(report.output.contains(QLatin1String(line)), qPrintable(report.output));
+    QVERIFY(!report.output.contains(QStringLiteral("AcquisitionStart =")));
+    PictureSource source;
+    source.load(writeDriver(QStringLiteral("settings.vin"), report.output));
+    QVERIFY2(!source.firstFrame().isNull(), qPrintable(source.statusText()));
+}
+
+// What the series log records at Start. The emulator's gain is raw, not in dB.
+void TestGenicam::settingsInForce()
+{
+    Status opened = Status::success();
+    const CameraSettingsInForce fixed =
+        openEmulator(QStringLiteral("exposure-us = 2500\ngain-db = 4\npixel-format = Mono16\n"), opened)->settingsInForce();
+    QVERIFY2(opened.ok(), qPrintable(opened.reason()));
+    QCOMPARE(fixed.exposureUs, 2500.0);
+    QCOMPARE(fixed.gain, 4.0);
+    QCOMPARE(fixed.gainUnit, QStringLiteral("raw"));
+    QVERIFY(!fixed.exposureAuto && !fixed.gainAuto);
+    QCOMPARE(fixed.frameRate, 25.0);
+    QCOMPARE(fixed.pixelFormat, QStringLiteral("Mono16"));
+    QCOMPARE(fixed.significantBits, 16);
+    QCOMPARE(fixed.trigger, QStringLiteral("free-running"));
+    const CameraSettingsInForce triggered =
+        openEmulator(QStringLiteral("feature.TriggerMode = On\nfeature.TriggerSource = Software\n"), opened)
+            ->settingsInForce();
+    resetEmulator();
+    QVERIFY2(opened.ok(), qPrintable(opened.reason()));
+    QCOMPARE(triggered.trigger, QStringLiteral("on, source Software"));
 }
 
 void TestGenicam::emulatorKilledBetweenSnaps()

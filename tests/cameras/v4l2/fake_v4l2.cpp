@@ -127,6 +127,25 @@ v4l2_pix_format FakeV4l2::format(const QString &path) const
     return {};
 }
 
+std::int64_t FakeV4l2::control(const QString &path, std::uint32_t id) const
+{
+    const std::lock_guard lock(m_mutex);
+    for (const auto &d : m_devices)
+        for (const FakeV4l2Control &c : d->node.controls)
+            if (d->node.path == path && c.id == id)
+                return c.value;
+    return -1;
+}
+
+int FakeV4l2::frameRate(const QString &path) const
+{
+    const std::lock_guard lock(m_mutex);
+    for (const auto &d : m_devices)
+        if (d->node.path == path)
+            return d->node.frameRate;
+    return 0;
+}
+
 FakeV4l2::Device *FakeV4l2::deviceOf(const QString &path) const
 {
     for (const auto &d : m_devices)
@@ -171,6 +190,8 @@ int FakeV4l2::close(int fd)
     if (d.owner == fd) {
         streamOff(d, lock);
         d.owner = -1;
+        if (std::none_of(d.buffers.begin(), d.buffers.end(), [](const Device::Buffer &b) { return b.maps > 0; }))
+            d.buffers.clear();
     }
     return 0;
 }
@@ -260,7 +281,7 @@ int FakeV4l2::control(Device &d, const Handle &h, unsigned long request, void *a
         streamOff(d, lock);
         return 0;
     default:
-        return ENOTTY;
+        return controlCall(d, request, arg);
     }
 }
 

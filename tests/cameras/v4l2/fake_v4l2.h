@@ -19,6 +19,26 @@
 #include <thread>
 #include <vector>
 
+// One control of the stand-in, as the UVC driver presents it.
+struct FakeV4l2Control
+{
+    std::uint32_t id = 0;
+    std::uint32_t type = V4L2_CTRL_TYPE_INTEGER;
+    const char *name = "";
+    std::int64_t minimum = 0;
+    std::int64_t maximum = 0;
+    std::int64_t step = 1;
+    std::int64_t value = 0; // the current one; also the default
+    std::uint32_t flags = 0; // V4L2_CTRL_FLAG_DISABLED, V4L2_CTRL_FLAG_READ_ONLY
+    std::vector<const char *> menu = {}; // by index; nullptr where the driver leaves an index out
+    std::uint32_t master = 0;     // the automatic control that may make this one inactive
+    std::uint32_t activeWhen = 0; // bit n: active while the master's value is n
+};
+
+// A USB camera's controls: user and camera classes, automatic modes with the controls they set,
+// a menu with indexes left out, a button and a disabled control.
+std::vector<FakeV4l2Control> uvcControls();
+
 // One device node of the stand-in and how its driver behaves.
 struct FakeV4l2Node
 {
@@ -35,6 +55,11 @@ struct FakeV4l2Node
     // REQBUFS grants at least one buffer and at most this many.
     std::uint32_t maxBuffers = 32;
     int frameRate = 100;
+    // The frame rates offered in every format and size (intervals of 1/rate s), as S_PARM picks.
+    std::vector<int> frameRates{100, 50, 25};
+    std::vector<FakeV4l2Control> controls = uvcControls();
+    // errno of setting a control an automatic mode sets: EACCES, EBUSY in older drivers.
+    int inactiveError = EACCES;
     // How long the sensor exposes before a frame is read out: buffers are stamped with the
     // start of the exposure (V4L2_BUF_FLAG_TSTAMP_SRC_SOE), this long before the frame is done.
     int exposureMs = 0;
@@ -81,6 +106,9 @@ public:
     int mappings() const;
     // The format S_FMT settled on last.
     v4l2_pix_format format(const QString &path) const;
+    // A control's value now; the frame rate S_PARM settled on.
+    std::int64_t control(const QString &path, std::uint32_t id) const;
+    int frameRate(const QString &path) const;
 
     // The pixel bytes of frame `sequence` with rows packed tightly, for uncompressed formats.
     static QByteArray picture(std::uint32_t fourcc, QSize size, std::uint32_t sequence);
@@ -129,6 +157,13 @@ private:
     Device *deviceOfFd(int fd) const;
     int control(Device &d, const Handle &h, unsigned long request, void *arg, std::unique_lock<std::mutex> &lock);
     int setFormat(Device &d, v4l2_format &f, bool apply);
+    // Controls, menus, stream parameters and frame intervals (fake_v4l2_controls.cpp).
+    int controlCall(Device &d, unsigned long request, void *arg);
+    int queryControl(const Device &d, v4l2_query_ext_ctrl &q) const;
+    int queryMenu(const Device &d, v4l2_querymenu &m) const;
+    int extendedControls(Device &d, bool set, v4l2_ext_controls &controls);
+    int streamParameters(Device &d, bool set, v4l2_streamparm &p);
+    int frameIntervals(const Device &d, v4l2_frmivalenum &interval) const;
     int requestBuffers(Device &d, v4l2_requestbuffers &r);
     int queryBuffer(Device &d, v4l2_buffer &b) const;
     int queueBuffer(Device &d, const v4l2_buffer &b);

@@ -14,7 +14,11 @@
 enum class Fault { ErrorFlag, ShortFrame, CorruptJpeg, ShortJpeg, DequeueEintr, DequeueEagain, DequeueEio, PollEintr,
                    DriverDrops, Unplug, Stall };
 using Nodes = std::vector<FakeV4l2::Node>;
+// Control ids and the values they hold; kFrameRate stands for the frame rate S_PARM settled on.
+using Controls = QList<QPair<uint, qlonglong>>;
+constexpr uint kFrameRate = 0;
 Q_DECLARE_METATYPE(Nodes)
+Q_DECLARE_METATYPE(Controls)
 Q_DECLARE_METATYPE(FakeV4l2::Node)
 Q_DECLARE_METATYPE(Fault)
 
@@ -75,6 +79,9 @@ private Q_SLOTS:
     void refusedOrUnplugged_data();
     void refusedOrUnplugged();
     void unplugEndsASeriesWait();
+    void settingsReachTheControls_data();
+    void settingsReachTheControls();
+    void settingsInForce();
 };
 
 void TestV4l2::findFirstDevice_data()
@@ -352,6 +359,116 @@ void TestV4l2::unplugEndsASeriesWait()
     QVERIFY(std::chrono::steady_clock::now() - began < camera->frameWaitLimit());
     camera.reset();
     QCOMPARE(fake.openHandles(), 0);
+}
+
+void TestV4l2::settingsReachTheControls_data()
+{
+    QTest::addColumn<FakeV4l2::Node>("node");
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<Controls>("expected");
+    QTest::addColumn<QString>("error");
+
+    const FakeV4l2::Node uvc = fakeNode("/dev/video0");
+    FakeV4l2::Node autoWhiteOff = uvc;
+    for (FakeV4l2Control &c : autoWhiteOff.controls)
+        c.value = c.id == V4L2_CID_AUTO_WHITE_BALANCE ? 0 : c.value;
+    FakeV4l2::Node olderDriver = uvc;
+    olderDriver.inactiveError = EBUSY;
+    FakeV4l2::Node bare = uvc;
+    bare.controls.clear();
+    const QString inactive = QStringLiteral("control.exposure_time_absolute cannot be set while the camera adjusts it "
+                                            "automatically: switch its automatic mode off on an earlier line");
+    // The keys of their own: each switches its automatic mode off and sets the control in its unit.
+    QTest::newRow("exposure-us") << uvc << "exposure-us = 10000"
+                                 << Controls{{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL}, {V4L2_CID_EXPOSURE_ABSOLUTE, 100}}
+                                 << "";
+    QTest::newRow("exposure-us too short") << uvc << "exposure-us = 100" << Controls{}
+                                           << "exposure-us must be from 300 to 204700 in steps of 100 for this camera, not 100";
+    QTest::newRow("exposure-us between steps") << uvc << "exposure-us = 350" << Controls{} << "not 350";
+    QTest::newRow("gain") << uvc << "gain = 40" << Controls{{V4L2_CID_AUTOGAIN, 0}, {V4L2_CID_GAIN, 40}} << "";
+    QTest::newRow("gain too high") << uvc << "gain = 300" << Controls{}
+                                   << "gain must be from 0 to 255 for this camera, not 300";
+    QTest::newRow("white balance fixed") << uvc << "white-balance = 5000"
+                                         << Controls{{V4L2_CID_AUTO_WHITE_BALANCE, 0},
+                                                     {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 5000}}
+                                         << "";
+    QTest::newRow("white balance automatic") << autoWhiteOff << "white-balance = auto"
+                                             << Controls{{V4L2_CID_AUTO_WHITE_BALANCE, 1}} << "";
+    QTest::newRow("white balance too warm") << uvc << "white-balance = 9000" << Controls{}
+                                            << "white-balance must be from 2800 to 6500 in steps of 10 for this camera, not 9000";
+    QTest::newRow("frame rate") << uvc << "frame-rate = 25" << Controls{{kFrameRate, 25}} << "";
+    QTest::newRow("frame rate not offered") << uvc << "frame-rate = 30" << Controls{}
+                                            << "frame-rate must be one of 100, 50, 25 for this camera in YUYV 64x48, not 30";
+    QTest::newRow("no such controls") << bare << "exposure-us = 10000" << Controls{}
+                                      << "the camera does not let exposure-us be set";
+    // The general form: names as v4l2-ctl writes them, case and spaces folded, in the order written.
+    QTest::newRow("integer") << uvc << "control.brightness = -10" << Controls{{V4L2_CID_BRIGHTNESS, -10}} << "";
+    QTest::newRow("menu by name") << uvc << "control.Power Line Frequency = 60 hz"
+                                  << Controls{{V4L2_CID_POWER_LINE_FREQUENCY, 2}} << "";
+    QTest::newRow("menu by index") << uvc << "control.power_line_frequency = 0"
+                                   << Controls{{V4L2_CID_POWER_LINE_FREQUENCY, 0}} << "";
+    QTest::newRow("automatic mode first")
+        << uvc << "control.auto_exposure = Manual Mode\ncontrol.exposure_time_absolute = 100"
+        << Controls{{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL}, {V4L2_CID_EXPOSURE_ABSOLUTE, 100}} << "";
+    QTest::newRow("automatic mode still on") << uvc << "control.exposure_time_absolute = 100" << Controls{} << inactive;
+    QTest::newRow("automatic mode on, older driver")
+        << olderDriver << "control.exposure_time_absolute = 100" << Controls{} << inactive;
+    QTest::newRow("integer out of range") << uvc << "control.brightness = 100" << Controls{}
+                                          << "control.brightness must be from -64 to 64 for this camera, not 100";
+    QTest::newRow("menu index left out") << uvc << "control.auto_exposure = 2" << Controls{}
+                                         << "control.auto_exposure must be one of Manual Mode, Aperture Priority Mode "
+                                            "for this camera, not \"2\"";
+    QTest::newRow("not a boolean") << uvc << "control.white_balance_automatic = maybe" << Controls{}
+                                   << "control.white_balance_automatic must be true or false, not \"maybe\"";
+    QTest::newRow("unknown") << uvc << "control.zoom_absolute = 1" << Controls{}
+                             << "control.zoom_absolute: the camera has no control \"zoom_absolute\"";
+    QTest::newRow("disabled") << uvc << "control.focus_automatic_continuous = 1" << Controls{}
+                              << "the camera has no control";
+    QTest::newRow("button") << uvc << "control.pan_reset = 1" << Controls{}
+                            << "control.pan_reset is an action, not a setting";
+}
+
+void TestV4l2::settingsReachTheControls()
+{
+    QFETCH(FakeV4l2::Node, node);
+    QFETCH(QString, lines);
+    QFETCH(Controls, expected);
+    QFETCH(QString, error);
+    FakeV4l2 fake({node});
+    Status status = Status::success();
+    std::unique_ptr<V4l2Camera> camera = openCamera(lines, status);
+    if (!error.isEmpty()) {
+        QVERIFY2(!status && status.reason().contains(error), qPrintable(status.reason()));
+        return;
+    }
+    QVERIFY2(status, qPrintable(status.reason()));
+    for (const auto &[id, value] : expected)
+        QCOMPARE(id == kFrameRate ? fake.frameRate(node.path) : fake.control(node.path, id), value);
+    Frame frame;
+    QVERIFY(camera->snap(frame)); // the camera still streams as set up
+}
+
+// What the series log records at Start: the controls' values, and whether an automatic mode sets them.
+void TestV4l2::settingsInForce()
+{
+    FakeV4l2 fake({fakeNode("/dev/video0", {V4L2_PIX_FMT_Y16})});
+    Status status = Status::success();
+    const CameraSettingsInForce automatic = openCamera({}, status)->settingsInForce();
+    QVERIFY2(status, qPrintable(status.reason()));
+    QCOMPARE(automatic.exposureUs, 25000.0);
+    QVERIFY(automatic.exposureAuto && automatic.gainAuto);
+    QCOMPARE(automatic.pixelFormat, QStringLiteral("Y16"));
+    QCOMPARE(automatic.significantBits, 16);
+
+    const CameraSettingsInForce fixed =
+        openCamera(QStringLiteral("exposure-us = 10000\ngain = 40\nframe-rate = 50"), status)->settingsInForce();
+    QVERIFY2(status, qPrintable(status.reason()));
+    QCOMPARE(fixed.exposureUs, 10000.0);
+    QCOMPARE(fixed.gain, 40.0);
+    QCOMPARE(fixed.gainUnit, QStringLiteral("raw"));
+    QVERIFY(!fixed.exposureAuto && !fixed.gainAuto);
+    QCOMPARE(fixed.frameRate, 50.0);
+    QCOMPARE(fixed.trigger, QStringLiteral("free-running"));
 }
 
 QTEST_GUILESS_MAIN(TestV4l2)
