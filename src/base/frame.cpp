@@ -13,6 +13,17 @@ QString pixelFormatName(PixelFormat format)
     return QStringLiteral("unknown");
 }
 
+bool pixelFormatFromName(const QString &name, PixelFormat &format)
+{
+    for (const PixelFormat f : {PixelFormat::Mono8, PixelFormat::Mono16, PixelFormat::RGB8}) {
+        if (name.compare(pixelFormatName(f), Qt::CaseInsensitive) == 0) {
+            format = f;
+            return true;
+        }
+    }
+    return false;
+}
+
 int bytesPerPixel(PixelFormat format)
 {
     switch (format) {

@@ -13,6 +13,8 @@
 enum class PixelFormat : std::uint8_t { Mono8 = 1, Mono16 = 2, RGB8 = 3 };
 
 QString pixelFormatName(PixelFormat format);
+// The format whose name is `name`, in any case; false when there is none.
+bool pixelFormatFromName(const QString &name, PixelFormat &format);
 int bytesPerPixel(PixelFormat format);
 
 // One picture: pixel rows, top row first, each `stride` bytes apart.

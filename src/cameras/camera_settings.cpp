@@ -1,6 +1,7 @@
 #include "cameras/camera_settings.h"
 
 #include "cameras/driver_file.h"
+#include "cameras/pixel_formats.h"
 
 #include <QLocale>
 #include <QStringList>
@@ -92,10 +93,7 @@ Status readGenicamSettings(const DriverFile &driver, GenicamSettings &out)
         !s)
         return s;
     settings.features = driver.named;
-    static const QStringList formats = {
-        QStringLiteral("Mono8"),    QStringLiteral("Mono10"),   QStringLiteral("Mono12"),
-        QStringLiteral("Mono16"),   QStringLiteral("RGB8"),     QStringLiteral("BayerRG8"),
-        QStringLiteral("BayerGR8"), QStringLiteral("BayerGB8"), QStringLiteral("BayerBG8")};
+    static const QStringList formats = pixelFormatNames(genicamPixelFormats());
     settings.camera = driver.values.value(QStringLiteral("camera"));
     for (const Status &s :
          {readPixelFormat(driver, formats, settings.pixelFormat), readSize(driver, settings.width, settings.height),
@@ -118,8 +116,7 @@ Status readV4l2Settings(const DriverFile &driver, V4l2Settings &out)
         !s)
         return s;
     settings.controls = driver.named;
-    static const QStringList formats = {QStringLiteral("GREY"), QStringLiteral("Y16"), QStringLiteral("YUYV"),
-                                        QStringLiteral("RGB24"), QStringLiteral("MJPEG")};
+    static const QStringList formats = pixelFormatNames(v4l2PixelFormats());
     settings.device = driver.values.value(QStringLiteral("device"));
     if (driver.values.contains(QStringLiteral("device")) && !settings.device.startsWith(QLatin1Char('/')))
         return Status::failure(

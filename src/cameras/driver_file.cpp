@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <type_traits>
 
 namespace {
 
@@ -141,16 +142,27 @@ Status DriverFile::checkKeys(std::initializer_list<const char *> known, QLatin1S
     return Status::success();
 }
 
-Status DriverFile::readInt(const char *key, int min, int max, int &value) const
+namespace {
+
+// Reads a number key within [min, max]; keeps `value` when the key is absent. A whole number is
+// asked for as such, so that "2.5" is refused for a width instead of being cut to 2.
+template <typename Number>
+Status readNumberKey(const QMap<QString, QString> &values, const char *key, Number min, Number max, Number &value)
 {
     const auto it = values.constFind(QLatin1String(key));
     if (it == values.cend())
         return Status::success();
     bool ok = false;
-    const int v = it.value().toInt(&ok);
-    if (!ok || v < min || v > max)
-        return Status::failure(QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"")
-                                   .arg(QLatin1String(key))
+    Number v{};
+    if constexpr (std::is_integral_v<Number>)
+        v = it.value().toInt(&ok);
+    else
+        v = it.value().toDouble(&ok);
+    if (!ok || !(v >= min && v <= max))
+        return Status::failure(QStringLiteral("%1 must be %2 from %3 to %4, not \"%5\"")
+                                   .arg(QLatin1String(key),
+                                        std::is_integral_v<Number> ? QStringLiteral("a whole number")
+                                                                   : QStringLiteral("a number"))
                                    .arg(min)
                                    .arg(max)
                                    .arg(it.value()));
@@ -158,19 +170,14 @@ Status DriverFile::readInt(const char *key, int min, int max, int &value) const
     return Status::success();
 }
 
+} // namespace
+
+Status DriverFile::readInt(const char *key, int min, int max, int &value) const
+{
+    return readNumberKey(values, key, min, max, value);
+}
+
 Status DriverFile::readDouble(const char *key, double min, double max, double &value) const
 {
-    const auto it = values.constFind(QLatin1String(key));
-    if (it == values.cend())
-        return Status::success();
-    bool ok = false;
-    const double v = it.value().toDouble(&ok);
-    if (!ok || !(v >= min && v <= max))
-        return Status::failure(QStringLiteral("%1 must be a number from %2 to %3, not \"%4\"")
-                                   .arg(QLatin1String(key))
-                                   .arg(min)
-                                   .arg(max)
-                                   .arg(it.value()));
-    value = v;
-    return Status::success();
+    return readNumberKey(values, key, min, max, value);
 }

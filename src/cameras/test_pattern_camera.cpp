@@ -5,24 +5,6 @@
 
 #include <chrono>
 
-namespace {
-
-bool parsePixelFormat(const QString &text, PixelFormat &format)
-{
-    const QString t = text.toLower();
-    if (t == QLatin1String("mono8"))
-        format = PixelFormat::Mono8;
-    else if (t == QLatin1String("mono16"))
-        format = PixelFormat::Mono16;
-    else if (t == QLatin1String("rgb8"))
-        format = PixelFormat::RGB8;
-    else
-        return false;
-    return true;
-}
-
-} // namespace
-
 TestPatternCamera::TestPatternCamera(QObject *parent) : Camera(parent) {}
 
 TestPatternCamera::~TestPatternCamera()
@@ -45,7 +27,7 @@ Status TestPatternCamera::open(const DriverFile &driver)
             return s;
     }
     const QString format = driver.values.value(QStringLiteral("pixel-format"), QStringLiteral("Mono8"));
-    if (!parsePixelFormat(format, m_format))
+    if (!pixelFormatFromName(format, m_format))
         return Status::failure(QStringLiteral("pixel-format must be Mono8, Mono16 or RGB8, not \"%1\"").arg(format));
     m_generator = std::make_unique<PatternGenerator>(m_width, m_height, m_format);
     return Status::success();

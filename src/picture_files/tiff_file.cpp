@@ -1,5 +1,6 @@
 // TIFF through libtiff, writing: uncompressed, full bit depth (tiff_reader.cpp reads).
 #include "picture_files/image_formats.h"
+#include "picture_files/picture_record.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -134,31 +135,17 @@ TiffHandle openTiff(const QString &path, TiffContext &context)
     return TiffHandle(tiff);
 }
 
-QString milliseconds(double ms)
-{
-    return QString::number(ms, 'f', 3);
-}
-
-// Full precision without an exponent, as the series log writes a camera's settings.
-QString shortest(double value)
-{
-    return QString::number(value, 'f', QLocale::FloatingPointShortest);
-}
-
 void describeChannel(QStringList &lines, int channel, const char *unit, const std::optional<ChannelSample> &sample)
 {
     if (!sample)
         return;
-    const QString count = sample->ok ? QString::number(sample->count) : QStringLiteral("ERR");
-    const QString value =
-        sample->ok ? QString::number(sample->value, 'g', QLocale::FloatingPointShortest) : QStringLiteral("ERR");
+    const auto [count, value] = recordChannel(sample);
     lines << QStringLiteral("channel%1_count=%2").arg(channel).arg(count)
           << QStringLiteral("channel%1_%2=%3").arg(channel).arg(QLatin1String(unit), value);
 }
 
 // The picture's row of the series log as `key=value` lines (docs/tif-metadata.md), with the
 // log's names and number formats, so that a picture and its row can be matched by eye.
-// QString::number writes a '.' whatever the locale.
 QByteArray describe(const ImageMetadata &metadata, const QDateTime &time)
 {
     QStringList lines;
@@ -166,19 +153,19 @@ QByteArray describe(const ImageMetadata &metadata, const QDateTime &time)
     if (metadata.picture)
         lines << QStringLiteral("picture=%1").arg(*metadata.picture);
     if (metadata.scheduledMs)
-        lines << QStringLiteral("scheduled_ms=%1").arg(milliseconds(*metadata.scheduledMs));
+        lines << QStringLiteral("scheduled_ms=%1").arg(recordMilliseconds(*metadata.scheduledMs));
     if (metadata.stopwatchMs)
-        lines << QStringLiteral("stopwatch_ms=%1").arg(milliseconds(*metadata.stopwatchMs));
+        lines << QStringLiteral("stopwatch_ms=%1").arg(recordMilliseconds(*metadata.stopwatchMs));
     if (metadata.scheduledMs && metadata.stopwatchMs)
-        lines << QStringLiteral("lateness_ms=%1").arg(milliseconds(*metadata.stopwatchMs - *metadata.scheduledMs));
+        lines << QStringLiteral("lateness_ms=%1").arg(recordMilliseconds(*metadata.stopwatchMs - *metadata.scheduledMs));
     if (metadata.frameMs)
-        lines << QStringLiteral("frame_ms=%1").arg(milliseconds(*metadata.frameMs));
+        lines << QStringLiteral("frame_ms=%1").arg(recordMilliseconds(*metadata.frameMs));
     describeChannel(lines, 0, "mA", metadata.channel0);
     describeChannel(lines, 1, "V", metadata.channel1);
     if (metadata.exposureUs)
-        lines << QStringLiteral("exposure_us=%1").arg(shortest(*metadata.exposureUs));
+        lines << QStringLiteral("exposure_us=%1").arg(recordNumber(*metadata.exposureUs));
     if (metadata.gain)
-        lines << QStringLiteral("gain=%1").arg(shortest(*metadata.gain))
+        lines << QStringLiteral("gain=%1").arg(recordNumber(*metadata.gain))
               << QStringLiteral("gain_unit=%1").arg(metadata.gainUnit);
     return lines.join(QLatin1Char('\n')).toLatin1();
 }

@@ -1,5 +1,6 @@
 #include "recording/series_log.h"
 
+#include "picture_files/picture_record.h"
 #include "picture_files/safe_file.h"
 #include "recording/series.h"
 
@@ -29,22 +30,10 @@ QString csvField(const QString &text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-// Numbers are written with a decimal point whatever the locale, so that every tool reads them.
-QString milliseconds(double ms)
-{
-    return QString::number(ms, 'f', 3);
-}
-
 void appendChannel(QStringList &fields, const std::optional<ChannelSample> &channel)
 {
-    if (!channel) {
-        fields << QString() << QString();
-    } else if (!channel->ok) {
-        fields << QStringLiteral("ERR") << QStringLiteral("ERR");
-    } else {
-        // Shortest text that reads back as the same double: full precision, no noise digits.
-        fields << QString::number(channel->count) << QString::number(channel->value, 'g', QLocale::FloatingPointShortest);
-    }
+    const auto [count, value] = recordChannel(channel);
+    fields << count << value;
 }
 
 // "source v4l2 (chosen by auto), device /dev/video0, model ..., serial ...": only what is known.
@@ -62,15 +51,9 @@ QString describeCamera(const SeriesLogHeader &h)
     return text;
 }
 
-// Full precision without an exponent: what a camera reports is written as it came.
-QString number(double value)
-{
-    return QString::number(value, 'f', QLocale::FloatingPointShortest);
-}
-
 QString optionalNumber(const std::optional<double> &value)
 {
-    return value ? number(*value) : QString();
+    return value ? recordNumber(*value) : QString();
 }
 
 // "exposure 10000 us", "exposure automatic, 8000 us at Start", "exposure unknown".
@@ -78,7 +61,7 @@ QString describeValue(const char *name, const std::optional<double> &value, bool
 {
     if (!value)
         return QStringLiteral("%1 unknown").arg(QLatin1String(name));
-    const QString amount = unit.isEmpty() ? number(*value) : number(*value) + u' ' + unit;
+    const QString amount = unit.isEmpty() ? recordNumber(*value) : recordNumber(*value) + u' ' + unit;
     return automatic ? QStringLiteral("%1 automatic, %2 at Start").arg(QLatin1String(name), amount)
                      : QStringLiteral("%1 %2").arg(QLatin1String(name), amount);
 }
@@ -157,14 +140,14 @@ QString formatLogHeader(const SeriesLogHeader &h)
 QString formatLogRow(const SeriesLogRow &row)
 {
     QStringList fields;
-    fields << QString::number(row.picture) << csvField(row.fileName) << milliseconds(row.scheduledMs)
-           << milliseconds(row.stopwatchMs) << milliseconds(row.stopwatchMs - row.scheduledMs);
+    fields << QString::number(row.picture) << csvField(row.fileName) << recordMilliseconds(row.scheduledMs)
+           << recordMilliseconds(row.stopwatchMs) << recordMilliseconds(row.stopwatchMs - row.scheduledMs);
     appendChannel(fields, row.channel0);
     appendChannel(fields, row.channel1);
     fields << csvField(row.result) << QString::number(row.bytes) << csvField(row.replaced)
            << (row.frameId ? QString::number(*row.frameId) : QString())
-           << (row.frameMs ? milliseconds(*row.frameMs) : QString())
-           << (row.frameAgeMs ? milliseconds(*row.frameAgeMs) : QString()) << optionalNumber(row.exposureUs)
+           << (row.frameMs ? recordMilliseconds(*row.frameMs) : QString())
+           << (row.frameAgeMs ? recordMilliseconds(*row.frameAgeMs) : QString()) << optionalNumber(row.exposureUs)
            << optionalNumber(row.gain);
     return fields.join(QLatin1Char(',')) + QLatin1Char('\n');
 }

@@ -2,6 +2,8 @@
 
 #include "cameras/camera_settings.h"
 #include "cameras/driver_file.h"
+#include "cameras/genicam/genicam_error.h"
+#include "cameras/pixel_formats.h"
 #include "cameras/pixel_conversion.h"
 #include "base/stopwatch.h"
 
@@ -13,13 +15,6 @@
 namespace {
 
 constexpr int kBufferCount = 8;
-
-QString takeError(GError *&error)
-{
-    const QString message = error ? QString::fromUtf8(error->message) : QStringLiteral("unknown error");
-    g_clear_error(&error);
-    return message;
-}
 
 int bytesPerSample(ArvPixelFormat format)
 {
@@ -34,28 +29,33 @@ Frame convertImage(const std::uint8_t *data, std::size_t size, ArvPixelFormat fo
     if (width <= 0 || height <= 0 || !data ||
         size < std::size_t(stride) * std::size_t(height - 1) + std::size_t(stride - xPadding))
         return {};
-    switch (format) {
-    case ARV_PIXEL_FORMAT_MONO_8:
-        return convertMono8(data, width, height, stride);
-    case ARV_PIXEL_FORMAT_MONO_10:
-        return convertMono16(data, width, height, stride, 10);
-    case ARV_PIXEL_FORMAT_MONO_12:
-        return convertMono16(data, width, height, stride, 12);
-    case ARV_PIXEL_FORMAT_MONO_16:
-        return convertMono16(data, width, height, stride, 16);
-    case ARV_PIXEL_FORMAT_RGB_8_PACKED:
-        return convertRgb24(data, width, height, stride);
-    case ARV_PIXEL_FORMAT_BAYER_RG_8:
-        return convertBayer8(data, width, height, stride, BayerPattern::RGGB);
-    case ARV_PIXEL_FORMAT_BAYER_GR_8:
-        return convertBayer8(data, width, height, stride, BayerPattern::GRBG);
-    case ARV_PIXEL_FORMAT_BAYER_GB_8:
-        return convertBayer8(data, width, height, stride, BayerPattern::GBRG);
-    case ARV_PIXEL_FORMAT_BAYER_BG_8:
-        return convertBayer8(data, width, height, stride, BayerPattern::BGGR);
-    default:
+    const NamedPixelFormat *named = findPixelFormat(genicamPixelFormats(), format);
+    if (!named)
         return {};
+    switch (named->layout) {
+    case SourceLayout::Mono8:
+        return convertMono8(data, width, height, stride);
+    case SourceLayout::Mono10:
+        return convertMono16(data, width, height, stride, 10);
+    case SourceLayout::Mono12:
+        return convertMono16(data, width, height, stride, 12);
+    case SourceLayout::Mono16:
+        return convertMono16(data, width, height, stride, 16);
+    case SourceLayout::Rgb8:
+        return convertRgb24(data, width, height, stride);
+    case SourceLayout::BayerRg8:
+        return convertBayer8(data, width, height, stride, BayerPattern::RGGB);
+    case SourceLayout::BayerGr8:
+        return convertBayer8(data, width, height, stride, BayerPattern::GRBG);
+    case SourceLayout::BayerGb8:
+        return convertBayer8(data, width, height, stride, BayerPattern::GBRG);
+    case SourceLayout::BayerBg8:
+        return convertBayer8(data, width, height, stride, BayerPattern::BGGR);
+    case SourceLayout::Yuyv:
+    case SourceLayout::Mjpeg:
+        break;
     }
+    return {};
 }
 
 } // namespace

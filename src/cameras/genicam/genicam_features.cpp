@@ -4,6 +4,7 @@
 
 #include "cameras/camera_settings.h"
 #include "cameras/driver_file.h"
+#include "cameras/genicam/genicam_error.h"
 
 #include <arv.h>
 
@@ -31,13 +32,6 @@ Kind kindOf(ArvGcNode *node)
     if (ARV_IS_GC_FLOAT(node))
         return Kind::Float;
     return Kind::Other;
-}
-
-QString takeError(GError *&error)
-{
-    const QString message = error ? QString::fromUtf8(error->message) : QStringLiteral("unknown error");
-    g_clear_error(&error);
-    return message;
 }
 
 QStringList entriesOf(ArvGcEnumeration *enumeration)

@@ -3,6 +3,8 @@
 #include "cameras/genicam/genicam_camera.h"
 
 #include "cameras/camera_settings.h"
+#include "cameras/pixel_formats.h"
+#include "cameras/genicam/genicam_error.h"
 #include "cameras/genicam/genicam_features.h"
 
 #include <arv.h>
@@ -18,13 +20,6 @@
 namespace {
 
 constexpr quint16 kGvcpPort = 3956;
-
-QString takeError(GError *&error)
-{
-    const QString message = error ? QString::fromUtf8(error->message) : QStringLiteral("unknown error");
-    g_clear_error(&error);
-    return message;
-}
 
 // The local address the kernel would send from to reach `device`: a GigE Vision camera
 // given by address is opened directly, without a discovery broadcast on every interface.
@@ -203,9 +198,8 @@ Status GenicamCamera::readBack()
     if (error)
         return Status::failure(QStringLiteral("cannot read the pixel format: %1").arg(takeError(error)));
     if (!canConvert(format))
-        return Status::failure(QStringLiteral("the camera delivers %1; set pixel-format to Mono8, Mono10, Mono12, "
-                                              "Mono16, RGB8 or a Bayer 8-bit format")
-                                   .arg(formatName));
+        return Status::failure(QStringLiteral("the camera delivers %1; set pixel-format to one of %2")
+                                   .arg(formatName, pixelFormatNames(genicamPixelFormats()).join(QStringLiteral(", "))));
     gint x = 0, y = 0, width = 0, height = 0;
     arv_camera_get_region(m_camera, &x, &y, &width, &height, nullptr);
     const double rate =

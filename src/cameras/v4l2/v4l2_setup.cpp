@@ -4,6 +4,7 @@
 
 #include "cameras/camera_settings.h"
 #include "cameras/driver_file.h"
+#include "cameras/pixel_formats.h"
 #include "cameras/v4l2/v4l2_controls.h"
 #include "cameras/v4l2/v4l2_device_io.h"
 
@@ -21,25 +22,10 @@ namespace {
 
 constexpr int kBufferCount = 4;
 
-struct NamedFormat
+// Plain JPEG, which some drivers offer instead, is read as Motion-JPEG.
+const NamedPixelFormat *readableFormat(std::uint32_t fourcc)
 {
-    const char *name;
-    std::uint32_t fourcc;
-};
-
-// The formats this program converts, in the order it prefers them when none is asked for.
-constexpr NamedFormat kFormats[] = {{"YUYV", V4L2_PIX_FMT_YUYV},
-                                    {"MJPEG", V4L2_PIX_FMT_MJPEG},
-                                    {"GREY", V4L2_PIX_FMT_GREY},
-                                    {"Y16", V4L2_PIX_FMT_Y16},
-                                    {"RGB24", V4L2_PIX_FMT_RGB24}};
-
-bool isSupported(std::uint32_t fourcc)
-{
-    for (const NamedFormat &f : kFormats)
-        if (f.fourcc == fourcc)
-            return true;
-    return fourcc == V4L2_PIX_FMT_JPEG;
+    return findPixelFormat(v4l2PixelFormats(), fourcc == V4L2_PIX_FMT_JPEG ? V4L2_PIX_FMT_MJPEG : fourcc);
 }
 
 // The number at the end of a node's path, so that /dev/video2 comes before /dev/video10.
@@ -73,11 +59,16 @@ std::uint32_t preferredFormat(int fd)
         offered.push_back(desc.pixelformat);
         ++desc.index;
     }
-    for (const NamedFormat &f : kFormats)
-        for (const std::uint32_t o : offered)
-            if (o == f.fourcc)
-                return o;
-    return 0;
+    std::uint32_t best = 0;
+    int bestPreference = 0;
+    for (const std::uint32_t o : offered) {
+        const NamedPixelFormat *f = findPixelFormat(v4l2PixelFormats(), o);
+        if (f && (best == 0 || f->preference < bestPreference)) {
+            best = o;
+            bestPreference = f->preference;
+        }
+    }
+    return best;
 }
 
 // The serial number a USB camera reports, from sysfs; empty for other devices.
@@ -135,10 +126,9 @@ QStringList formatsOf(int fd)
     v4l2_fmtdesc desc{};
     desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     while (v4l2Ioctl(fd, VIDIOC_ENUM_FMT, &desc) == 0) {
-        QString name = fourccName(desc.pixelformat) + QStringLiteral(" (not read by this program)");
-        for (const NamedFormat &f : kFormats)
-            if (f.fourcc == desc.pixelformat || (desc.pixelformat == V4L2_PIX_FMT_JPEG && f.fourcc == V4L2_PIX_FMT_MJPEG))
-                name = QLatin1String(f.name);
+        const NamedPixelFormat *f = readableFormat(desc.pixelformat);
+        const QString name = f ? QLatin1String(f->name)
+                               : fourccName(desc.pixelformat) + QStringLiteral(" (not read by this program)");
         formats << name + QStringLiteral(": ") + frameSizes(fd, desc.pixelformat);
         ++desc.index;
     }
@@ -253,14 +243,14 @@ Status V4l2Camera::setFormat(const V4l2Settings &settings)
     if (v4l2Ioctl(m_fd, VIDIOC_G_FMT, &format) < 0)
         return Status::failure(QStringLiteral("cannot read the format of %1: %2").arg(m_device, v4l2ErrorText()));
     std::uint32_t wanted = format.fmt.pix.pixelformat;
-    for (const NamedFormat &f : kFormats)
+    for (const NamedPixelFormat &f : v4l2PixelFormats())
         if (settings.pixelFormat == QLatin1String(f.name))
-            wanted = f.fourcc;
-    if (settings.pixelFormat.isEmpty() && !isSupported(wanted))
+            wanted = f.code;
+    if (settings.pixelFormat.isEmpty() && !readableFormat(wanted))
         wanted = preferredFormat(m_fd);
     if (wanted == 0)
-        return Status::failure(
-            QStringLiteral("%1 offers no format this program reads (GREY, Y16, YUYV, RGB24, MJPEG)").arg(m_device));
+        return Status::failure(QStringLiteral("%1 offers no format this program reads (%2)")
+                                   .arg(m_device, pixelFormatNames(v4l2PixelFormats()).join(QStringLiteral(", "))));
     format.fmt.pix.pixelformat = wanted;
     if (settings.width)
         format.fmt.pix.width = std::uint32_t(settings.width);
