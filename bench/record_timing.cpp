@@ -1,10 +1,16 @@
 // How exactly a series keeps to its schedule through the window and through `record`, beside a
-// bare precise timer at the same interval, all in one run; and the memory of a long `record`.
+// bare repeating precise QTimer and a bare thread that sleeps to absolute deadlines at the same
+// interval, all in one run, on a quiet machine and with the other core kept busy; a `record`
+// stopped for a while; and the memory of a long `record`.
 //
 // Run:  QT_QPA_PLATFORM=offscreen build/bin/bench_record_timing timing DIR [pictures] [interval-ms]
+//       build/bin/bench_record_timing stop DIR [pictures] [interval-ms] [stop-ms]
 //       build/bin/bench_record_timing memory DIR [pictures] [interval-ms]
 // DIR must exist; everything is written into a fresh folder inside it and removed afterwards.
-// timing: 200 pictures at 50 ms of a 2048x2048 Mono8 test pattern per format, by default.
+// timing: 200 pictures at 50 ms of a 2048x2048 Mono8 test pattern per format, by default; the
+//   error of a picture is stopwatch_ms - scheduled_ms of its log row.
+// stop: the record process is stopped (SIGSTOP) for 330 ms a third into its series and then
+//   continued: the ticks missed, and the lateness of the pictures after the stop.
 // memory: 20000 pictures at 50 ms of a 256x256 Mono8 test pattern as .bmp; resident memory of the
 // record process at its first picture, after 1000 and at the end.
 
@@ -22,10 +28,19 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <thread>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -84,6 +99,55 @@ Timing bareTimer(int ticks, int interval)
     return t;
 }
 
+// The floor of a schedule: a thread that sleeps to start + k x interval on CLOCK_MONOTONIC with
+// the least timer slack, at real-time priority where it is granted.
+Timing deadlineThread(int ticks, int interval)
+{
+    Timing t;
+    std::thread([&] {
+        prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+        sched_param param{};
+        param.sched_priority = 10;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+        timespec start{};
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        const std::int64_t startNs = std::int64_t(start.tv_sec) * 1'000'000'000 + start.tv_nsec;
+        for (int k = 1; k < ticks; ++k) {
+            const std::int64_t due = startNs + std::int64_t(k) * interval * 1'000'000;
+            const timespec deadline{time_t(due / 1'000'000'000), long(due % 1'000'000'000)};
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+            }
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            t.errors.push_back(double(std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec - due) / 1e6);
+        }
+    }).join();
+    return t;
+}
+
+// Keeps the other core busy for as long as it lives: a process of this program that spins.
+class BusyCore
+{
+public:
+    explicit BusyCore(bool on)
+    {
+        if (!on)
+            return;
+        m_spinner.start(QCoreApplication::applicationFilePath(), {QStringLiteral("spin")});
+        m_spinner.waitForStarted();
+    }
+    ~BusyCore()
+    {
+        if (m_spinner.state() == QProcess::NotRunning)
+            return;
+        m_spinner.kill(); // our own child, by its PID
+        m_spinner.waitForFinished();
+    }
+
+private:
+    QProcess m_spinner;
+};
+
 Timing windowSeries(Form1 &form, const QString &type, int pictures, int interval, const QString &dir)
 {
     form.state().SaveDirectory = dir + QLatin1Char('/');
@@ -111,8 +175,9 @@ Timing recordSeries(const QString &driver, const QString &type, int pictures, in
     return fromLog(QString::fromUtf8(record.readAllStandardOutput()).trimmed(), interval);
 }
 
-int timing(const QTemporaryDir &tmp, int pictures, int interval)
+int timing(const QTemporaryDir &tmp, int pictures, int interval, bool busy)
 {
+    const BusyCore load(busy);
     const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("camera.vin")), 2048, 2048);
     setMessageSink([](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
     Form1 form(driver, std::make_unique<SimulatedCard>());
@@ -121,9 +186,11 @@ int timing(const QTemporaryDir &tmp, int pictures, int interval)
     form.TimeCheck->setChecked(false);
     form.Channel0Check->setChecked(false);
     form.Channel1Check->setChecked(false);
-    std::printf("%d pictures of 2048x2048 Mono8 every %d ms (errors in ms)\n", pictures, interval);
+    std::printf("%d pictures of 2048x2048 Mono8 every %d ms (errors in ms), %s\n", pictures, interval,
+                busy ? "the other core kept busy" : "a quiet machine");
     std::printf("series  | type | median |    p99 |     max | missed | steps\n");
     print("timer", "-", bareTimer(pictures, interval));
+    print("thread", "-", deadlineThread(pictures, interval));
     for (const char *type : {".bmp", ".tif", ".jpg", ".mio"}) {
         const QString name = QString::fromLatin1(type);
         const QString dir = tmp.filePath(name.mid(1));
@@ -131,9 +198,60 @@ int timing(const QTemporaryDir &tmp, int pictures, int interval)
         print("window", type, windowSeries(form, name, pictures, interval, dir));
         print("record", type, recordSeries(driver, name, pictures, interval, dir));
         print("timer", "-", bareTimer(pictures, interval));
+        print("thread", "-", deadlineThread(pictures, interval));
         // Only what this run wrote, inside the checked temporary folder.
         QDir(dir).removeRecursively();
     }
+    return 0;
+}
+
+// A record that the system stops for `stopMs` a third into its series: the ticks missed, and how
+// late the pictures after the stop were taken.
+int stopped(const QTemporaryDir &tmp, int pictures, int interval, int stopMs)
+{
+    const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("camera.vin")), 2048, 2048);
+    const QString dir = tmp.filePath(QStringLiteral("stop"));
+    QProcess record;
+    record.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pictures-in-a-row"),
+                 {QStringLiteral("record"), QStringLiteral("--driver"), driver, QStringLiteral("--dir"), dir,
+                  QStringLiteral("--type"), QStringLiteral(".mio"), QStringLiteral("--interval"), QString::number(interval),
+                  QStringLiteral("--add"), QStringLiteral("number"), QStringLiteral("--count"),
+                  QString::number(pictures), QStringLiteral("--quiet")});
+    record.waitForStarted();
+    QThread::msleep(std::uint64_t(pictures) * std::uint64_t(interval) / 3);
+    const qint64 pid = record.processId();
+    ::kill(pid_t(pid), SIGSTOP);
+    QThread::msleep(std::uint64_t(stopMs));
+    ::kill(pid_t(pid), SIGCONT);
+    record.waitForFinished(-1);
+    QFile log(QString::fromUtf8(record.readAllStandardOutput()).trimmed());
+    if (!log.open(QIODevice::ReadOnly))
+        return 1;
+    // The picture after the longest gap between neighbouring rows is the first after the stop.
+    std::vector<double> scheduled, late;
+    QString end;
+    for (const QByteArray &line : log.readAll().split('\n')) {
+        const QList<QByteArray> f = line.split(',');
+        if (line.startsWith("# end: "))
+            end = QString::fromUtf8(line);
+        if (f.size() < 10 || f[9] != "ok")
+            continue;
+        scheduled.push_back(f[2].toDouble());
+        late.push_back(f[4].toDouble());
+    }
+    std::size_t after = 1;
+    for (std::size_t i = 1; i < scheduled.size(); ++i)
+        if (scheduled[i] - scheduled[i - 1] > scheduled[after] - scheduled[after - 1])
+            after = i;
+    const std::vector<double> before(late.begin(), late.begin() + std::ptrdiff_t(after));
+    const std::vector<double> later(late.begin() + std::ptrdiff_t(std::min(after + 1, late.size())), late.end());
+    std::printf("record of %d pictures every %d ms, stopped for %d ms: %s\n", pictures, interval, stopMs,
+                qPrintable(end));
+    std::printf("  gap at picture %zu: %.0f ms of schedule; that picture %.3f ms late\n", after + 1,
+                scheduled[after] - scheduled[after - 1], late[after]);
+    std::printf("  lateness before the stop: median %.3f, max %.3f ms; after it: median %.3f, max %.3f ms\n",
+                median(before), percentile(before, 1.0), median(later), percentile(later, 1.0));
+    QDir(dir).removeRecursively();
     return 0;
 }
 
@@ -182,17 +300,27 @@ int memory(const QTemporaryDir &tmp, int pictures, int interval)
 
 int main(int argc, char **argv)
 {
+    if (argc > 1 && std::string_view(argv[1]) == "spin") {
+        std::atomic<unsigned long> spins{0};
+        for (;;)
+            spins.fetch_add(1, std::memory_order_relaxed);
+    }
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const bool isMemory = args.value(1) == u"memory";
-    if ((!isMemory && args.value(1) != u"timing") || args.size() < 3) {
-        std::fprintf(stderr, "usage: %s timing|memory DIR [pictures] [interval-ms]\n", argv[0]);
+    const QString mode = args.value(1);
+    if (!QStringList{QStringLiteral("timing"), QStringLiteral("stop"), QStringLiteral("memory")}.contains(mode) ||
+        args.size() < 3) {
+        std::fprintf(stderr, "usage: %s timing|stop|memory DIR [pictures] [interval-ms] [stop-ms]\n", argv[0]);
         return 2;
     }
     const std::unique_ptr<QTemporaryDir> tmp = makeScratchFolder(args[2], QStringLiteral("bench-record"));
     if (!tmp)
         return 1;
-    const int pictures = args.size() > 3 ? args[3].toInt() : (isMemory ? 20000 : 200);
+    const int pictures = args.size() > 3 ? args[3].toInt() : (mode == u"memory" ? 20000 : 200);
     const int interval = args.size() > 4 ? args[4].toInt() : 50;
-    return isMemory ? memory(*tmp, pictures, interval) : timing(*tmp, pictures, interval);
+    if (mode == u"memory")
+        return memory(*tmp, pictures, interval);
+    if (mode == u"stop")
+        return stopped(*tmp, pictures, interval, args.size() > 5 ? args[5].toInt() : 330);
+    return timing(*tmp, pictures, interval, false) + timing(*tmp, pictures, interval, true);
 }

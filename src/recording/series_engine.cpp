@@ -43,8 +43,10 @@ struct SeriesEngine::Run
 namespace {
 
 // The writer's queue holds this much time of pictures, as long as they fit in kQueueBytes: a
-// disk that stalls for up to that long costs no picture.
-constexpr int kQueueMs = 2000;
+// disk that stalls for up to that long costs no picture. Freezing a file system (a snapshot, a
+// full journal) first writes out everything cached, so the stall is often longer than it looks:
+// a one-second freeze held the writer for two and a half seconds here.
+constexpr int kQueueMs = 5000;
 
 // Said before a series whose camera streams more slowly than its ticks come.
 QString cameraRateNote(const PictureSource &source, int intervalMs, bool streams)

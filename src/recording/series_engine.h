@@ -85,7 +85,7 @@ public:
     void setClock(SeriesClock *clock) { m_clock = clock; }
     // In place of saveImage(), for tests.
     void setSaver(PictureWriter::Saver saver) { m_saver = std::move(saver); }
-    // The bound of the writer's queue: at most this many pictures and bytes. By default two
+    // The bound of the writer's queue: at most this many pictures and bytes. By default five
     // seconds of pictures, and never more than kQueueBytes.
     static constexpr std::int64_t kQueueBytes = std::int64_t(512) << 20;
     void setQueueBound(std::int64_t pictures, std::int64_t bytes) { m_queueBound = {pictures, bytes}; }

@@ -219,7 +219,7 @@ void TestSeriesEngine::scheduleKeepsTheGrid_data()
                                                 << QList<int>{0, 50, 100} << QList<int>{0, 0, 0} << 0;
     QTest::newRow("no frame near tick 2") << Map{} << Map{} << -1 << 2 << 0 << false << 5
                                           << QList<int>{0, 50, 150, 200} << QList<int>{0, 0, 0, 0} << 1;
-    // A disk that stalls for a second costs no tick while the writer's queue has room (two
+    // A disk that stalls for a second costs no tick while the writer's queue has room (five
     // seconds of pictures by default); beyond its bound, ticks are missed instead.
     QList<int> second, onTime;
     for (int ms = 0; ms < 1000; ms += 50)
