@@ -253,7 +253,7 @@ Status GenicamCamera::applySize(int width, int height)
         if (error)
             return Status::failure(
                 QStringLiteral("cannot read the %1 range: %2").arg(QLatin1String(side.key), takeError(error)));
-        if (side.value < min || side.value > max || (side.value - min) % step != 0)
+        if (side.value < min || side.value > max || (qint64(side.value) - min) % step != 0)
             return Status::failure(QStringLiteral("%1 must be from %2 to %3 in steps of %4 for this camera, not %5")
                                        .arg(QLatin1String(side.key))
                                        .arg(min)
