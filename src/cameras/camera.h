@@ -43,7 +43,10 @@ struct CameraSettingsInForce
     std::optional<double> frameRate; // frames per second while streaming
     QString pixelFormat; // the camera's own name of what it delivers: "Mono12", "YUYV"
     int significantBits = 0; // per sample of the pictures made from it
-    QString trigger;         // "free-running", or the source of the trigger the camera waits for
+    QString trigger;         // "free-running", "software", or the source of the trigger the camera waits for
+    // How the frames' capture instants are found, where the back-end says: the series log's
+    // `# frame_ms:` line.
+    QString frameTime;
 };
 
 // A source of pictures: the test pattern, a V4L2 device or a GenICam camera.
@@ -79,6 +82,9 @@ public:
     virtual Status capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) = 0;
     // Whether a series keeps the camera streaming so that `capture` can choose from its frames.
     virtual bool streamsThroughSeries() const { return false; }
+    // A series begins (true) or has ended. A camera told when to take each picture leaves the
+    // telling to the series' ticks meanwhile.
+    virtual void setSeriesRunning(bool running) { Q_UNUSED(running); }
 
     // Ends a series' wait for a frame at once, and every later one until resumeWaits().
     void interruptWaits() { m_slot.interrupt(); }

@@ -88,13 +88,19 @@ Status readSize(const DriverFile &driver, int &width, int &height)
 Status readGenicamSettings(const DriverFile &driver, GenicamSettings &out)
 {
     GenicamSettings settings;
-    if (Status s = driver.checkKeys({"camera", "pixel-format", "width", "height", "exposure-us", "gain-db", "frame-rate"},
+    if (Status s = driver.checkKeys(
+            {"camera", "pixel-format", "width", "height", "exposure-us", "gain-db", "frame-rate", "trigger"},
                                     QLatin1String("feature"));
         !s)
         return s;
     settings.features = driver.named;
     static const QStringList formats = pixelFormatNames(genicamPixelFormats());
     settings.camera = driver.values.value(QStringLiteral("camera"));
+    const auto trigger = driver.values.constFind(QStringLiteral("trigger"));
+    if (trigger != driver.values.cend() &&
+        !canonicalName(trigger.value(), {QStringLiteral("software"), QStringLiteral("free-running")}, settings.trigger))
+        return Status::failure(
+            QStringLiteral("trigger must be software or free-running, not \"%1\"").arg(trigger.value()));
     for (const Status &s :
          {readPixelFormat(driver, formats, settings.pixelFormat), readSize(driver, settings.width, settings.height),
           readOptionalDouble(driver, "exposure-us", 1.0, 1.0e8, settings.exposureUs),

@@ -18,6 +18,7 @@ struct GenicamSettings
     std::optional<double> exposureUs;
     std::optional<double> gainDb;
     std::optional<double> frameRate;
+    QString trigger; // "software", "free-running", or empty: keep the camera's
     QList<NamedSetting> features; // `feature.<name>` lines, in the order written
 };
 

@@ -1,5 +1,7 @@
 #include "cameras/frame_slot.h"
 
+#include <algorithm>
+
 void FrameSlot::reset()
 {
     const std::lock_guard lock(m_mutex);
@@ -76,6 +78,28 @@ FrameSlot::Result FrameSlot::takeNewest(Clock::time_point deadline, Frame &out)
     if (!woken)
         return Result::Timeout;
     return handOut(m_frames.back(), out);
+}
+
+std::uint64_t FrameSlot::newestSequence() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_frames.empty() ? 0 : m_frames.back().sequence;
+}
+
+FrameSlot::Result FrameSlot::takeFirstAfter(std::uint64_t sequence, Clock::time_point deadline, Frame &out)
+{
+    std::unique_lock lock(m_mutex);
+    auto ready = [&] { return m_lost || m_interrupted || (!m_frames.empty() && m_frames.back().sequence > sequence); };
+    const bool woken = m_changed.wait_until(lock, deadline, ready);
+    if (m_lost)
+        return Result::Lost;
+    if (m_interrupted)
+        return Result::Interrupted;
+    if (!woken)
+        return Result::Timeout;
+    const auto first =
+        std::find_if(m_frames.begin(), m_frames.end(), [&](const Frame &f) { return f.sequence > sequence; });
+    return handOut(*first, out);
 }
 
 FrameSlot::Choice FrameSlot::choose(std::int64_t instantNs, std::int64_t periodNs, std::int64_t windowNs,

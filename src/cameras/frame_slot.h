@@ -39,6 +39,10 @@ public:
 
     // The newest frame not handed out yet, waiting until `deadline` for one to arrive.
     Result takeNewest(Clock::time_point deadline, Frame &out);
+    // The number of the newest frame offered so far; 0 before the first.
+    std::uint64_t newestSequence() const;
+    // The first frame offered after the one numbered `sequence`, waiting until `deadline` for it.
+    Result takeFirstAfter(std::uint64_t sequence, Clock::time_point deadline, Frame &out);
     // The frame not handed out yet whose capture time lies nearest `instantNs`, and no farther
     // from it than `windowNs`: the frames beyond belong to other instants. Waits until a frame
     // captured at or after the instant has arrived, unless the newest one is already nearer the

@@ -104,6 +104,10 @@ void StreamingCamera::checkSilence()
         m_watchdog.stop();
         return;
     }
+    if (!silenceMeansLost()) {
+        m_lastArrivalNs = stopwatchClockNs();
+        return;
+    }
     const std::int64_t silentNs = stopwatchClockNs() - m_lastArrivalNs.load();
     if (std::chrono::nanoseconds(silentNs) > frameWaitLimit(!m_arrived.load()))
         loseCamera(QStringLiteral("no picture from the camera for %1 s").arg(double(silentNs) / 1e9, 0, 'f', 1));

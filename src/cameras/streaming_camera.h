@@ -31,6 +31,9 @@ protected:
     virtual void stopStream() = 0;
     // Whether the device was opened and can stream at all.
     virtual bool isOpen() const = 0;
+    // Whether a live stream that stays silent has lost its camera; not where the camera waits to
+    // be told to take a picture.
+    virtual bool silenceMeansLost() const { return true; }
 
     // Called on the stream thread for every frame that arrived whole.
     void deliver(const Frame &frame);

@@ -96,6 +96,8 @@ void PictureSource::setLive(bool on)
 void PictureSource::setSeriesStreaming(bool on)
 {
     m_seriesStreaming = on;
+    if (m_camera)
+        m_camera->setSeriesRunning(on);
     updateStreaming();
 }
 

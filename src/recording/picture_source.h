@@ -40,7 +40,8 @@ public:
     void setLive(bool on);
     bool isLive() const;
     // While a series runs, a camera that streams keeps streaming although the live picture is
-    // off, so that each tick can take the frame captured nearest it.
+    // off, so that each tick can take the frame captured nearest it; the camera hears of the
+    // series too (Camera::setSeriesRunning).
     void setSeriesStreaming(bool on);
     bool isStreaming() const;
 

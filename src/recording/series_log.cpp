@@ -125,6 +125,8 @@ QString formatLogHeader(const SeriesLogHeader &h)
         text += commentLine(QStringLiteral("names: %1").arg(h.namesNote));
     if (h.settings)
         text += commentLine(QStringLiteral("settings: %1").arg(describeSettingsInForce(*h.settings)));
+    if (h.settings && !h.settings->frameTime.isEmpty())
+        text += commentLine(QStringLiteral("frame_ms: %1").arg(h.settings->frameTime));
     if (const QString note = bitsLostNote(h.significantBits, h.bitsKept, h.fileType); !note.isEmpty())
         text += commentLine(QStringLiteral("bits: %1").arg(note));
     if (!h.schedule.isEmpty())

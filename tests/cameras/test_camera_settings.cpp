@@ -63,6 +63,8 @@ void TestCameraSettings::genicamRefusals_data()
                                      << "frame-rate must be a number from 0.01";
     QTest::newRow("v4l2 control") << "control.gain = 1"
                                   << "unknown key \"control.gain\" for source genicam";
+    QTest::newRow("trigger of no kind") << "trigger = Line1"
+                                        << "trigger must be software or free-running, not \"Line1\"";
 }
 
 void TestCameraSettings::genicamRefusals()
@@ -88,7 +90,8 @@ void TestCameraSettings::genicamAccepted()
 
     const Status read = readGenicamSettings(
         parsed(QStringLiteral("source = genicam\ncamera = 192.168.7.20\npixel-format = bayerrg8\nwidth = 640\n"
-                              "height = 480\nexposure-us = 2500\ngain-db = -3.5\nframe-rate = 12.5\n")),
+                              "height = 480\nexposure-us = 2500\ngain-db = -3.5\nframe-rate = 12.5\n"
+                              "trigger = Software\n")),
         settings);
     QVERIFY2(read.ok(), qPrintable(read.reason()));
     QCOMPARE(settings.camera, QStringLiteral("192.168.7.20"));
@@ -98,6 +101,7 @@ void TestCameraSettings::genicamAccepted()
     QCOMPARE(*settings.exposureUs, 2500.0);
     QCOMPARE(*settings.gainDb, -3.5);
     QCOMPARE(*settings.frameRate, 12.5);
+    QCOMPARE(settings.trigger, QStringLiteral("software"));
 
     // A camera's own features keep the case of their names and the order written, repeats too:
     // a selector is set before each value it selects.

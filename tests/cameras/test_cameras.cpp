@@ -266,20 +266,41 @@ void TestCameras::frameSlotLossEndsTheWait()
 // capture is never placed after its arrival, and a clock that jumps starts afresh.
 void TestCameras::cameraClock_data()
 {
+    QTest::addColumn<QList<qint64>>("latch"); // camera, host before, host after; empty: none
+    QTest::addColumn<int>("restartBefore");   // the frame before which a new stream starts; -1: none
     QTest::addColumn<QList<qint64>>("stampsAndArrivals");
     QTest::addColumn<QList<qint64>>("captures");
-    QTest::newRow("delays vary") << QList<qint64>{1000, 5300, 2000, 6100, 3000, 7500} << QList<qint64>{5300, 6100, 7100};
-    QTest::newRow("no stamp") << QList<qint64>{0, 900} << QList<qint64>{900};
-    QTest::newRow("clock reset") << QList<qint64>{2'000'000'000'000, 5000, 1000, 6000} << QList<qint64>{5000, 6000};
+    const QList<qint64> none;
+    const QList<qint64> latch{1000, 5000, 5200}; // offset 4100, to within 100
+    QTest::newRow("delays vary") << none << -1 << QList<qint64>{1000, 5300, 2000, 6100, 3000, 7500}
+                                 << QList<qint64>{5300, 6100, 7100};
+    QTest::newRow("no stamp") << none << -1 << QList<qint64>{0, 900} << QList<qint64>{900};
+    QTest::newRow("clock reset") << none << -1 << QList<qint64>{2'000'000'000'000, 5000, 1000, 6000}
+                                 << QList<qint64>{5000, 6000};
+    QTest::newRow("latched, not the least delay") << latch << -1 << QList<qint64>{2000, 9000, 3000, 7200}
+                                                  << QList<qint64>{6100, 7100};
+    QTest::newRow("restart forgets the delays") << none << 1 << QList<qint64>{1000, 5300, 2000, 9000}
+                                                << QList<qint64>{5300, 9000};
+    QTest::newRow("restart forgets the latch") << latch << 1 << QList<qint64>{2000, 9000, 2000, 9000}
+                                               << QList<qint64>{6100, 9000};
 }
 
 void TestCameras::cameraClock()
 {
+    QFETCH(QList<qint64>, latch);
+    QFETCH(int, restartBefore);
     QFETCH(QList<qint64>, stampsAndArrivals);
     QFETCH(QList<qint64>, captures);
     CameraClock clock;
-    for (qsizetype i = 0; i < captures.size(); ++i)
+    if (!latch.isEmpty())
+        clock.latch(latch[0], latch[1], latch[2]);
+    for (qsizetype i = 0; i < captures.size(); ++i) {
+        if (i == restartBefore)
+            clock.reset();
         QCOMPARE(clock.toHost(stampsAndArrivals[2 * i], stampsAndArrivals[2 * i + 1]), captures[i]);
+    }
+    const bool latched = !latch.isEmpty() && restartBefore < 0;
+    QCOMPARE(clock.latchUncertaintyNs().value_or(-1), std::int64_t(latched ? 100 : -1));
 }
 
 void TestCameras::displayScalesBySignificantBits_data()

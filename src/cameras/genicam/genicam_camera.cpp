@@ -1,6 +1,7 @@
 #include "cameras/genicam/genicam_camera.h"
 
 #include "cameras/camera_settings.h"
+#include "cameras/genicam/genicam_timing.h"
 #include "cameras/driver_file.h"
 #include "cameras/genicam/genicam_error.h"
 #include "cameras/pixel_formats.h"
@@ -75,9 +76,11 @@ struct GenicamCamera::Link
     GenicamCamera *camera = nullptr;
 };
 
-GenicamCamera::GenicamCamera(QObject *parent) : StreamingCamera(parent), m_link(new Link)
+GenicamCamera::GenicamCamera(QObject *parent)
+    : StreamingCamera(parent), m_link(new Link), m_timing(std::make_shared<Timing>())
 {
     m_link->camera = this;
+    connect(&m_liveTrigger, &QTimer::timeout, this, &GenicamCamera::fireLiveTrigger);
 }
 
 GenicamCamera::~GenicamCamera()
@@ -89,6 +92,18 @@ GenicamCamera::~GenicamCamera()
     }
     if (m_acquiring.load())
         stopStream();
+    {
+        const std::lock_guard lock(m_timing->wakeMutex);
+        m_timing->stop = true;
+    }
+    m_timing->wake.notify_all();
+    // A lost camera's latch may be waiting out Aravis's retries; the thread ends on its own then.
+    if (m_clockThread.joinable()) {
+        if (isLost())
+            m_clockThread.detach();
+        else
+            m_clockThread.join();
+    }
     // Releasing the stream joins its thread, and releasing the camera its heartbeat
     // thread. A camera that stopped answering makes both wait out every retry (about
     // nine seconds with GigE Vision), which must not freeze the window.
@@ -116,6 +131,7 @@ Status GenicamCamera::open(const DriverFile &driver)
         return s;
     if (Status s = applySettings(settings); !s)
         return s;
+    findLatch();
     return createStream();
 }
 
@@ -148,12 +164,30 @@ Status GenicamCamera::startStream()
     // Aravis stamps a frame's first packet on the wall clock, which may be set back at any time;
     // the start is kept on the monotonic clock, to which each frame's stamp is brought.
     m_acceptAfterNs = stopwatchClockNs();
-    m_clock.reset();
+    {
+        const std::lock_guard lock(m_timing->clockMutex);
+        m_timing->clock.reset();
+    }
+    // The camera's clock may have been reset since the last stream: it is latched afresh, then
+    // every few seconds on a thread of its own, which holds up neither a series nor the window.
+    if (m_timing->latchCommand) {
+        m_timing->latch(m_camera);
+        if (!m_clockThread.joinable())
+            m_clockThread = std::thread([timing = m_timing, camera = ARV_CAMERA(g_object_ref(m_camera))] {
+                timing->keep(camera);
+                g_object_unref(camera);
+            });
+    }
     m_acquiring = true;
-    arv_camera_start_acquisition(m_camera, &error);
+    m_timing->streaming = true;
+    {
+        const std::lock_guard lock(m_timing->control);
+        arv_camera_start_acquisition(m_camera, &error);
+    }
     if (error) {
         // The camera did not take the command: it is gone, or another program controls it.
         m_acquiring = false;
+        m_timing->streaming = false;
         loseCamera(QStringLiteral("the camera does not start acquiring: %1").arg(takeError(error)));
         return Status::failure(lostReason());
     }
@@ -164,10 +198,12 @@ void GenicamCamera::stopStream()
 {
     if (!m_acquiring.exchange(false))
         return;
+    m_timing->streaming = false;
     // A camera that no longer answers would hold the caller through every retry.
     if (isLost())
         return;
     GError *error = nullptr;
+    const std::lock_guard lock(m_timing->control);
     arv_camera_stop_acquisition(m_camera, &error);
     g_clear_error(&error);
 }
@@ -208,7 +244,11 @@ void GenicamCamera::takeBuffer()
     if (frame.isNull())
         return;
     frame.cameraFrameId = frameId;
-    frame.captureNs = m_clock.toHost(std::int64_t(stamp), stopwatchClockNs());
+    const std::int64_t arrivalNs = stopwatchClockNs();
+    {
+        const std::lock_guard lock(m_timing->clockMutex);
+        frame.captureNs = m_timing->clock.toHost(std::int64_t(stamp), arrivalNs);
+    }
     deliver(frame);
 }
 

@@ -1,15 +1,18 @@
 #pragma once
 
-#include "cameras/camera_clock.h"
 #include "cameras/streaming_camera.h"
+
+#include <QTimer>
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 struct GenicamSettings;
 typedef struct _ArvBuffer ArvBuffer;
 typedef struct _ArvCamera ArvCamera;
+typedef struct _ArvDevice ArvDevice;
 typedef struct _ArvChunkParser ArvChunkParser;
 typedef struct _ArvStream ArvStream;
 
@@ -18,6 +21,8 @@ typedef struct _ArvStream ArvStream;
 // and converted there, and its buffer goes straight back into the pool.
 // A camera that stops answering (the control channel is lost, or no picture arrives in
 // time) is reported once through `lost`; after that every snap fails with that reason.
+// A camera waiting for a software trigger is told to take each picture: by a series at its ticks,
+// by a snap, and for the live picture by a timer at the camera's frame rate while no series runs.
 class GenicamCamera final : public StreamingCamera
 {
     Q_OBJECT
@@ -28,6 +33,11 @@ public:
     QString description() const override { return m_description; }
     CameraIdentity identity() const override { return m_identity; }
     Status open(const DriverFile &driver) override;
+    Status startLive() override;
+    void stopLive() override;
+    Status snap(Frame &out) override;
+    Status capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) override;
+    void setSeriesRunning(bool running) override;
     std::chrono::nanoseconds framePeriod() const override { return m_framePeriod; }
     std::chrono::nanoseconds exposure() const override { return m_exposure; }
     CameraSettingsInForce settingsInForce() const override;
@@ -46,9 +56,17 @@ public:
     // be set to, at its current value.
     static Status describeSettings(const QString &name, QString &text);
 
+protected:
+    // Between the ticks of a series a triggered camera has nothing to send.
+    bool silenceMeansLost() const override { return !(m_softwareTrigger && m_inSeries.load()); }
+
 private:
     Status connectCamera(const QString &name);
     Status applySettings(const GenicamSettings &settings);
+    // `trigger = software` or `free-running`; empty leaves the camera's triggers as they are.
+    Status applyTrigger(const QString &trigger);
+    // "free-running", "software", or the source of the trigger the camera waits for.
+    static QString triggerInForce(ArvDevice *device);
     Status applySize(int width, int height);
     // Reads what the camera settled on, for the description and the stream timeout.
     Status readBack();
@@ -72,6 +90,15 @@ private:
     void takeBuffer();
     Frame convertBuffer(ArvBuffer *buffer) const;
 
+    // The software trigger: the frame of a trigger fired now, and the live picture's triggers.
+    Status triggeredFrame(Frame &out);
+    Status fireTrigger();
+    void fireLiveTrigger();
+    void skipPendingLiveFrame();
+    // The camera's timestamp latch, if it has one that answers; how `frame_ms` is found.
+    void findLatch();
+    QString frameTimeNote() const;
+
     struct Link;
     Link *m_link = nullptr;
     ArvCamera *m_camera = nullptr;
@@ -85,7 +112,20 @@ private:
     // When the acquisition was asked for, on the monotonic clock: frames begun before belong
     // to an earlier one.
     std::atomic<std::int64_t> m_acceptAfterNs{0};
-    CameraClock m_clock; // used on the stream thread only, reset before each stream
+
+    bool m_softwareTrigger = false; // the camera waits for TriggerSoftware, as open() left it
+    std::atomic<bool> m_inSeries{false};
+    QTimer m_liveTrigger; // on the camera's thread, while live and no series runs
+    // The last live trigger: when it was fired (0: its frame is no longer awaited) and the
+    // newest frame before it.
+    std::atomic<std::int64_t> m_liveTriggerNs{0};
+    std::atomic<std::uint64_t> m_liveTriggerSequence{0};
+
+    // The camera's clock and the control channel, shared with the thread that refreshes the
+    // latch; that thread may outlive the camera object while a lost camera holds it up.
+    struct Timing;
+    std::shared_ptr<Timing> m_timing;
+    std::thread m_clockThread; // only for a camera with a timestamp latch
 
     struct GObjectUnref
     {

@@ -4,6 +4,7 @@
 #include "cameras/genicam/genicam_camera.h"
 
 #include "cameras/genicam/genicam_features.h"
+#include "cameras/genicam/genicam_timing.h"
 
 #include <arv.h>
 
@@ -27,8 +28,14 @@ int significantBitsOf(ArvPixelFormat format)
     }
 }
 
-// "free-running", or the source of the trigger the camera waits for.
-QString triggerOf(ArvDevice *device)
+} // namespace
+
+void GenicamCamera::GObjectUnref::operator()(void *object) const
+{
+    g_object_unref(object);
+}
+
+QString GenicamCamera::triggerInForce(ArvDevice *device)
 {
     if (!hasFeature(device, "TriggerMode"))
         return QStringLiteral("free-running");
@@ -39,16 +46,11 @@ QString triggerOf(ArvDevice *device)
         return QStringLiteral("free-running");
     }
     const char *source = arv_device_get_string_feature_value(device, "TriggerSource", &error);
-    const QString trigger = error ? QStringLiteral("on") : QStringLiteral("on, source %1").arg(QString::fromUtf8(source));
+    const QString name = error ? QString() : QString::fromUtf8(source);
     g_clear_error(&error);
-    return trigger;
-}
-
-} // namespace
-
-void GenicamCamera::GObjectUnref::operator()(void *object) const
-{
-    g_object_unref(object);
+    if (name == u"Software")
+        return QStringLiteral("software");
+    return name.isEmpty() ? QStringLiteral("on") : QStringLiteral("on, source %1").arg(name);
 }
 
 CameraSettingsInForce GenicamCamera::settingsInForce() const
@@ -57,6 +59,7 @@ CameraSettingsInForce GenicamCamera::settingsInForce() const
     // A camera that stopped answering would hold the caller through every retry.
     if (!m_camera || m_slot.isLost())
         return settings;
+    const std::lock_guard lock(m_timing->control);
     ArvDevice *device = arv_camera_get_device(m_camera);
     GError *error = nullptr;
     settings.pixelFormat = QString::fromUtf8(arv_camera_get_pixel_format_as_string(m_camera, nullptr));
@@ -86,7 +89,8 @@ CameraSettingsInForce GenicamCamera::settingsInForce() const
             settings.frameRate = rate;
         g_clear_error(&error);
     }
-    settings.trigger = triggerOf(device);
+    settings.trigger = triggerInForce(device);
+    settings.frameTime = frameTimeNote();
     return settings;
 }
 

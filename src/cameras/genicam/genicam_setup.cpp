@@ -183,6 +183,9 @@ Status GenicamCamera::applySettings(const GenicamSettings &settings)
             if (Status s = applyFloat(feature, *feature.value); !s)
                 return s;
     }
+    // After the frame rate, which Aravis sets by switching every trigger off.
+    if (Status s = applyTrigger(settings.trigger); !s)
+        return s;
     // Before the driver file's own features, which may switch the chunk data off again.
     enableChunkData();
     if (Status s = applyFeatures(arv_camera_get_device(m_camera), settings.features); !s)
@@ -207,6 +210,7 @@ Status GenicamCamera::readBack()
     const double exposureMs = arv_camera_is_exposure_time_available(m_camera, nullptr)
                                   ? arv_camera_get_exposure_time(m_camera, nullptr) / 1000.0
                                   : 0.0;
+    m_softwareTrigger = triggerInForce(arv_camera_get_device(m_camera)) == u"software";
     // How long a frame may take follows from these two (Camera::frameWaitLimit).
     m_framePeriod = std::chrono::nanoseconds(rate > 0.0 ? std::int64_t(1e9 / rate) : 0);
     m_exposure = std::chrono::nanoseconds(std::int64_t(exposureMs * 1e6));
@@ -222,6 +226,27 @@ Status GenicamCamera::readBack()
                         .arg(width)
                         .arg(height)
                         .arg(formatName);
+    return Status::success();
+}
+
+Status GenicamCamera::applyTrigger(const QString &trigger)
+{
+    GError *error = nullptr;
+    if (trigger == u"free-running") {
+        arv_camera_clear_triggers(m_camera, &error);
+    } else if (trigger == u"software") {
+        // Asked first, so that the reason names what the camera lacks.
+        if (!arv_camera_is_software_trigger_supported(m_camera, nullptr))
+            return Status::failure(
+                QStringLiteral("trigger = software: the camera has no software trigger (no TriggerSoftware command)"));
+        if (!arv_camera_is_enumeration_entry_available(m_camera, "TriggerSource", "Software", nullptr))
+            return Status::failure(
+                QStringLiteral("trigger = software: the camera has no software trigger (TriggerSource offers no "
+                               "Software)"));
+        arv_camera_set_trigger(m_camera, "Software", &error);
+    }
+    if (error)
+        return Status::failure(QStringLiteral("cannot set trigger = %1: %2").arg(trigger, takeError(error)));
     return Status::success();
 }
 

@@ -13,10 +13,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <arv.h>
 
 #include <csignal>
 #include <memory>
@@ -66,7 +69,9 @@ private Q_SLOTS:
     void featuresSetAndRefused();
     void settingsListOpensTheCamera();
     void settingsInForce();
-    // These two stop the emulator: they run last, and the first starts a new one after.
+    // These stop the emulator: they run last, and all but the last start a new one after.
+    void emulatorDescribedOtherwise_data();
+    void emulatorDescribedOtherwise();
     void emulatorKilledBetweenSnaps();
     void emulatorKilledMidStream();
     void cleanupTestCase();
@@ -76,7 +81,7 @@ private:
     // What the tests of settings change, back to the emulator's own values.
     void resetEmulator();
     void killEmulator();
-    bool startOwnEmulator();
+    bool startOwnEmulator(const QStringList &extra = {});
 
     QTemporaryDir m_dir;
     QProcess m_ownEmulator;
@@ -293,9 +298,10 @@ void TestGenicam::killEmulator()
     QCOMPARE(::kill(qEnvironmentVariableIntValue("PIR_EMULATOR_PID"), SIGKILL), 0);
 }
 
-bool TestGenicam::startOwnEmulator()
+bool TestGenicam::startOwnEmulator(const QStringList &extra)
 {
-    m_ownEmulator.start(QStringLiteral("arv-fake-gv-camera-0.8"), {QStringLiteral("-i"), QStringLiteral("127.0.0.1")});
+    m_ownEmulator.start(QStringLiteral("arv-fake-gv-camera-0.8"),
+                        QStringList{QStringLiteral("-i"), QStringLiteral("127.0.0.1")} + extra);
     if (!m_ownEmulator.waitForStarted())
         return false;
     for (int attempt = 0; attempt < 50; ++attempt) {
@@ -413,12 +419,74 @@ void TestGenicam::settingsInForce()
     QCOMPARE(fixed.pixelFormat, QStringLiteral("Mono16"));
     QCOMPARE(fixed.significantBits, 16);
     QCOMPARE(fixed.trigger, QStringLiteral("free-running"));
+    // The emulator has no timestamp latch.
+    QVERIFY2(fixed.frameTime.startsWith(QLatin1String("the arrival time less an estimate of the transfer")) &&
+                 fixed.frameTime.endsWith(QLatin1String("(the camera has no timestamp latch)")),
+             qPrintable(fixed.frameTime));
     const CameraSettingsInForce triggered =
         openEmulator(QStringLiteral("feature.TriggerMode = On\nfeature.TriggerSource = Software\n"), opened)
             ->settingsInForce();
     resetEmulator();
     QVERIFY2(opened.ok(), qPrintable(opened.reason()));
-    QCOMPARE(triggered.trigger, QStringLiteral("on, source Software"));
+    QCOMPARE(triggered.trigger, QStringLiteral("software"));
+}
+
+// The emulator started again from its own description, changed: without the TriggerSoftware
+// command, a software trigger is refused by name; a timestamp latch that reads nothing but zero
+// is not taken for a clock.
+void TestGenicam::emulatorDescribedOtherwise_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("replacement");
+    QTest::addColumn<QString>("extra");
+    QTest::addColumn<QString>("result"); // the refusal, or the end of what frame_ms is said to be
+    QTest::newRow("no software trigger")
+        << "\\bTriggerSoftware\\b" << "NotATrigger" << "trigger = software\n"
+        << "trigger = software: the camera has no software trigger (no TriggerSoftware command)";
+    auto reg = [](const char *name, const char *address, int length, const char *access) {
+        return QStringLiteral("<IntReg Name=\"%1\"><Address>%2</Address><Length>%3</Length><AccessMode>%4</AccessMode>"
+                              "<pPort>Device</pPort><Sign>Unsigned</Sign><Endianess>BigEndian</Endianess></IntReg>")
+            .arg(QLatin1String(name), QLatin1String(address))
+            .arg(length)
+            .arg(QLatin1String(access));
+    };
+    QTest::newRow("a latch that reads zero")
+        << "</RegisterDescription>"
+        << "<Command Name=\"GevTimestampControlLatch\"><pValue>LatchRegister</pValue><CommandValue>2</CommandValue>"
+               "</Command>" +
+               reg("LatchRegister", "0x944", 4, "WO") + reg("GevTimestampValue", "0x948", 8, "RO") +
+               "</RegisterDescription>"
+        << "" << "(the camera has no timestamp latch that answers)";
+}
+
+void TestGenicam::emulatorDescribedOtherwise()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QString, replacement);
+    QFETCH(QString, extra);
+    QFETCH(QString, result);
+    GInetAddress *loopback = g_inet_address_new_from_string("127.0.0.1");
+    ArvDevice *device = arv_gv_device_new(loopback, loopback, nullptr);
+    g_object_unref(loopback);
+    QVERIFY(device);
+    std::size_t size = 0;
+    const char *text = arv_device_get_genicam_xml(device, &size);
+    QString description = QString::fromUtf8(text, qsizetype(size));
+    g_object_unref(device);
+    const QString changed = QString(description).replace(QRegularExpression(pattern), replacement);
+    QVERIFY(changed != description);
+    const QString path = writeDriver(QStringLiteral("described.xml"), changed);
+
+    killEmulator();
+    QVERIFY(startOwnEmulator({QStringLiteral("-g"), path}));
+    Status opened = Status::success();
+    const CameraSettingsInForce settings = openEmulator(extra, opened)->settingsInForce();
+    killEmulator();
+    QVERIFY2(startOwnEmulator(), "the emulator did not come back");
+    if (opened.ok())
+        QVERIFY2(settings.frameTime.endsWith(result), qPrintable(settings.frameTime));
+    else
+        QCOMPARE(opened.reason(), result);
 }
 
 void TestGenicam::emulatorKilledBetweenSnaps()
