@@ -2,6 +2,9 @@
 // camera keeps streaming through the series, against an acquisition of its own per step (the
 // live picture off, as a series once ran), with the test pattern as the baseline, in one run.
 //
+// Inside the private network, the emulator free-running at 25 frames/s is then set beside the
+// emulator on a software trigger: the spacing of successive frame_ms and |frame_ms - scheduled_ms|.
+//
 // Run:  scripts/netns-run build/bin/bench_series_stream DIR [pictures] [interval-ms]
 // DIR must exist; the pictures go to a fresh folder inside it that is removed afterwards.
 // Defaults: 200 pictures at 50 ms, 2048x2048 and 512x512 Mono8 at 25 frames per second, .mio.
@@ -21,6 +24,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -28,6 +32,7 @@ namespace {
 struct Figures
 {
     std::vector<double> stepMs, latenessMs, ageMs;
+    std::vector<double> frameMs, fromTickMs; // frame_ms, and its distance from the picture's tick
     int missed = -1;
     QString failure;
 };
@@ -70,6 +75,10 @@ Figures runSeries(const QString &driver, bool stream, int pictures, int interval
         f.latenessMs.push_back(r.stopwatchMs - r.scheduledMs);
         if (r.frameAgeMs)
             f.ageMs.push_back(*r.frameAgeMs);
+        if (r.frameMs) {
+            f.frameMs.push_back(*r.frameMs);
+            f.fromTickMs.push_back(std::abs(*r.frameMs - r.scheduledMs));
+        }
     });
     QObject::connect(&engine, &SeriesEngine::stopped, &loop, [&](SeriesEvent, const QString &message) {
         f.failure = message;
@@ -92,6 +101,20 @@ void print(const char *camera, const char *mode, const Figures &f)
     std::printf("%-22s | %-6s | %6.2f | %6.2f | %7.2f | %7.2f | %7.2f | %3d | %6.2f | %6.2f\n", camera, mode,
                 median(f.stepMs), percentile(f.stepMs, 0.99), median(f.latenessMs), percentile(f.latenessMs, 0.99),
                 percentile(f.latenessMs, 1.0), f.missed, median(f.ageMs), percentile(f.ageMs, 1.0));
+}
+
+void printFrameTimes(const char *trigger, const Figures &f)
+{
+    if (!f.failure.isEmpty() || f.frameMs.size() < 2) {
+        std::printf("%-12s | failed: %s\n", trigger, qPrintable(f.failure.simplified()));
+        return;
+    }
+    std::vector<double> spacing;
+    for (std::size_t i = 1; i < f.frameMs.size(); ++i)
+        spacing.push_back(f.frameMs[i] - f.frameMs[i - 1]);
+    std::printf("%-12s | %6.2f | %6.2f | %6.2f | %6.2f | %6.2f | %6.2f | %3d\n", trigger, median(spacing),
+                percentile(spacing, 0.99), percentile(spacing, 1.0), median(f.fromTickMs),
+                percentile(f.fromTickMs, 0.99), percentile(f.fromTickMs, 1.0), f.missed);
 }
 
 QString writeDriver(const QString &path, const QString &text)
@@ -150,6 +173,22 @@ int main(int argc, char **argv)
                 QDir(out).removeRecursively();
             }
         }
+    }
+    if (!insidePrivateNetwork())
+        return 0;
+    std::printf("\nGenICam emulator 512x512 Mono8, %d pictures every %d ms, streaming through the series\n"
+                "trigger      | frame_ms spacing median | p99 | max | |frame_ms - scheduled_ms| median | p99 | max | "
+                "missed\n",
+                pictures, interval);
+    for (const char *trigger : {"free-running", "software"}) {
+        const QString driver = writeDriver(
+            tmp.filePath(QStringLiteral("%1.vin").arg(QLatin1String(trigger))),
+            QStringLiteral("source = genicam\ncamera = 127.0.0.1\nwidth = 512\nheight = 512\npixel-format = Mono8\n"
+                           "frame-rate = 25\ntrigger = %1\n")
+                .arg(QLatin1String(trigger)));
+        QDir().mkpath(out);
+        printFrameTimes(trigger, runSeries(driver, true, pictures, interval, out));
+        QDir(out).removeRecursively();
     }
     return 0;
 }

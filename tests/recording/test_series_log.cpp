@@ -138,18 +138,20 @@ void TestSeriesLog::settingsAndBits_data()
     QTest::addColumn<QString>("fileType");
     QTest::addColumn<QStringList>("expected");
 
-    CameraSettingsInForce fixed{10000, false, 6, false, "dB", 25, "Mono12", 12, "free-running"};
-    CameraSettingsInForce automatic{8000, true, 32, true, "raw", 30, "YUYV", 8, "free-running"};
-    CameraSettingsInForce pattern{std::nullopt, false, std::nullopt, false, "", 25, "Mono8", 8, "free-running"};
+    CameraSettingsInForce fixed{10000, false, 6, false, "dB", 25, "Mono12", 12, "free-running", "the stamp"};
+    CameraSettingsInForce automatic{8000, true, 32, true, "raw", 30, "YUYV", 8, "free-running", ""};
+    CameraSettingsInForce pattern{std::nullopt, false, std::nullopt, false, "", 25, "Mono8", 8, "free-running", ""};
     QTest::newRow("fixed, into .bmp")
         << OptionalSettings(fixed) << ".bmp"
         << QStringList{"# settings: exposure 10000 us, gain 6 dB, frame rate 25 frames/s, pixel format Mono12, "
                        "12 significant bits, trigger free-running",
+                       "# frame_ms: the stamp",
                        "# bits: the camera gives 12 significant bits; .bmp pictures keep the upper 8"};
     QTest::newRow("fixed, into .mio")
         << OptionalSettings(fixed) << ".mio"
         << QStringList{"# settings: exposure 10000 us, gain 6 dB, frame rate 25 frames/s, pixel format Mono12, "
-                       "12 significant bits, trigger free-running"};
+                       "12 significant bits, trigger free-running",
+                       "# frame_ms: the stamp"};
     QTest::newRow("automatic, raw gain")
         << OptionalSettings(automatic) << ".jpg"
         << QStringList{"# settings: exposure automatic, 8000 us at Start, gain automatic, 32 (raw) at Start, frame "
@@ -172,7 +174,7 @@ void TestSeriesLog::settingsAndBits()
     header.fileType = fileType;
     header.bitsKept = significantBitsKept(header.significantBits, QStringLiteral("picture") + fileType);
     const QStringList lines = formatLogHeader(header).split(QLatin1Char('\n'));
-    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^# (settings|bits):"))), expected);
+    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^# (settings|frame_ms|bits):"))), expected);
     // New columns come last, so that readers by name and by position keep working.
     QVERIFY(lines.contains(QStringLiteral(
         "picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,channel1_count,channel1_V,"
