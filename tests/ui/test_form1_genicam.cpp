@@ -157,6 +157,7 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
     QVERIFY(rows.size() >= 10);
     const double period = 1000.0 / frameRate;
     qint64 lastFrame = -1;
+    double lastFrameMs = -1e9;
     std::vector<double> lateness;
     for (const QString &row : rows) {
         const QStringList field = row.split(QLatin1Char(','));
@@ -166,12 +167,15 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
         const double age = field[14].toDouble();
         QVERIFY2(age >= 0 && age <= period + 25, qPrintable(row));
         // Each picture is the frame captured nearest its tick, within half an interval of it; a
-        // triggered one is captured after its tick and before the next.
-        const double fromTick = field[13].toDouble() - field[2].toDouble();
+        // triggered one is captured after its own tick, and the one before it before that tick
+        // (how long after depends on the emulator, which looks for triggers on a grid of its own).
+        const double frameMs = field[13].toDouble();
+        const double fromTick = frameMs - field[2].toDouble();
         if (trigger == u"software")
-            QVERIFY2(fromTick >= 0 && fromTick < interval, qPrintable(row));
+            QVERIFY2(fromTick >= 0 && lastFrameMs < field[2].toDouble(), qPrintable(row));
         else
             QVERIFY2(std::abs(fromTick) <= interval / 2.0 + 1, qPrintable(row));
+        lastFrameMs = frameMs;
     }
     QCOMPARE(lines.filter(QStringLiteral("# settings: ")).value(0).section(QStringLiteral(", trigger "), 1), trigger);
     const QString end = lines.filter(QStringLiteral("# end: ")).value(0);
@@ -182,7 +186,9 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
         // Steps that cost a copy keep to the schedule; one stall of the shared machine may
         // still cost a tick, which a step waiting for its own frame would lose every time.
         QVERIFY2(lateness[lateness.size() / 2] < 10.0, qPrintable(end));
-        QVERIFY2(missed.captured(1).toInt() <= 1, qPrintable(end));
+        // A triggered picture waits for the emulator's next look at its trigger (up to 40 ms),
+        // so a stall costs it a tick sooner.
+        QVERIFY2(missed.captured(1).toInt() <= (trigger == u"software" ? 2 : 1), qPrintable(end));
     } else { // about every other tick, for want of a new frame
         QVERIFY2(missed.captured(1).toInt() >= rows.size() / 2, qPrintable(end));
     }
