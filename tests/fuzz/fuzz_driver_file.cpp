@@ -25,7 +25,7 @@ void openTestPattern(const DriverFile &driver)
     if (!camera.open(driver))
         return;
     Frame frame;
-    if (!camera.snap(frame, 0).ok() || frame.width != camera.width() || frame.height != camera.height())
+    if (!camera.snap(frame).ok() || frame.width != camera.width() || frame.height != camera.height())
         std::abort();
 }
 
