@@ -146,6 +146,21 @@ QString outOfRangeMessage(const QString &key, double min, double max, double ste
         .arg(key, numberText(min), numberText(max), steps, value);
 }
 
+QString notOneOfMessage(const QString &key, const QStringList &choices, const QString &value)
+{
+    return QStringLiteral("%1 must be one of %2 for this camera, not \"%3\"")
+        .arg(key, choices.join(QStringLiteral(", ")), value);
+}
+
+Status readBooleanSetting(const QString &key, const QString &text, bool &value)
+{
+    const QString word = text.toLower();
+    if (word != u"true" && word != u"false" && word != u"1" && word != u"0")
+        return Status::failure(QStringLiteral("%1 must be true or false, not \"%2\"").arg(key, text));
+    value = word == u"true" || word == u"1";
+    return Status::success();
+}
+
 QString numberText(double value)
 {
     return QString::number(value, 'f', QLocale::FloatingPointShortest);

@@ -45,5 +45,10 @@ Status readV4l2Settings(const DriverFile &driver, V4l2Settings &out);
 // "exposure-us must be from 10 to 1000000 for this camera, not 5", with " in steps of N" where
 // a camera takes only every N-th value: the refusal of a value outside what a camera offers.
 QString outOfRangeMessage(const QString &key, double min, double max, double step, const QString &value);
+// "feature.GainAuto must be one of Off, Continuous for this camera, not "Sometimes"".
+QString notOneOfMessage(const QString &key, const QStringList &choices, const QString &value);
+// A camera's boolean setting as a driver file writes it: true, false, 1 or 0, in any case.
+// Refused with the message the reason gives otherwise.
+Status readBooleanSetting(const QString &key, const QString &text, bool &value);
 // A number as the messages and the listings write it: no exponent, no trailing zeros.
 QString numberText(double value);

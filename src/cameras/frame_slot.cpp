@@ -66,18 +66,23 @@ FrameSlot::Result FrameSlot::handOut(const Frame &frame, Frame &out)
     return Result::Frame;
 }
 
-FrameSlot::Result FrameSlot::takeNewest(Clock::time_point deadline, Frame &out)
+template <typename Ready>
+FrameSlot::Result FrameSlot::waitUntil(std::unique_lock<std::mutex> &lock, Clock::time_point deadline, Ready ready)
 {
-    std::unique_lock lock(m_mutex);
-    auto ready = [this] { return m_lost || m_interrupted || (!m_frames.empty() && m_frames.back().sequence > m_lastTaken); };
-    const bool woken = m_changed.wait_until(lock, deadline, ready);
+    const bool woken = m_changed.wait_until(lock, deadline, [&] { return m_lost || m_interrupted || ready(); });
     if (m_lost)
         return Result::Lost;
     if (m_interrupted)
         return Result::Interrupted;
-    if (!woken)
-        return Result::Timeout;
-    return handOut(m_frames.back(), out);
+    return woken ? Result::Frame : Result::Timeout;
+}
+
+FrameSlot::Result FrameSlot::takeNewest(Clock::time_point deadline, Frame &out)
+{
+    std::unique_lock lock(m_mutex);
+    const Result result =
+        waitUntil(lock, deadline, [this] { return !m_frames.empty() && m_frames.back().sequence > m_lastTaken; });
+    return result == Result::Frame ? handOut(m_frames.back(), out) : result;
 }
 
 std::uint64_t FrameSlot::newestSequence() const
@@ -89,17 +94,12 @@ std::uint64_t FrameSlot::newestSequence() const
 FrameSlot::Result FrameSlot::takeFirstAfter(std::uint64_t sequence, Clock::time_point deadline, Frame &out)
 {
     std::unique_lock lock(m_mutex);
-    auto ready = [&] { return m_lost || m_interrupted || (!m_frames.empty() && m_frames.back().sequence > sequence); };
-    const bool woken = m_changed.wait_until(lock, deadline, ready);
-    if (m_lost)
-        return Result::Lost;
-    if (m_interrupted)
-        return Result::Interrupted;
-    if (!woken)
-        return Result::Timeout;
-    const auto first =
-        std::find_if(m_frames.begin(), m_frames.end(), [&](const Frame &f) { return f.sequence > sequence; });
-    return handOut(*first, out);
+    const Result result =
+        waitUntil(lock, deadline, [&] { return !m_frames.empty() && m_frames.back().sequence > sequence; });
+    if (result != Result::Frame)
+        return result;
+    return handOut(*std::find_if(m_frames.begin(), m_frames.end(), [&](const Frame &f) { return f.sequence > sequence; }),
+                   out);
 }
 
 FrameSlot::Choice FrameSlot::choose(std::int64_t instantNs, std::int64_t periodNs, std::int64_t windowNs,
@@ -151,16 +151,9 @@ FrameSlot::Result FrameSlot::takeNearest(std::int64_t instantNs, std::int64_t pe
     std::unique_lock lock(m_mutex);
     const Frame *chosen = nullptr;
     Choice choice = Choice::Wait;
-    const bool decided = m_changed.wait_until(lock, deadline, [&] {
-        return m_lost || m_interrupted || (choice = choose(instantNs, periodNs, windowNs, chosen)) != Choice::Wait;
-    });
-    if (m_lost)
-        return Result::Lost;
-    if (m_interrupted)
-        return Result::Interrupted;
-    if (!decided)
-        return Result::Timeout;
-    if (choice == Choice::None)
-        return Result::None;
-    return handOut(*chosen, out);
+    const Result result = waitUntil(
+        lock, deadline, [&] { return (choice = choose(instantNs, periodNs, windowNs, chosen)) != Choice::Wait; });
+    if (result != Result::Frame)
+        return result;
+    return choice == Choice::None ? Result::None : handOut(*chosen, out);
 }

@@ -57,6 +57,10 @@ private:
     // Decides for takeNearest; `chosen` is the frame to take.
     Choice choose(std::int64_t instantNs, std::int64_t periodNs, std::int64_t windowNs, const Frame *&chosen) const;
     Result handOut(const Frame &frame, Frame &out);
+    // Waits until `ready` holds (Result::Frame), the camera is lost or the waits are interrupted,
+    // or `deadline` passes.
+    template <typename Ready>
+    Result waitUntil(std::unique_lock<std::mutex> &lock, Clock::time_point deadline, Ready ready);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;

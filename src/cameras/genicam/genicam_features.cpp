@@ -85,14 +85,13 @@ Status setFeature(ArvGcNode *node, const QString &key, const QString &text)
             return e.compare(text, Qt::CaseInsensitive) == 0;
         });
         if (entry == entries.cend())
-            return Status::failure(QStringLiteral("%1 must be one of %2 for this camera, not \"%3\"")
-                                       .arg(key, entries.join(QStringLiteral(", ")), text));
+            return Status::failure(notOneOfMessage(key, entries, text));
         arv_gc_enumeration_set_string_value(ARV_GC_ENUMERATION(node), entry->toUtf8().constData(), &error);
     } else if (kind == Kind::Boolean) {
-        const QString word = text.toLower();
-        if (word != u"true" && word != u"false" && word != u"1" && word != u"0")
-            return Status::failure(QStringLiteral("%1 must be true or false, not \"%2\"").arg(key, text));
-        arv_gc_boolean_set_value(ARV_GC_BOOLEAN(node), word == u"true" || word == u"1", &error);
+        bool on = false;
+        if (Status s = readBooleanSetting(key, text, on); !s)
+            return s;
+        arv_gc_boolean_set_value(ARV_GC_BOOLEAN(node), on, &error);
     } else {
         if (Status s = checkNumber(node, kind, key, text); !s)
             return s;

@@ -8,6 +8,8 @@
 
 #include <arv.h>
 
+#include <optional>
+
 namespace {
 
 // The chunks this program records, by their names in ChunkSelector; the frame's values then
@@ -26,6 +28,17 @@ int significantBitsOf(ArvPixelFormat format)
     default:
         return 8;
     }
+}
+
+// A value the camera may fail to tell: nothing then.
+std::optional<double> valueOf(ArvCamera *camera, double (*get)(ArvCamera *, GError **))
+{
+    GError *error = nullptr;
+    const double value = get(camera, &error);
+    if (!error)
+        return value;
+    g_clear_error(&error);
+    return std::nullopt;
 }
 
 } // namespace
@@ -61,34 +74,23 @@ CameraSettingsInForce GenicamCamera::settingsInForce() const
         return settings;
     const std::lock_guard lock(m_timing->control);
     ArvDevice *device = arv_camera_get_device(m_camera);
-    GError *error = nullptr;
     settings.pixelFormat = QString::fromUtf8(arv_camera_get_pixel_format_as_string(m_camera, nullptr));
     settings.significantBits = significantBitsOf(arv_camera_get_pixel_format(m_camera, nullptr));
     if (arv_camera_is_exposure_time_available(m_camera, nullptr)) {
-        const double exposure = arv_camera_get_exposure_time(m_camera, &error);
-        if (!error)
-            settings.exposureUs = exposure;
+        settings.exposureUs = valueOf(m_camera, arv_camera_get_exposure_time);
         settings.exposureAuto = arv_camera_is_exposure_auto_available(m_camera, nullptr) &&
                                 arv_camera_get_exposure_time_auto(m_camera, nullptr) != ARV_AUTO_OFF;
-        g_clear_error(&error);
     }
     if (arv_camera_is_gain_available(m_camera, nullptr)) {
-        const double gain = arv_camera_get_gain(m_camera, &error);
-        if (!error)
-            settings.gain = gain;
+        settings.gain = valueOf(m_camera, arv_camera_get_gain);
         // Aravis falls back to a raw gain where the camera lacks the standard one in dB.
         settings.gainUnit = hasFeature(device, "Gain") || hasFeature(device, "GainAbs") ? QStringLiteral("dB")
                                                                                         : QStringLiteral("raw");
         settings.gainAuto = arv_camera_is_gain_auto_available(m_camera, nullptr) &&
                             arv_camera_get_gain_auto(m_camera, nullptr) != ARV_AUTO_OFF;
-        g_clear_error(&error);
     }
-    if (arv_camera_is_frame_rate_available(m_camera, nullptr)) {
-        const double rate = arv_camera_get_frame_rate(m_camera, &error);
-        if (!error)
-            settings.frameRate = rate;
-        g_clear_error(&error);
-    }
+    if (arv_camera_is_frame_rate_available(m_camera, nullptr))
+        settings.frameRate = valueOf(m_camera, arv_camera_get_frame_rate);
     settings.trigger = triggerInForce(device);
     settings.frameTime = frameTimeNote();
     return settings;

@@ -279,12 +279,8 @@ Status GenicamCamera::applySize(int width, int height)
             return Status::failure(
                 QStringLiteral("cannot read the %1 range: %2").arg(QLatin1String(side.key), takeError(error)));
         if (side.value < min || side.value > max || (qint64(side.value) - min) % step != 0)
-            return Status::failure(QStringLiteral("%1 must be from %2 to %3 in steps of %4 for this camera, not %5")
-                                       .arg(QLatin1String(side.key))
-                                       .arg(min)
-                                       .arg(max)
-                                       .arg(step)
-                                       .arg(side.value));
+            return Status::failure(
+                outOfRangeMessage(QLatin1String(side.key), min, max, step, QString::number(side.value)));
     }
     arv_camera_set_region(m_camera, 0, 0, width ? width : w, height ? height : h, &error);
     if (error)
@@ -303,11 +299,7 @@ Status GenicamCamera::applyFloat(const FloatFeature &feature, double value)
     double min = 0.0, max = 0.0;
     feature.bounds(m_camera, &min, &max, &error);
     if (!error && (value < min || value > max))
-        return Status::failure(QStringLiteral("%1 must be from %2 to %3 for this camera, not %4")
-                                   .arg(QLatin1String(feature.key))
-                                   .arg(min)
-                                   .arg(max)
-                                   .arg(value));
+        return Status::failure(outOfRangeMessage(QLatin1String(feature.key), min, max, 0.0, numberText(value)));
     g_clear_error(&error);
     feature.set(m_camera, value, &error);
     if (error)

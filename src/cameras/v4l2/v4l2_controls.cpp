@@ -75,22 +75,6 @@ const V4l2Control *findByKey(const QList<V4l2Control> &controls, const QString &
     return nullptr;
 }
 
-bool readBoolean(const QString &text, std::int64_t &value)
-{
-    static const struct
-    {
-        const char *word;
-        std::int64_t meaning;
-    } words[] = {{"true", 1}, {"1", 1}, {"false", 0}, {"0", 0}};
-    for (const auto &w : words) {
-        if (text.compare(QLatin1String(w.word), Qt::CaseInsensitive) == 0) {
-            value = w.meaning;
-            return true;
-        }
-    }
-    return false;
-}
-
 Status menuValue(const V4l2Control &control, const QString &text, const QString &key, std::int64_t &value)
 {
     QStringList names;
@@ -103,8 +87,7 @@ Status menuValue(const V4l2Control &control, const QString &text, const QString 
         }
         names << name;
     }
-    return Status::failure(QStringLiteral("%1 must be one of %2 for this camera, not \"%3\"")
-                               .arg(key, names.join(QStringLiteral(", ")), text));
+    return Status::failure(notOneOfMessage(key, names, text));
 }
 
 QString valueText(const V4l2Control &control, std::int64_t value)
@@ -237,9 +220,10 @@ Status controlValue(const V4l2Control &control, const QString &text, const QStri
     if (control.flags & V4L2_CTRL_FLAG_READ_ONLY)
         return Status::failure(QStringLiteral("%1 is read-only").arg(key));
     if (control.type == V4L2_CTRL_TYPE_BOOLEAN) {
-        if (readBoolean(text, value))
-            return Status::success();
-        return Status::failure(QStringLiteral("%1 must be true or false, not \"%2\"").arg(key, text));
+        bool on = false;
+        const Status read = readBooleanSetting(key, text, on);
+        value = on;
+        return read;
     }
     if (isMenu(control.type))
         return menuValue(control, text, key, value);
