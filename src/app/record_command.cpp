@@ -5,6 +5,7 @@
 #include "app/command_line.h"
 #include "recording/interval.h"
 #include "recording/paths.h"
+#include "recording/series_log.h"
 #include "recording/series_setup.h"
 
 #include <QCommandLineParser>
@@ -319,12 +320,11 @@ int runRecord(const RecordSettings &settings)
         printError(QStringLiteral("Note: %1.").arg(note));
     // The window says nothing of this; a script learns it before the series runs, and its log too.
     const int bits = engine.source().firstFrame().significantBits;
-    if (const int kept = significantBitsKept(bits, settings.extension); kept < bits)
-        printError(QStringLiteral("The camera gives %1 significant bits; %2 pictures keep the upper %3 (.tif and .mio "
-                                  "keep them all).")
-                       .arg(bits)
-                       .arg(settings.extension)
-                       .arg(kept));
+    if (QString note = bitsLostNote(bits, significantBitsKept(bits, settings.extension), settings.extension);
+        !note.isEmpty()) {
+        note[0] = note[0].toUpper();
+        printError(QStringLiteral("%1 (.tif and .mio keep them all).").arg(note));
+    }
 
     int status = 0;
     QEventLoop loop;
