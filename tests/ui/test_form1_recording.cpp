@@ -170,6 +170,7 @@ void TestForm1Recording::startThenStopLeavesOnePicture()
     useNewSeries(QStringLiteral("Once"));
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
+    QVERIFY(f.engine().waitForSync(5000));
     QTest::qWait(300);
     QCOMPARE(pictures().size(), 1);
     QVERIFY(pictures().first().startsWith(QStringLiteral("Once_001_")));
@@ -286,6 +287,7 @@ void TestForm1Recording::outputDirectoryIsCreated()
     f.ComposeFileName();
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
+    QVERIFY(f.engine().waitForSync(5000));
     QVERIFY(m_messages.isEmpty());
     QCOMPARE(QDir(m_dir->path() + QStringLiteral("/not/yet/there")).entryList({QStringLiteral("*.bmp")}, QDir::Files).size(), 1);
 }
