@@ -254,6 +254,7 @@ void TestFaults::diskFull()
     startSeries(out, QStringLiteral("Again"), 1000);
     QCOMPARE(m_form->state().Recording, RecordingState::Recording);
     QTest::mouseClick(m_form->StartStop, Qt::LeftButton);
+    QVERIFY(m_form->engine().waitForSync(5000));
     QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(QLatin1Char('\n'))));
     Frame frame;
     QVERIFY(loadImage(out + QStringLiteral("/Again_001.bmp"), frame).ok());

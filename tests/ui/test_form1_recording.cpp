@@ -137,6 +137,7 @@ void TestForm1Recording::seriesNumbersWithoutGapsAndGrowingTimes()
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
     QCOMPARE(f.state().Recording, RecordingState::Idle);
     QVERIFY(!f.Timer1->isActive());
+    QVERIFY(f.engine().waitForSync(5000));
     QVERIFY(m_messages.isEmpty());
 
     const QRegularExpression pattern(QStringLiteral("^Run_(\\d{3})_(\\d{7})msec_(\\d{3})_mA\\.bmp$"));
@@ -205,6 +206,7 @@ void TestForm1Recording::stopAndStartAgainRestartsCounterAndTime()
     f.SaveText->setText(QStringLiteral("B"));
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
+    QVERIFY(f.engine().waitForSync(5000));
     const QStringList b = pictures().filter(QRegularExpression(QStringLiteral("^B_")));
     QCOMPARE(b.size(), 1);
     QVERIFY2(QRegularExpression(QStringLiteral("^B_001_00000\\d\\dmsec\\.bmp$")).match(b.first()).hasMatch(),
