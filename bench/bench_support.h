@@ -51,6 +51,18 @@ inline std::unique_ptr<QTemporaryDir> makeScratchFolder(const QString &parent, c
     return folder;
 }
 
+// An empty subfolder `name` of the scratch folder for the next run, the previous run's pictures
+// removed with it so that a long benchmark holds one run's pictures at a time. Removes only
+// inside a valid scratch folder; returns an empty path otherwise.
+inline QString freshSubfolder(const QTemporaryDir &scratch, const QString &name)
+{
+    if (!scratch.isValid() || name.isEmpty())
+        return QString();
+    const QString path = scratch.filePath(name);
+    QDir(path).removeRecursively();
+    return QDir().mkpath(path) ? path : QString();
+}
+
 // Writes a driver file for the built-in test pattern and returns its path.
 inline QString writeTestPatternDriver(const QString &path, int width, int height, const char *pixelFormat = "Mono8")
 {

@@ -21,7 +21,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -193,14 +192,13 @@ int timing(const QTemporaryDir &tmp, int pictures, int interval, bool busy)
     print("thread", "-", deadlineThread(pictures, interval));
     for (const char *type : {".bmp", ".tif", ".jpg", ".mio"}) {
         const QString name = QString::fromLatin1(type);
-        const QString dir = tmp.filePath(name.mid(1));
-        QDir().mkpath(dir);
+        const QString dir = freshSubfolder(tmp, QStringLiteral("pictures"));
+        if (dir.isEmpty())
+            return 1;
         print("window", type, windowSeries(form, name, pictures, interval, dir));
         print("record", type, recordSeries(driver, name, pictures, interval, dir));
         print("timer", "-", bareTimer(pictures, interval));
         print("thread", "-", deadlineThread(pictures, interval));
-        // Only what this run wrote, inside the checked temporary folder.
-        QDir(dir).removeRecursively();
     }
     return 0;
 }
@@ -251,7 +249,6 @@ int stopped(const QTemporaryDir &tmp, int pictures, int interval, int stopMs)
                 scheduled[after] - scheduled[after - 1], late[after]);
     std::printf("  lateness before the stop: median %.3f, max %.3f ms; after it: median %.3f, max %.3f ms\n",
                 median(before), percentile(before, 1.0), median(later), percentile(later, 1.0));
-    QDir(dir).removeRecursively();
     return 0;
 }
 
@@ -292,7 +289,6 @@ int memory(const QTemporaryDir &tmp, int pictures, int interval)
         if (const long kib = residentKiB(pid); kib > 0)
             last = kib;
     std::printf("  %-14s %ld KiB (exit %d)\n", "end", last, record.exitCode());
-    QDir(dir).removeRecursively();
     return 0;
 }
 

@@ -18,7 +18,6 @@
 #include "recording/series_engine.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -141,7 +140,6 @@ int main(int argc, char **argv)
     const QTemporaryDir &tmp = *scratch;
     const int pictures = args.size() > 2 ? args[2].toInt() : 200;
     const int interval = args.size() > 3 ? args[3].toInt() : 50;
-    const QString out = tmp.filePath(QStringLiteral("pictures"));
     std::printf("%d pictures every %d ms, .mio; stream: the camera streams through the series; single: an "
                 "acquisition per step\n",
                 pictures, interval);
@@ -166,11 +164,8 @@ int main(int argc, char **argv)
                                                .arg(side))});
         for (const Camera &camera : cameras) {
             for (const bool stream : {false, true}) {
-                QDir().mkpath(out);
                 print(qPrintable(camera.label), stream ? "stream" : "single",
-                      runSeries(camera.driver, stream, pictures, interval, out));
-                // Only what this run wrote, inside the checked temporary folder.
-                QDir(out).removeRecursively();
+                      runSeries(camera.driver, stream, pictures, interval, freshSubfolder(tmp, QStringLiteral("pictures"))));
             }
         }
     }
@@ -186,9 +181,7 @@ int main(int argc, char **argv)
             QStringLiteral("source = genicam\ncamera = 127.0.0.1\nwidth = 512\nheight = 512\npixel-format = Mono8\n"
                            "frame-rate = 25\ntrigger = %1\n")
                 .arg(QLatin1String(trigger)));
-        QDir().mkpath(out);
-        printFrameTimes(trigger, runSeries(driver, true, pictures, interval, out));
-        QDir(out).removeRecursively();
+        printFrameTimes(trigger, runSeries(driver, true, pictures, interval, freshSubfolder(tmp, QStringLiteral("pictures"))));
     }
     return 0;
 }
