@@ -59,6 +59,12 @@ void FrameSlot::resume()
     m_interrupted = false;
 }
 
+bool FrameSlot::isInterrupted() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_interrupted;
+}
+
 FrameSlot::Result FrameSlot::handOut(const Frame &frame, Frame &out)
 {
     out = frame;

@@ -19,6 +19,7 @@ struct PictureJob
         Picture, // a picture taken: save it and log its row
         Failed,  // a picture that could not be taken: log its row with the reason
         End,     // the series is over: write the end of its log
+        Note,    // a line of the log on what happened to the series, in its place among the rows
     };
     Kind kind = Kind::Picture;
     QString fileName;
@@ -27,6 +28,7 @@ struct PictureJob
     std::optional<std::uint64_t> frameId;
     std::optional<double> frameAgeMs;
     QString failure;  // Failed: why the picture could not be taken
+    QString note;     // Note: the log's line, without its '#'
     SeriesLogEnd end; // End
     QString schedule; // with the first picture: how the schedule's thread runs, for the log
 

@@ -51,6 +51,13 @@ public:
     void setStreamDuringSeries(bool on) { m_streamDuringSeries = on; }
     // Where the next series ends by itself; none by default.
     void setLimits(std::optional<qint64> pictures, std::optional<double> durationMs);
+    // Whether a camera that stops answering ends the series (as `record --stop-on-camera-loss`
+    // asks); by default the series goes on without pictures while it is away.
+    void setStopOnCameraLoss(bool on) { m_stopOnCameraLoss = on; }
+    // The room the writer keeps free on the disk; none: the larger of ten pictures and 256 MiB.
+    void setDiskReserve(std::optional<std::int64_t> bytes) { m_diskReserve = bytes; }
+    // The instant of the stopwatch's clock the next series starts at; none: at once.
+    void setStartInstant(std::optional<std::int64_t> clockNs) { m_startNs = clockNs; }
 
     // Composes FullFileName from the state, the options and fresh readings of the ticked
     // channels; reports the pieces through channelRead and composed.
@@ -74,6 +81,9 @@ public:
     // Said before Start when the camera streams more slowly than the interval asks: how many of
     // the ticks will have no picture. Empty otherwise.
     QString cameraRateNote() const;
+    // Said before Start when the next series will not fit on its disk above the reserve, or an
+    // open-ended one reaches the reserve within an hour. Empty otherwise.
+    QString diskForecast() const;
 
     // The log of the last series started, once it was opened; empty when it could not be.
     QString logPath() const;
@@ -109,6 +119,12 @@ Q_SIGNALS:
     void logWarning(const QString &message);
     // The pictures and the log of the series logged at `logPath` are on the disk.
     void synced(const QString &logPath, const Status &result);
+    // The camera stopped answering during a series; the series goes on without pictures while it is away.
+    void cameraAway(const QString &reason);
+    // The camera answers again; the next tick takes its picture.
+    void cameraBack();
+    // The count of ticks without a picture in the running series grew to `total`.
+    void ticksMissedChanged(qint64 total);
 
 private:
     struct Link;
@@ -121,6 +137,9 @@ private:
     std::shared_ptr<PictureWriter> makeWriter(const SeriesSettings &settings);
     void onTaken(std::uint64_t runId, const TakenPicture &taken);
     void onCameraLost();
+    // The series' camera is away (camera_loss.cpp): it is let go and opened again meanwhile.
+    void onCameraAway(std::uint64_t runId, const QString &reason);
+    void onCameraReopened(std::uint64_t runId, std::unique_ptr<Camera> camera);
 
     CaptureState m_state;
     NameOptions m_options;
@@ -131,6 +150,9 @@ private:
     bool m_streamDuringSeries = true;
     std::optional<qint64> m_maxPictures;
     std::optional<double> m_maxDurationMs;
+    bool m_stopOnCameraLoss = false;
+    std::optional<std::int64_t> m_diskReserve;
+    std::optional<std::int64_t> m_startNs;
 
     SeriesClock m_systemClock;
     SeriesClock *m_clock = &m_systemClock;

@@ -133,6 +133,8 @@ QString formatLogHeader(const SeriesLogHeader &h)
         text += commentLine(QStringLiteral("schedule: %1").arg(h.schedule));
     if (!h.cameraRateNote.isEmpty())
         text += commentLine(QStringLiteral("frame rate: %1").arg(h.cameraRateNote));
+    if (!h.diskNote.isEmpty())
+        text += commentLine(QStringLiteral("disk: %1").arg(h.diskNote));
     text += QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
                            "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms,"
                            "exposure_us,gain\n");
@@ -254,6 +256,13 @@ Status SeriesLog::append(const SeriesLogRow &row)
     if (!isOpen())
         return Status::failure(QStringLiteral("the series log is not open"));
     return write(formatLogRow(row));
+}
+
+Status SeriesLog::note(const QString &text)
+{
+    if (!isOpen())
+        return Status::failure(QStringLiteral("the series log is not open"));
+    return write(commentLine(text));
 }
 
 Status SeriesLog::write(const QString &text)

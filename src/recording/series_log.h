@@ -31,6 +31,7 @@ struct SeriesLogHeader
     QString namesNote;      // said when the names of the series may repeat
     QString schedule;       // how the schedule's thread runs: real-time or normal priority
     QString cameraRateNote; // said when the camera streams more slowly than the ticks come
+    QString diskNote;       // said when the series will not fit on its disk
     // How the camera was set up at Start; empty for a still picture.
     std::optional<CameraSettingsInForce> settings;
     // The frame's significant bits and how many of them the pictures keep, in files of `fileType`.
@@ -92,6 +93,8 @@ public:
     // or replaced. path() tells the name chosen.
     Status open(const QString &path, const SeriesLogHeader &header);
     Status append(const SeriesLogRow &row);
+    // A '#' line among the rows, on what happened to the series.
+    Status note(const QString &text);
     void close();
     // Writes the lines that end the series and closes the log.
     Status finish(const SeriesLogEnd &end);
