@@ -1,6 +1,7 @@
 // `pictures-in-a-row record` as a user runs it: a process with no display, its exit status,
 // its output and its files.
 #include "picture_files/image_files.h"
+#include "app/record_times.h"
 #include "test_files.h"
 
 #include <QDir>
@@ -22,6 +23,8 @@ private Q_SLOTS:
     void interruptedSeries();
     void refusals_data();
     void refusals();
+    void times_data();
+    void times();
     void failedSaveStopsTheSeries();
     void twoSeriesAtOnce_data();
     void twoSeriesAtOnce();
@@ -211,6 +214,36 @@ void TestRecordCommand::refusals()
         QCOMPARE(QDir(m_out).entryList(QDir::Files), QStringList{QStringLiteral("VideoBasename.bmp")});
     else
         QVERIFY(!QFileInfo::exists(m_out));
+}
+
+void TestRecordCommand::times_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("instant"); // ISO 8601; empty: refused
+    // Now is 2024-05-01T21:00:00, local time.
+    QTest::newRow("later today") << "22:00" << "2024-05-01T22:00:00";
+    QTest::newRow("passed today: tomorrow") << "20:59:59" << "2024-05-02T20:59:59";
+    QTest::newRow("now: tomorrow") << "21:00" << "2024-05-02T21:00:00";
+    QTest::newRow("with seconds") << "21:00:30" << "2024-05-01T21:00:30";
+    QTest::newRow("ISO, local") << "2024-05-02T06:30" << "2024-05-02T06:30:00";
+    QTest::newRow("ISO with a blank") << "2024-05-02 06:30" << "2024-05-02T06:30:00";
+    QTest::newRow("ISO, UTC") << "2099-05-02T06:30:00Z" << "2099-05-02T06:30:00Z";
+    QTest::newRow("ISO with an offset") << "2099-05-02T06:30:00+02:00" << "2099-05-02T06:30:00+02:00";
+    QTest::newRow("hour 24") << "24:00" << "";
+    QTest::newRow("a date alone") << "2024-05-02" << "";
+    QTest::newRow("passed") << "2024-05-01T20:00" << "";
+    QTest::newRow("words") << "tomorrow" << "";
+}
+
+void TestRecordCommand::times()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, instant);
+    const QDateTime now(QDate(2024, 5, 1), QTime(21, 0));
+    QString error;
+    const QDateTime at = parseRecordTime(text, now, error);
+    QCOMPARE(at, instant.isEmpty() ? QDateTime() : QDateTime::fromString(instant, Qt::ISODate));
+    QCOMPARE(error.isEmpty(), !instant.isEmpty());
 }
 
 // The folder goes away mid-series: the series stops with the window's message, the log holds

@@ -36,6 +36,9 @@ private Q_SLOTS:
     void autoSource();
 
 private:
+    void stopWhileAway(Form1 &f);
+    void comeBack(Form1 &f, FakeV4l2 &fake, const QString &path, const QString &returnsAs);
+
     QTemporaryDir m_dir;
     QStringList m_messages;
 };
@@ -51,11 +54,45 @@ void TestForm1V4l2::cleanup()
     setMessageSink({});
 }
 
+// Stop ends the series at once, also while the camera is tried again; the display says why it is dark.
+void TestForm1V4l2::stopWhileAway(Form1 &f)
+{
+    QElapsedTimer clock;
+    clock.start();
+    f.StartStop->click();
+    QCOMPARE(f.state().Recording, RecordingState::Idle);
+    QVERIFY(clock.elapsed() < 500);
+    QCOMPARE(f.CVimage1->imageHandle(), quintptr(0));
+    QVERIFY2(f.CVimage1->statusText().startsWith(QStringLiteral("Camera lost: ")), qPrintable(f.CVimage1->statusText()));
+    QVERIFY(m_messages.isEmpty());
+}
+
+// The camera comes back at `returnsAs`: the series takes its pictures again, the gap logged.
+void TestForm1V4l2::comeBack(Form1 &f, FakeV4l2 &fake, const QString &path, const QString &returnsAs)
+{
+    const QDir out(f.state().SaveDirectory);
+    const qsizetype before = out.entryList({QStringLiteral("*.bmp")}, QDir::Files).size();
+    fake.plugBackIn(path, returnsAs);
+    QTRY_VERIFY_WITH_TIMEOUT(out.entryList({QStringLiteral("*.bmp")}, QDir::Files).size() >= before + 4, 15000);
+    QVERIFY2(!f.StatusLabel->fullText().startsWith(QStringLiteral("Camera away")), qPrintable(f.StatusLabel->fullText()));
+    f.StartStop->click();
+    QVERIFY(f.engine().waitForSync(5000));
+    QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(u'\n')));
+    QFile log(f.engine().logPath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const CameraGap gap = readCameraGap(QString::fromUtf8(log.readAll()).split(u'\n'), 50);
+    QVERIFY2(gap.problem.isEmpty(), qPrintable(gap.problem));
+    qInfo("camera away from %lld to %lld ms", gap.lostMs, gap.backMs);
+}
+
 void TestForm1V4l2::unpluggedCameraComesBack_data()
 {
-    QTest::addColumn<QString>("returnsAs");
-    QTest::newRow("at its node") << "/dev/video0";
-    QTest::newRow("at another node") << "/dev/video2";
+    QTest::addColumn<QString>("returnsAs"); // empty: the series is stopped while the camera is away
+    QTest::addColumn<bool>("stopOnLoss");
+    QTest::newRow("at its node") << "/dev/video0" << false;
+    QTest::newRow("at another node") << "/dev/video2" << false;
+    QTest::newRow("stopped while away") << "" << false;
+    QTest::newRow("a loss stops the series") << "" << true;
 }
 
 // A camera unplugged for two seconds costs the series only those ticks: the window says that it
@@ -64,6 +101,7 @@ void TestForm1V4l2::unpluggedCameraComesBack_data()
 void TestForm1V4l2::unpluggedCameraComesBack()
 {
     QFETCH(QString, returnsAs);
+    QFETCH(bool, stopOnLoss);
     // A frame grabber's padded rows, and a size and format that must be asked for.
     FakeV4l2::Node node = fakeNode("/dev/video0", {V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_YUYV});
     node.lineAlignment = 256;
@@ -84,24 +122,22 @@ void TestForm1V4l2::unpluggedCameraComesBack()
         f.NumberCheck->setChecked(true);
         f.Timer1->setInterval(50);
         f.SaveText->setText(QStringLiteral("Grabber"));
+        f.engine().setStopOnCameraLoss(stopOnLoss);
         f.StartStop->click();
         QTRY_VERIFY_WITH_TIMEOUT(pictures().size() >= 4, 10000);
         fake.unplug(node.path);
-        QTRY_VERIFY_WITH_TIMEOUT(f.StatusLabel->fullText().startsWith(QStringLiteral("Camera away (")), 5000);
-        QTest::qWait(2000);
-        QCOMPARE(f.state().Recording, RecordingState::Recording);
-        const qsizetype before = pictures().size();
-        fake.plugBackIn(node.path, returnsAs);
-        QTRY_VERIFY_WITH_TIMEOUT(pictures().size() >= before + 4, 15000);
-        QVERIFY2(!f.StatusLabel->fullText().startsWith(QStringLiteral("Camera away")), qPrintable(f.StatusLabel->fullText()));
-        f.StartStop->click();
-        QVERIFY(f.engine().waitForSync(5000));
-        QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(u'\n')));
-        QFile log(f.engine().logPath());
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const CameraGap gap = readCameraGap(QString::fromUtf8(log.readAll()).split(u'\n'), 50);
-        QVERIFY2(gap.problem.isEmpty(), qPrintable(gap.problem));
-        qInfo("camera away from %lld to %lld ms", gap.lostMs, gap.backMs);
+        if (stopOnLoss) {
+            QTRY_COMPARE_WITH_TIMEOUT(f.state().Recording, RecordingState::Idle, 5000);
+            QVERIFY2(m_messages.value(0).contains(QStringLiteral("stopped answering")), qPrintable(m_messages.value(0)));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(f.StatusLabel->fullText().startsWith(QStringLiteral("Camera away (")), 5000);
+            QTest::qWait(2000);
+            QCOMPARE(f.state().Recording, RecordingState::Recording);
+            if (returnsAs.isEmpty())
+                stopWhileAway(f);
+            else
+                comeBack(f, fake, node.path, returnsAs);
+        }
     }
     // Every picture is whole, at the size the driver file asks for, rows in place.
     for (const QString &name : pictures()) {
