@@ -22,6 +22,8 @@ private Q_SLOTS:
     void interruptedSeries();
     void refusals_data();
     void refusals();
+    void repeatingNamesAreAnnounced_data();
+    void repeatingNamesAreAnnounced();
     void failedSaveStopsTheSeries();
     void twoSeriesAtOnce_data();
     void twoSeriesAtOnce();
@@ -30,7 +32,7 @@ private:
     void startRecord(QProcess &process, const QStringList &arguments) const;
     QString driverFile() const;
     QStringList logRows(const QString &logPath) const;
-    void verifyPictures(const QStringList &rows) const;
+    void verifyPictures(const QStringList &rows, const QString &folder) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_out;
@@ -69,11 +71,11 @@ QStringList TestRecordCommand::logRows(const QString &logPath) const
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-// Every row names a whole picture of the size the camera gives.
-void TestRecordCommand::verifyPictures(const QStringList &rows) const
+// Every row names a whole picture of the size the camera gives, in the log's `folder`.
+void TestRecordCommand::verifyPictures(const QStringList &rows, const QString &folder) const
 {
     for (const QString &row : rows) {
-        const QString name = row.section(QLatin1Char(','), 1, 1);
+        const QString name = folder + QLatin1Char('/') + row.section(QLatin1Char(','), 1, 1);
         Frame frame;
         const Status loaded = loadImage(name, frame);
         QVERIFY2(loaded.ok(), qPrintable(loaded.reason()));
@@ -117,14 +119,14 @@ void TestRecordCommand::countedSeries()
              eightBits);
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QCOMPARE(rows.size(), 4);
-    const QRegularExpression name(QStringLiteral("/Probe_00(\\d)_\\d\\d[.,]\\d_V\\") + type + QLatin1Char('$'));
+    const QRegularExpression name(QStringLiteral("^Probe_00(\\d)_\\d\\d[.,]\\d_V\\") + type + QLatin1Char('$'));
     for (int i = 0; i < rows.size(); ++i) {
         const QRegularExpressionMatch m = name.match(rows[i].section(QLatin1Char(','), 1, 1));
         QVERIFY2(m.hasMatch(), qPrintable(rows[i]));
         QCOMPARE(m.captured(1).toInt(), i + 1);
         QCOMPARE(rows[i].section(QLatin1Char(','), 9, 9), QStringLiteral("ok"));
     }
-    verifyPictures(rows);
+    verifyPictures(rows, m_out);
     QCOMPARE(QDir(m_out).entryList({QStringLiteral("*") + type}, QDir::Files).size(), 4);
 }
 
@@ -155,7 +157,7 @@ void TestRecordCommand::interruptedSeries()
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QCOMPARE(rows.size(), QDir(m_out).entryList({QStringLiteral("*.mio")}, QDir::Files).size());
     QVERIFY(lines.constLast().startsWith(QStringLiteral("# synced ")));
-    verifyPictures(rows);
+    verifyPictures(rows, m_out);
     // Nothing half-written is left beside them.
     QCOMPARE(QDir(m_out).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".part")), QStringList());
 }
@@ -177,6 +179,17 @@ void TestRecordCommand::refusals_data()
     QTest::newRow("line break in the base name") << QStringList{"--name", "two\nlines"} << "control character U+000A";
     QTest::newRow("base name not UTF-8") << QStringList{"--name", QString::fromUtf8("bad\xff")} << "not UTF-8";
     QTest::newRow("log name too long") << QStringList{"--name", QString(240, u'n'), "--add", ""} << "too long";
+    // A number with a group separator is not taken for another one.
+    QTest::newRow("interval with a separator") << QStringList{"--interval", "65,000"} << "Only Numbers between 50 and 65000";
+    QTest::newRow("count with a separator") << QStringList{"--count", "1,000"} << "--count takes";
+    QTest::newRow("duration with a separator") << QStringList{"--duration", "1,5"} << "--duration takes";
+    QTest::newRow("an option twice") << QStringList{"--interval", "100", "--interval=200"} << "--interval is given more than once";
+    QTest::newRow("hidden: nothing but the extension") << QStringList{"--name", "", "--add", ""} << "hidden files";
+    QTest::newRow("hidden: a dot") << QStringList{"--name", "."} << "hidden files";
+    QTest::newRow("reversed text") << QStringList{"--name", QString::fromUtf8("Probe\u202Egpj")} << "U+202E";
+    QTest::newRow("isolated text") << QStringList{"--name", QString::fromUtf8("a\u2067b")} << "U+2067";
+    QTest::newRow("out of the directory") << QStringList{"--name", "../x"} << "The name leads out of the directory";
+    QTest::newRow("through a link") << QStringList{"--name", "link/x"} << "The folder \"link\" of the name is a symbolic link";
 }
 
 void TestRecordCommand::refusals()
@@ -187,7 +200,13 @@ void TestRecordCommand::refusals()
         QVERIFY(QDir().mkpath(m_out));
         QFile existing(m_out + QStringLiteral("/VideoBasename.bmp"));
         QVERIFY(existing.open(QIODevice::WriteOnly));
-        reason += existing.fileName();
+        reason += u' ' + existing.fileName();
+    }
+    // A link in the directory to a folder beside it.
+    QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("elsewhere"))));
+    if (arguments.contains(QStringLiteral("link/x"))) {
+        QVERIFY(QDir().mkpath(m_out));
+        QVERIFY(QFile::link(QStringLiteral("../elsewhere"), m_out + QStringLiteral("/link")));
     }
     const bool existed = QFileInfo::exists(m_out);
     QProcess process;
@@ -201,10 +220,49 @@ void TestRecordCommand::refusals()
     QVERIFY(process.readAllStandardOutput().isEmpty());
     const QString error = QString::fromUtf8(process.readAllStandardError());
     QVERIFY2(error.contains(reason), qPrintable(error));
+    QVERIFY(error.count(QLatin1Char('\n')) == 1 || reason.startsWith(QStringLiteral("Unknown option")));
     if (existed)
-        QCOMPARE(QDir(m_out).entryList(QDir::Files), QStringList{QStringLiteral("VideoBasename.bmp")});
+        QCOMPARE(QDir(m_out).entryList(QDir::Files),
+                 reason.startsWith(QStringLiteral("File already exists")) ? QStringList{"VideoBasename.bmp"} : QStringList());
     else
         QVERIFY(!QFileInfo::exists(m_out));
+    QCOMPARE(QDir(m_dir->filePath(QStringLiteral("elsewhere"))).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).filter(QRegularExpression(QStringLiteral("^(?!small\\.vin$)"))),
+             QStringList());
+}
+
+void TestRecordCommand::repeatingNamesAreAnnounced_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("note"); // on standard error before the series
+    const QString every = "Note: no number or time in the names: every picture replaces the previous one.";
+    QTest::newRow("two pictures") << QStringList{"--add", "", "--count", "2"} << every;
+    QTest::newRow("for a duration") << QStringList{"--add", "", "--duration", "0.2"} << every;
+    QTest::newRow("with a reading") << QStringList{"--add", "channel1", "--count", "2"}
+                                    << "Note: no number or time in the names: a picture replaces an earlier one "
+                                       "whenever the readings repeat.";
+    QTest::newRow("one picture") << QStringList{"--add", "", "--count", "1"} << "";
+    QTest::newRow("numbered") << QStringList{"--add", "number", "--count", "2"} << "";
+}
+
+// Also: a relative --dir, whose log's file column names the pictures beside the log.
+void TestRecordCommand::repeatingNamesAreAnnounced()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, note);
+    QProcess process;
+    startRecord(process, arguments + QStringList{"--driver", driverFile(), "--dir", "out", "--name", "Same",
+                                                 "--interval", "50", "--quiet"});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    const QStringList notes = QString::fromUtf8(process.readAllStandardError()).split(QLatin1Char('\n')).filter(QStringLiteral("Note: no number"));
+    QCOMPARE(notes, note.isEmpty() ? QStringList() : QStringList{note});
+    const QString log = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    QVERIFY2(log.startsWith(QStringLiteral("out/Same_")), qPrintable(log));
+    const QStringList rows = logRows(m_dir->filePath(log)).filter(QRegularExpression(QStringLiteral("^\\d+,")));
+    QVERIFY(!rows.isEmpty());
+    QVERIFY2(rows.first().section(QLatin1Char(','), 1, 1).startsWith(QStringLiteral("Same")), qPrintable(rows.first()));
+    verifyPictures(rows.mid(rows.size() - 1), m_out);
 }
 
 // The folder goes away mid-series: the series stops with the window's message, the log holds
@@ -261,7 +319,7 @@ void TestRecordCommand::twoSeriesAtOnce()
         QVERIFY(process.exitCode() == 0 || (secondAdd == u"number" && (process.exitCode() == 2 ||
                                             process.readAllStandardError().endsWith("\nFile already exists.\n"))));
         for (const QString &row : logRows(log).filter(QRegularExpression(QStringLiteral("^\\d+,.*,ok,"))))
-            saved << row.section(QLatin1Char(','), 1, 1) + u' ' + row.section(QLatin1Char(','), 10, 10);
+            saved << m_out + u'/' + row.section(QLatin1Char(','), 1, 1) + u' ' + row.section(QLatin1Char(','), 10, 10);
         if (!log.isEmpty())
             logs << log;
     }
