@@ -174,26 +174,25 @@ void TestFaults::verifySeriesStoppedBy(const QString &directory, const QString &
 void TestFaults::hostileBaseNames_data()
 {
     // The base name, and the file it saves below the chosen folder; none when the series must
-    // stop at once, with a reason that contains `refusal`, or not start at all (`atStart`).
+    // stop at once, with a reason that contains `refusal`, or not start, with `refusal` first.
     QTest::addColumn<QString>("base");
     QTest::addColumn<QString>("saved");
     QTest::addColumn<QString>("refusal");
-    QTest::addColumn<bool>("atStart");
-    QTest::newRow("into a subfolder") << "sub/inner" << "sub/inner_001.bmp" << "" << false;
-    QTest::newRow("into a missing subfolder") << "nowhere/inner" << "" << "does not exist" << false;
-    QTest::newRow("out to the parent") << "../escaped" << "" << "leads out of the directory" << true;
+    QTest::newRow("into a subfolder") << "sub/inner" << "sub/inner_001.bmp" << "";
+    QTest::newRow("into a missing subfolder") << "nowhere/inner" << "" << "does not exist";
+    QTest::newRow("out to the parent") << "../escaped" << "" << "The name leads out of the directory";
     // "link" leads to a folder beside the chosen one.
-    QTest::newRow("through a link") << "link/inner" << "" << "\"link\" of the name is a symbolic link" << true;
-    QTest::newRow("through a link and back") << "link/../back" << "" << "\"link\" of the name is a symbolic link" << true;
-    QTest::newRow("out and back in") << "../out/back" << "back_001.bmp" << "" << false;
-    QTest::newRow("down and up") << "sub/../level" << "level_001.bmp" << "" << false;
-    QTest::newRow("only dots") << ".." << ".._001.bmp" << "" << false;
-    QTest::newRow("leading slash") << "/rooted" << "rooted_001.bmp" << "" << false;
-    QTest::newRow("300 characters") << QString(300, QLatin1Char('x')) << "" << "too long" << false;
-    QTest::newRow("leading dash") << "-rf" << "-rf_001.bmp" << "" << false;
-    QTest::newRow("spaces") << " two  spaces " << " two  spaces _001.bmp" << "" << false;
-    QTest::newRow("non-ASCII") << "Grüße Ωmega 日本" << "Grüße Ωmega 日本_001.bmp" << "" << false;
-    QTest::newRow("empty") << "" << "_001.bmp" << "" << false;
+    QTest::newRow("through a link") << "link/inner" << "" << "The folder \"link\" of the name is a symbolic link";
+    QTest::newRow("through a link and back") << "link/../back" << "" << "The folder \"link\" of the name is a symbolic link";
+    QTest::newRow("out and back in") << "../out/back" << "back_001.bmp" << "";
+    QTest::newRow("down and up") << "sub/../level" << "level_001.bmp" << "";
+    QTest::newRow("only dots") << ".." << ".._001.bmp" << "";
+    QTest::newRow("leading slash") << "/rooted" << "rooted_001.bmp" << "";
+    QTest::newRow("300 characters") << QString(300, QLatin1Char('x')) << "" << "too long";
+    QTest::newRow("leading dash") << "-rf" << "-rf_001.bmp" << "";
+    QTest::newRow("spaces") << " two  spaces " << " two  spaces _001.bmp" << "";
+    QTest::newRow("non-ASCII") << "Grüße Ωmega 日本" << "Grüße Ωmega 日本_001.bmp" << "";
+    QTest::newRow("empty") << "" << "_001.bmp" << "";
 }
 
 void TestFaults::hostileBaseNames()
@@ -201,14 +200,12 @@ void TestFaults::hostileBaseNames()
     QFETCH(QString, base);
     QFETCH(QString, saved);
     QFETCH(QString, refusal);
-    QFETCH(bool, atStart);
     const QString out = m_dir->filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(out + QStringLiteral("/sub")));
     QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("elsewhere"))));
     QVERIFY(QFile::link(QStringLiteral("../elsewhere"), out + QStringLiteral("/link")));
     startSeries(out, base, 200);
     Form1 &f = *m_form;
-    QCOMPARE(f.state().Recording, atStart ? RecordingState::Idle : RecordingState::Recording);
     if (f.state().Recording == RecordingState::Recording)
         QTest::mouseClick(f.StartStop, Qt::LeftButton);
     QCOMPARE(f.state().Recording, RecordingState::Idle);
@@ -217,8 +214,10 @@ void TestFaults::hostileBaseNames()
     QVERIFY(f.engine().waitForSync(5000));
     if (saved.isEmpty()) {
         QTRY_COMPARE(m_messages.size(), 1);
-        QCOMPARE(m_messages.first().startsWith(QStringLiteral("Could not save the picture:\n")), !atStart);
-        QVERIFY2(m_messages.first().contains(refusal), qPrintable(m_messages.first()));
+        const QString &message = m_messages.first();
+        QVERIFY2(message.startsWith(refusal) ||
+                     (message.startsWith(QStringLiteral("Could not save the picture:\n")) && message.contains(refusal)),
+                 qPrintable(message));
         QCOMPARE(filesBelow(out), QStringList());
     } else {
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(QLatin1Char('\n'))));

@@ -281,11 +281,8 @@ void TestSeriesEngine::scheduleKeepsTheGrid()
     QCOMPARE(rowScheduled, scheduled);
     QCOMPARE(rowLate, late);
     const QString end = lines.filter(QStringLiteral("# end: ")).value(0);
-    // One missed tick is "1 tick missed".
-    QVERIFY2(end.endsWith(QStringLiteral(", %1 pictures, %2 tick%3 missed")
-                              .arg(scheduled.size())
-                              .arg(missed)
-                              .arg(missed == 1 ? "" : "s")),
+    const QString word = missed == 1 ? QStringLiteral("tick") : QStringLiteral("ticks");
+    QVERIFY2(end.endsWith(QStringLiteral(", %1 pictures, %2 %3 missed").arg(scheduled.size()).arg(missed).arg(word)),
              qPrintable(end));
 }
 
