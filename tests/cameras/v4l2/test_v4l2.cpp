@@ -5,9 +5,9 @@
 #include "cameras/v4l2/v4l2_camera.h"
 #include "base/stopwatch.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -376,6 +376,11 @@ void TestV4l2::settingsReachTheControls_data()
     olderDriver.inactiveError = EBUSY;
     FakeV4l2::Node bare = uvc;
     bare.controls.clear();
+    // A 64-bit control over the whole range: value - minimum overflows a signed integer there.
+    constexpr std::uint32_t kWide = V4L2_CID_USER_BASE | 0x1000;
+    FakeV4l2::Node wide = uvc;
+    wide.controls.push_back({kWide, V4L2_CTRL_TYPE_INTEGER64, "Sensor Clock Offset",
+                             std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), 3});
     const QString inactive = QStringLiteral("control.exposure_time_absolute cannot be set while the camera adjusts it "
                                             "automatically: switch its automatic mode off on an earlier line");
     // The keys of their own: each switches its automatic mode off and sets the control in its unit.
@@ -413,6 +418,8 @@ void TestV4l2::settingsReachTheControls_data()
     QTest::newRow("automatic mode still on") << uvc << "control.exposure_time_absolute = 100" << Controls{} << inactive;
     QTest::newRow("automatic mode on, older driver")
         << olderDriver << "control.exposure_time_absolute = 100" << Controls{} << inactive;
+    QTest::newRow("64-bit, on a step") << wide << "control.sensor_clock_offset = 1" << Controls{{kWide, 1}} << "";
+    QTest::newRow("64-bit, between steps") << wide << "control.sensor_clock_offset = 2" << Controls{} << "in steps of 3";
     QTest::newRow("integer out of range") << uvc << "control.brightness = 100" << Controls{}
                                           << "control.brightness must be from -64 to 64 for this camera, not 100";
     QTest::newRow("menu index left out") << uvc << "control.auto_exposure = 2" << Controls{}
@@ -469,6 +476,17 @@ void TestV4l2::settingsInForce()
     QVERIFY(!fixed.exposureAuto && !fixed.gainAuto);
     QCOMPARE(fixed.frameRate, 50.0);
     QCOMPARE(fixed.trigger, QStringLiteral("free-running"));
+
+    // A driver that does not flag its time per frame as set has no frame rate to tell.
+    FakeV4l2::Node untimed = fakeNode("/dev/video0");
+    untimed.timePerFrame = false;
+    FakeV4l2 other({untimed});
+    const std::unique_ptr<V4l2Camera> camera = openCamera({}, status);
+    QVERIFY2(status, qPrintable(status.reason()));
+    Frame frame;
+    QVERIFY(camera->snap(frame));
+    QCOMPARE(camera->framePeriod().count(), 0);
+    QVERIFY(!camera->settingsInForce().frameRate);
 }
 
 QTEST_GUILESS_MAIN(TestV4l2)
