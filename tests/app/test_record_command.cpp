@@ -223,10 +223,12 @@ void TestRecordCommand::failedSaveStopsTheSeries()
     blocker.close();
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 1);
-    // The message of the failed step ends standard error; the note on the bits .bmp loses came before.
+    // The message of the failed step follows the note on the bits .bmp loses.
     QStringList message = QString::fromUtf8(process.readAllStandardError()).trimmed().split(QLatin1Char('\n'));
-    QCOMPARE(message.size(), 4);
+    // The folder that went cannot be synced either.
+    QCOMPARE(message.size(), 5);
     QVERIFY(message.takeFirst().startsWith(QStringLiteral("The camera gives 16 significant bits")));
+    QVERIFY(message.takeLast().startsWith(QStringLiteral("Cannot write the pictures in \"") + m_out));
     QCOMPARE(message[0], QStringLiteral("Could not save the picture:"));
     QVERIFY(message[1].startsWith(m_out + QStringLiteral("/VideoBasename_")));
     const QString logPath = QString::fromUtf8(process.readAllStandardOutput()).trimmed();

@@ -200,7 +200,7 @@ void TestFaults::hostileBaseNames()
     Form1 &f = *m_form;
     if (f.state().Recording == RecordingState::Recording)
         QTest::mouseClick(f.StartStop, Qt::LeftButton);
-    QCOMPARE(f.state().Recording, RecordingState::Idle);
+    QTRY_COMPARE(f.state().Recording, RecordingState::Idle);
     QCOMPARE(f.StartStop->text(), QStringLiteral("Start"));
     // The first picture is written after Stop, on the series' own thread.
     QVERIFY(f.engine().waitForSync(5000));

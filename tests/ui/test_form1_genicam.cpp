@@ -207,7 +207,7 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
         QVERIFY(frame.data != lastPixels);
         lastPixels = frame.data;
     }
-    QVERIFY(f.CVimage1->isLive()); // back on after the series
+    QTRY_VERIFY(f.CVimage1->isLive()); // back on after the series
     const std::uint64_t painted = f.CVdisplay1->framesPainted();
     QTRY_VERIFY_WITH_TIMEOUT(f.CVdisplay1->framesPainted() >= painted + 3, 5000);
 }
