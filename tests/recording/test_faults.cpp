@@ -21,10 +21,12 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -45,6 +47,33 @@ QStringList filesBelow(const QString &dir)
     return files;
 }
 
+// Holds a file system frozen, and thaws it on the way out, before anything that waits for it.
+struct Frozen
+{
+    QString point;
+    bool freeze(const QString &at)
+    {
+        point = at;
+        return QProcess::execute(QStringLiteral("fsfreeze"), {QStringLiteral("-f"), point}) == 0;
+    }
+    void thaw()
+    {
+        if (!point.isEmpty())
+            QProcess::execute(QStringLiteral("fsfreeze"), {QStringLiteral("-u"), point});
+        point.clear();
+    }
+    ~Frozen() { thaw(); }
+};
+
+// Sectors written to the block device that holds `point`, since the device appeared.
+qint64 sectorsWritten(const QString &point)
+{
+    QFile stat(QStringLiteral("/sys/block/%1/stat").arg(QFileInfo(QString::fromUtf8(QStorageInfo(point).device())).fileName()));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    return QString::fromLatin1(stat.readAll()).simplified().section(QLatin1Char(' '), 6, 6).toLongLong();
+}
+
 } // namespace
 
 class TestFaults : public QObject
@@ -59,12 +88,19 @@ private Q_SLOTS:
     void diskFull();
     void folderMadeReadOnly();
     void diskFullOnTheLogRow();
+    void recordOnAFaultyDisk_data();
+    void recordOnAFaultyDisk();
+    void syncedCoversEveryFileSystem();
 
 private:
     void makeForm(int width, int height);
     void startSeries(const QString &directory, const QString &base, int intervalMs);
     // Mounts a fresh tmpfs and gives its path in `point`, or the reason why not.
     bool mountTmpfs(const QString &size, QString &point);
+    // Mounts a fresh ext4 file system on a loop device at `point`, which fsfreeze can freeze and
+    // whose device counts what reached it; `why` says why not.
+    bool mountExt4(const QString &point, QString &why);
+    QString mountRefusal() const;
     void verifySeriesStoppedBy(const QString &directory, const QString &reasonPart, int atLeast);
 
     std::unique_ptr<Form1> m_form;
@@ -116,16 +152,20 @@ void TestFaults::startSeries(const QString &directory, const QString &base, int 
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
 }
 
+QString TestFaults::mountRefusal() const
+{
+    if (qEnvironmentVariableIsSet("PIR_PRIVATE_MOUNTS_REFUSED"))
+        return QStringLiteral("no private mount namespace may be made on this machine");
+    if (!qEnvironmentVariableIsSet("PIR_PRIVATE_MOUNTS"))
+        return QStringLiteral("needs a private mount namespace: run through tests/recording/in_mount_namespace.sh");
+    return QString();
+}
+
 bool TestFaults::mountTmpfs(const QString &size, QString &point)
 {
-    if (qEnvironmentVariableIsSet("PIR_PRIVATE_MOUNTS_REFUSED")) {
-        point = QStringLiteral("no private mount namespace may be made on this machine");
+    point = mountRefusal();
+    if (!point.isEmpty())
         return false;
-    }
-    if (!qEnvironmentVariableIsSet("PIR_PRIVATE_MOUNTS")) {
-        point = QStringLiteral("needs a private mount namespace: run through tests/recording/in_mount_namespace.sh");
-        return false;
-    }
     const QString dir = m_dir->filePath(QStringLiteral("disk"));
     QDir().mkpath(dir);
     if (!runMount({QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("size=") + size,
@@ -135,6 +175,25 @@ bool TestFaults::mountTmpfs(const QString &size, QString &point)
     }
     m_mounts << dir;
     point = dir;
+    return true;
+}
+
+bool TestFaults::mountExt4(const QString &point, QString &why)
+{
+    why = mountRefusal();
+    if (!why.isEmpty())
+        return false;
+    const QString image = m_dir->filePath(QStringLiteral("ext4.img"));
+    QFile file(image);
+    QDir().mkpath(point);
+    // Its journal commits only when synced: what reaches the device before is what a sync wrote.
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(32 << 20) ||
+        QProcess::execute(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), image}) != 0 ||
+        !runMount({QStringLiteral("-o"), QStringLiteral("loop,commit=300"), image, point})) {
+        why = QStringLiteral("no ext4 file system on a loop device here");
+        return false;
+    }
+    m_mounts << point;
     return true;
 }
 
@@ -309,6 +368,91 @@ void TestFaults::diskFullOnTheLogRow()
     for (const QString &r : rows)
         QVERIFY2(r.endsWith(QStringLiteral(",ok,0,,,,,,")), qPrintable(r));
     QVERIFY(lines[lines.size() - 2].startsWith(QStringLiteral("# end: ")));
+}
+
+// `record` on a disk that takes nothing: a full one leaves no log without its header and says
+// so; a frozen one holds the pictures, and only a second signal ends the wait for them, with
+// their count and exit status 1.
+void TestFaults::recordOnAFaultyDisk_data()
+{
+    QTest::addColumn<bool>("full"); // full at Start; else frozen until the test thaws it
+    QTest::addColumn<int>("signals"); // sent once the series has ended by --count
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("full at Start") << true << 0 << 1 << "The series log cannot be written:";
+    QTest::newRow("frozen, one signal after the series") << false << 1 << 0 << "";
+    QTest::newRow("frozen, a second signal") << false << 2 << 1
+                                             << "pictures taken were not saved: a second signal ended the wait for the disk.";
+}
+
+void TestFaults::recordOnAFaultyDisk()
+{
+    QFETCH(bool, full);
+    QFETCH(int, signals);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    QString disk = m_dir->filePath(QStringLiteral("disk")), why;
+    if (full ? !mountTmpfs(QStringLiteral("1m"), disk) : !mountExt4(disk, why))
+        QSKIP(qPrintable(full ? disk : why));
+    const QString out = disk + QStringLiteral("/run");
+    QVERIFY(QDir().mkpath(out));
+    QFile filler(disk + QStringLiteral("/filler"));
+    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    for (const QByteArray piece(4096, 'f'); full && filler.write(piece) == piece.size();) {
+    }
+    QProcess record;
+    QByteArray errors;
+    connect(&record, &QProcess::readyReadStandardError, this, [&] { errors += record.readAllStandardError(); });
+    Frozen frozen; // thawed before the process is waited for
+    QVERIFY(full || frozen.freeze(disk));
+    record.start(QStringLiteral(PIR_APP_PATH), {"record", "--driver", m_dir->filePath(QStringLiteral("camera.vin")),
+                                                 "--dir", out, "--add", "number", "--interval", "50", "--count", "10", "--quiet"});
+    QVERIFY(record.waitForStarted());
+    if (!full) {
+        QTest::qWait(2000); // the series has ended; its pictures wait for the disk
+        for (int i = 0; i < signals; ++i, QTest::qWait(100))
+            ::kill(pid_t(record.processId()), SIGTERM);
+        if (signals == 1)
+            QVERIFY(!record.waitForFinished(1000));
+        else // said while the disk still holds the writer
+            QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(errors).contains(error), 10000);
+        frozen.thaw();
+    }
+    QVERIFY(record.waitForFinished(30000));
+    errors += record.readAllStandardError();
+    QCOMPARE(record.exitCode(), exitCode);
+    QVERIFY2(error.isEmpty() ? errors.isEmpty() : QString::fromUtf8(errors).contains(error), errors.constData());
+    const QStringList logs = QDir(out).entryList({QStringLiteral("*.csv")}, QDir::Files);
+    if (exitCode == 0) {
+        QFile log(out + QLatin1Char('/') + logs.value(0));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^\\d+,.*,ok,"))).size(),
+                 QDir(out).entryList({QStringLiteral("*.bmp")}, QDir::Files).size());
+        QVERIFY(lines.constLast().startsWith(QStringLiteral("# synced ")));
+    } else if (full) {
+        QCOMPARE(logs, QStringList());
+    }
+}
+
+// A base name that leads into a subfolder on a file system of its own: the log says synced only
+// once that file system's pictures have reached its device.
+void TestFaults::syncedCoversEveryFileSystem()
+{
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    QString why;
+    if (!mountExt4(out + QStringLiteral("/sub"), why))
+        QSKIP(qPrintable(why));
+    makeForm(640, 480);
+    const qint64 before = sectorsWritten(out + QStringLiteral("/sub"));
+    startSeries(out, QStringLiteral("sub/Far"), 50);
+    QTRY_VERIFY(QDir(out + QStringLiteral("/sub")).entryList({QStringLiteral("*.bmp")}, QDir::Files).size() >= 4);
+    QTest::mouseClick(m_form->StartStop, Qt::LeftButton);
+    QVERIFY(m_form->engine().waitForSync(10000));
+    qint64 bytes = 0;
+    for (const QFileInfo &file : QDir(out + QStringLiteral("/sub")).entryInfoList({QStringLiteral("*.bmp")}, QDir::Files))
+        bytes += file.size();
+    QVERIFY2((sectorsWritten(out + QStringLiteral("/sub")) - before) * 512 >= bytes, qPrintable(QString::number(bytes)));
 }
 
 QTEST_MAIN(TestFaults)
