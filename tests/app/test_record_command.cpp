@@ -25,9 +25,11 @@ private Q_SLOTS:
     void failedSaveStopsTheSeries();
     void twoSeriesAtOnce_data();
     void twoSeriesAtOnce();
+    void noRealTimeUnderAKillingLimit();
 
 private:
-    void startRecord(QProcess &process, const QStringList &arguments) const;
+    // Through `runner` (a command and its arguments) when one is given.
+    void startRecord(QProcess &process, const QStringList &arguments, const QStringList &runner = {}) const;
     QString driverFile() const;
     QStringList logRows(const QString &logPath) const;
     void verifyPictures(const QStringList &rows) const;
@@ -50,14 +52,15 @@ QString TestRecordCommand::driverFile() const
 }
 
 // No display of any kind: the command must not need one.
-void TestRecordCommand::startRecord(QProcess &process, const QStringList &arguments) const
+void TestRecordCommand::startRecord(QProcess &process, const QStringList &arguments, const QStringList &runner) const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QLatin1String(name));
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(m_dir->path());
-    process.start(QStringLiteral(PIR_APP_PATH), QStringList{QStringLiteral("record")} + arguments);
+    const QStringList command = runner + QStringList{QStringLiteral(PIR_APP_PATH), QStringLiteral("record")} + arguments;
+    process.start(command.first(), command.mid(1));
     QVERIFY(process.waitForStarted());
 }
 
@@ -277,6 +280,20 @@ void TestRecordCommand::twoSeriesAtOnce()
     saved.sort();
     found.sort();
     QCOMPARE(saved, found);
+}
+
+// Real-time priority is not taken under a limit past which the kernel kills a busy real-time
+// thread (RLIMIT_RTTIME): the series runs at normal priority, and its log says why.
+void TestRecordCommand::noRealTimeUnderAKillingLimit()
+{
+    QProcess process;
+    startRecord(process, {"--driver", driverFile(), "--dir", m_out, "--interval", "50", "--count", "3"},
+                {QStringLiteral("prlimit"), QStringLiteral("--rttime=200000")});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(logRows(QString::fromUtf8(process.readAllStandardOutput()).trimmed())
+                .contains(QStringLiteral("# schedule: normal priority (real-time not taken: RLIMIT_RTTIME limits a "
+                                         "real-time thread to 200 ms without sleeping)")));
 }
 
 QTEST_GUILESS_MAIN(TestRecordCommand)
