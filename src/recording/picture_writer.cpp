@@ -31,9 +31,10 @@ PictureWriter::PictureWriter(const SeriesSettings &settings, const SeriesLogHead
 void PictureWriter::start()
 {
     // Detached and holding itself: a disk that hangs must not hold the program's end.
-    std::thread([self = shared_from_this()] {
+    std::thread([self = shared_from_this()]() mutable {
         const OutlivingThread counted;
         self->run();
+        self.reset(); // while still counted
     }).detach();
 }
 
