@@ -188,7 +188,10 @@ bool SeriesScheduler::serve(std::int64_t tick)
     fillPictureRecord(job.record, taken.picture, stopwatchMs, double(tick) * m_settings.intervalMs, o, readings);
     job.fileName = taken.fileName;
 
-    const Status captured = m_source.capture(tickNs, m_schedule->interval(), job.frame);
+    // Picture 1 is taken at Start whatever the camera's rate: tick 0 takes the frame nearest it,
+    // however far, where a later tick has none beyond half an interval.
+    const std::int64_t window = tick == 0 ? std::numeric_limits<std::int64_t>::max() / 4 : m_schedule->interval();
+    const Status captured = m_source.capture(tickNs, window, job.frame);
     {
         const std::lock_guard lock(m_mutex);
         m_firstServed = true;
