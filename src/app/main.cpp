@@ -3,11 +3,30 @@
 #include "app/open_display.h"
 #include "recording/paths.h"
 #include "app/record_command.h"
+#include "recording/disk_sync.h"
 #include "ui/form1.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// A writer or a sync of a series may still be held up by a disk that hangs once its wait is
+// over: the process then ends without destroying its globals, which such a thread may still use.
+int leaving(int code)
+{
+    if (OutlivingThread::running() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -30,7 +49,7 @@ int main(int argc, char *argv[])
     case CommandLine::Action::Record: {
         // No display: a series recorded over SSH or from a script never opens a window.
         QCoreApplication app(argc, argv);
-        return runRecordCommand(commandLine.commandArguments);
+        return leaving(runRecordCommand(commandLine.commandArguments));
     }
     case CommandLine::Action::Cameras: {
         QCoreApplication app(argc, argv);
@@ -43,7 +62,11 @@ int main(int argc, char *argv[])
 
     const std::unique_ptr<QApplication> app = openDisplay(argc, argv);
     QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(PIR_APP_ID)));
-    Form1 window(commandLine.driverPath.isEmpty() ? defaultDriverPath() : commandLine.driverPath);
-    window.show();
-    return app->exec();
+    int code = 0;
+    {
+        Form1 window(commandLine.driverPath.isEmpty() ? defaultDriverPath() : commandLine.driverPath);
+        window.show();
+        code = app->exec();
+    }
+    return leaving(code);
 }

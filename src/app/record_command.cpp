@@ -14,13 +14,13 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -39,15 +39,20 @@ const char kHelp[] =
     "Records one series of pictures without a window, exactly as Start and Stop in the window do:\n"
     "the same names, readings, pictures, series log and picture records.\n"
     "It records until --count pictures are saved, --duration has passed, --until has come, or it\n"
-    "is interrupted (Ctrl+C, SIGINT, SIGTERM or SIGHUP end it as Stop does, and the exit status is 0).\n"
+    "is interrupted (Ctrl+C, SIGINT, SIGTERM or SIGHUP end it as Stop does).\n"
+    "It then waits for the pictures to be saved and synced, at most 60 s; a second signal ends\n"
+    "the wait at once.\n"
     "A camera that stops answering costs only the ticks it is away: it is opened again meanwhile,\n"
     "and standard error says when it was lost and when it came back.\n"
     "A picture that would leave less than the disk reserve free ends the series: \"The disk is\n"
     "nearly full.\"\n"
     "On exit, standard output holds one line: the path of the series log.\n"
     "While standard error is a terminal, one line there shows the progress; a summary ends it.\n"
-    "Exit status: 0 done or interrupted; 1 a picture could not be taken or saved, or the disk\n"
-    "is nearly full (the series stops as in the window); 2 refused before anything was written.";
+    "--quiet leaves out both.\n"
+    "Exit status: 0 every picture taken is saved and on the disk, also when interrupted;\n"
+    "1 a picture could not be taken or saved, or the disk is nearly full (the series stops as in\n"
+    "the window), or the wait ended before every picture taken was saved and synced; 2 refused\n"
+    "before anything was written.";
 
 QString unitLine(const QString &text)
 {
@@ -173,7 +178,8 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
                                      QStringLiteral("Room the series leaves free on the disk, e.g. 2G or 500M "
                                                     "(default: the larger of 10 pictures and 256 MiB)."),
                                      QStringLiteral("SIZE"));
-    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No progress on standard error."));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("No progress line and no summary on standard error."));
     parser.addOptions({driver, dir, name, type, interval, add, count, duration, startAt, until, stopOnLoss, reserve, quiet});
     if (const CommandWords words = parseCommandWords(parser, "record", arguments); words.exitCode) {
         if (*words.exitCode != 0)
@@ -284,10 +290,10 @@ public:
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &engine, [this, &engine] {
             char byte;
             [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
-            if (engine.isRecording())
+            // Only a second signal ends the wait for the disk, also when the series had ended
+            // by itself before the first.
+            if (++m_signals == 1 && engine.isRecording())
                 engine.stop();
-            else
-                m_askedAgain = true;
         });
         struct sigaction action = {};
         action.sa_handler = onSignal;
@@ -311,11 +317,11 @@ public:
         signalPipe[0] = signalPipe[1] = -1;
     }
 
-    // Whether a signal came after the series had ended: the wait for the disk should end too.
-    bool askedAgain() const { return m_askedAgain; }
+    // Whether a second signal came: the wait for the disk should end too.
+    bool askedAgain() const { return m_signals >= 2; }
 
 private:
-    bool m_askedAgain = false;
+    int m_signals = 0;
     std::unique_ptr<QSocketNotifier> m_notifier;
     struct sigaction m_oldInt = {};
     struct sigaction m_oldTerm = {};
@@ -328,12 +334,13 @@ void printError(const QString &text)
 }
 
 // How the series goes, on standard error: while it is a terminal one line updated in place every
-// second, lines of their own for the camera's loss and return and for messages, and a summary
-// at the end in every case.
+// second, and a summary at the end also where it is not, both unless quiet; lines of their own for
+// the camera's loss and return and for messages in every case.
 class Progress
 {
 public:
-    Progress(SeriesEngine &engine, bool inPlace) : m_figures(engine), m_inPlace(inPlace && ::isatty(STDERR_FILENO))
+    Progress(SeriesEngine &engine, bool quiet)
+        : m_figures(engine), m_quiet(quiet), m_inPlace(!quiet && ::isatty(STDERR_FILENO))
     {
         QObject::connect(&engine, &SeriesEngine::cameraAway, &m_figures, [this](const QString &reason) {
             say(QStringLiteral("Camera lost after %1: %2. Trying to open it again.")
@@ -358,7 +365,8 @@ public:
     {
         m_timer.stop();
         clear();
-        printError(summaryText(m_figures.figures(), logPath));
+        if (!m_quiet)
+            printError(summaryText(m_figures.figures(), logPath));
     }
 
 private:
@@ -377,6 +385,7 @@ private:
     }
 
     SeriesProgress m_figures;
+    bool m_quiet;
     bool m_inPlace;
     bool m_shown = false;
     QTimer m_timer;
@@ -470,8 +479,9 @@ int runRecord(const RecordSettings &settings)
     }
 
     int status = 0;
+    bool logWarned = false;
     QEventLoop loop;
-    Progress progress(engine, !settings.quiet);
+    Progress progress(engine, settings.quiet);
     QObject::connect(&engine, &SeriesEngine::stopped, &loop, [&](SeriesEvent why, const QString &message) {
         if (why == SeriesEvent::StepFailed) {
             progress.say(message);
@@ -483,7 +493,16 @@ int runRecord(const RecordSettings &settings)
         progress.say(message);
         status = kExitFailed;
     });
-    QObject::connect(&engine, &SeriesEngine::logWarning, &loop, [&](const QString &message) { progress.say(message); });
+    QObject::connect(&engine, &SeriesEngine::logWarning, &loop, [&](const QString &message) {
+        progress.say(message);
+        logWarned = true;
+    });
+    QObject::connect(&engine, &SeriesEngine::synced, &loop, [&](const QString &, const Status &result) {
+        if (!result) {
+            progress.say(result.reason());
+            status = kExitFailed;
+        }
+    });
     const StopOnSignal stopOnSignal(engine);
 
     if (settings.startAt) {
@@ -497,12 +516,29 @@ int runRecord(const RecordSettings &settings)
     if (engine.isRecording())
         loop.exec();
     // The pictures taken are still being written, then synced: a second signal ends the wait.
-    QDeadlineTimer deadline(kSyncWaitMs);
-    while (!engine.waitForSync(kSyncPollMs) && !deadline.hasExpired() && !stopOnSignal.askedAgain())
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kSyncWaitMs);
+    const Clock::time_point noted = deadline - std::chrono::milliseconds(SeriesEngine::kNoteWaitMs);
+    while (!engine.waitForSync(kSyncPollMs) && Clock::now() < noted && !stopOnSignal.askedAgain())
         QCoreApplication::processEvents();
     QCoreApplication::processEvents(); // what the writer reported last
-    if (!engine.waitForSync(0))
-        printError(QStringLiteral("The pictures have not all reached the disk yet."));
+    const bool synced = engine.waitForSync(0);
+    const bool cutShort = stopOnSignal.askedAgain();
+    const qint64 unsaved =
+        engine.shutDown(cutShort ? Clock::now() + std::chrono::milliseconds(SeriesEngine::kNoteWaitMs) : deadline);
+    if (unsaved > 0) {
+        printError(QStringLiteral("%1 taken %2 not saved: %3.")
+                       .arg(unsaved == 1 ? QStringLiteral("1 picture") : QStringLiteral("%1 pictures").arg(unsaved),
+                            unsaved == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+                            cutShort ? QStringLiteral("a second signal ended the wait for the disk")
+                                     : QStringLiteral("the disk did not take them within %1 s").arg(kSyncWaitMs / 1000)));
+        status = kExitFailed;
+    } else if (!synced) {
+        printError(QStringLiteral("The pictures are saved but have not all reached the disk yet."));
+        status = kExitFailed;
+    }
+    if (const QString problem = engine.logProblem(); !problem.isEmpty() && !logWarned)
+        printError(QStringLiteral("The series log cannot be written:\n%1").arg(problem));
     progress.finish(engine.logPath());
     if (!engine.logPath().isEmpty())
         std::printf("%s\n", qPrintable(engine.logPath()));

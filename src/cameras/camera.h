@@ -102,6 +102,10 @@ public:
     // A series begins (true) or has ended. A camera told when to take each picture leaves the
     // telling to the series' ticks meanwhile.
     virtual void setSeriesRunning(bool running) { Q_UNUSED(running); }
+    // Called on a series' thread before its first tick: a camera whose stream began only at
+    // Start waits here for its first frame, as long as a first frame may take, so that the
+    // series' grid begins when the camera can serve it and picture 1 is taken at Start.
+    virtual void awaitFirstFrame() {}
 
     // Ends a series' wait for a frame at once, and every later one until resumeWaits().
     void interruptWaits() { m_slot.interrupt(); }

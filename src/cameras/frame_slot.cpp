@@ -83,6 +83,12 @@ FrameSlot::Result FrameSlot::waitUntil(std::unique_lock<std::mutex> &lock, Clock
     return woken ? Result::Frame : Result::Timeout;
 }
 
+FrameSlot::Result FrameSlot::awaitFirst(Clock::time_point deadline)
+{
+    std::unique_lock lock(m_mutex);
+    return waitUntil(lock, deadline, [this] { return !m_frames.empty(); });
+}
+
 FrameSlot::Result FrameSlot::takeNewest(Clock::time_point deadline, Frame &out)
 {
     std::unique_lock lock(m_mutex);

@@ -38,6 +38,9 @@ public:
     void resume();
     bool isInterrupted() const;
 
+    // Waits until a frame was offered since the stream began, until `deadline`; takes none.
+    Result awaitFirst(Clock::time_point deadline);
+
     // The newest frame not handed out yet, waiting until `deadline` for one to arrive.
     Result takeNewest(Clock::time_point deadline, Frame &out);
     // The number of the newest frame offered so far; 0 before the first.

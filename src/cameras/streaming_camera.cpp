@@ -80,6 +80,19 @@ CaptureResult StreamingCamera::capture(std::int64_t tickNs, std::int64_t interva
     return tickResult(status, out);
 }
 
+void StreamingCamera::awaitFirstFrame()
+{
+    // A camera told when to take each picture sends nothing until the first tick tells it to.
+    if (!m_live.load() || m_arrived.load() || waitsToBeTold())
+        return;
+    const auto limit = frameWaitLimit(true);
+    // A camera that sends nothing in time is lost, where silence means that; the first tick then
+    // says so.
+    const FrameSlot::Result result = m_slot.awaitFirst(FrameSlot::Clock::now() + limit);
+    if (result != FrameSlot::Result::Timeout || silenceMeansLost())
+        frameResult(result, limit);
+}
+
 Status StreamingCamera::singleAcquisition(Frame &out)
 {
     beginStream();

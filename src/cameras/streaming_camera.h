@@ -23,6 +23,7 @@ public:
     Status snap(Frame &out) override;
     CaptureResult capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) override;
     bool streamsThroughSeries() const override { return true; }
+    void awaitFirstFrame() override;
 
 protected:
     // The device's own stream. The core starts and stops it from one thread at a time: the
@@ -35,6 +36,8 @@ protected:
     // ticks alike; not where the camera waits to be told to take a picture, nor where a
     // heartbeat of its own tells whether it is there.
     virtual bool silenceMeansLost() const { return true; }
+    // Whether the camera sends a frame only when told to take it (a software trigger).
+    virtual bool waitsToBeTold() const { return false; }
 
     // Called on the stream thread for every frame that arrived whole.
     void deliver(const Frame &frame);

@@ -171,6 +171,22 @@ QString formatLogEnd(const SeriesLogEnd &e)
     return text;
 }
 
+QString formatLogUnsaved(const std::vector<qint64> &pictures)
+{
+    QStringList runs;
+    for (std::size_t i = 0; i < pictures.size();) {
+        std::size_t last = i;
+        while (last + 1 < pictures.size() && pictures[last + 1] == pictures[last] + 1)
+            ++last;
+        runs << (last == i ? QString::number(pictures[i])
+                           : QStringLiteral("%1-%2").arg(pictures[i]).arg(pictures[last]));
+        i = last + 1;
+    }
+    return QStringLiteral("# not saved: %1 %2 taken and not written when the program ended: %3\n")
+        .arg(pictures.size())
+        .arg(pictures.size() == 1 ? QStringLiteral("picture") : QStringLiteral("pictures"), runs.join(QLatin1String(", ")));
+}
+
 Status logFailure(const QString &path, int error)
 {
     return Status::failure(QStringLiteral("%1\n%2").arg(path, asSentence(fileErrorReason(error, path))));
@@ -234,7 +250,24 @@ Status SeriesLog::open(const QString &path, const SeriesLogHeader &header)
     close();
     if (Status status = create(path); !status)
         return status;
-    return write(formatLogHeader(header));
+    const Status written = write(formatLogHeader(header));
+    if (!written)
+        removeCreated();
+    return written;
+}
+
+// A log without its header (a full disk) is no record: the file this log created goes, unless
+// something else has taken its name meanwhile.
+void SeriesLog::removeCreated()
+{
+    const QByteArray name = QFile::encodeName(m_path);
+    struct stat made = {};
+    struct stat named = {};
+    if (::fstat(m_fd, &made) == 0 && ::lstat(name.constData(), &named) == 0 && made.st_dev == named.st_dev &&
+        made.st_ino == named.st_ino)
+        ::unlink(name.constData());
+    close();
+    m_path.clear();
 }
 
 void SeriesLog::close()

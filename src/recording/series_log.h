@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 // The record of one series, written beside its pictures: a few '#' lines on the set-up,
 // then a header row and one row per capture step. Each row is handed to the kernel whole as
@@ -79,6 +80,8 @@ QString describeSettingsInForce(const CameraSettingsInForce &settings);
 QString bitsLostNote(int significantBits, int bitsKept, const QString &fileType);
 QString formatLogRow(const SeriesLogRow &row);
 QString formatLogEnd(const SeriesLogEnd &end);
+// "# not saved: 3 pictures taken and not written when the program ended: 7-8, 10"
+QString formatLogUnsaved(const std::vector<qint64> &pictures);
 
 class SeriesLog
 {
@@ -90,7 +93,7 @@ public:
 
     // Creates the log at `path`, or, when another series' log has that name (one started in the
     // same second), at the first free "<name>_2.csv", "<name>_3.csv", ...: a log is never shared
-    // or replaced. path() tells the name chosen.
+    // or replaced. path() tells the name chosen. A log whose header cannot be written is removed.
     Status open(const QString &path, const SeriesLogHeader &header);
     Status append(const SeriesLogRow &row);
     // A '#' line among the rows, on what happened to the series.
@@ -105,6 +108,7 @@ public:
 
 private:
     Status create(const QString &path);
+    void removeCreated();
     Status write(const QString &text);
 
     int m_fd = -1;

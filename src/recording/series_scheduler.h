@@ -71,8 +71,9 @@ public:
     struct Callbacks
     {
         std::function<void(const TakenPicture &)> taken;
-        // The series ended by itself: its limit was reached, or a picture could not be taken
-        // (then `failure` is the three-line message it stops with).
+        // The series is over, and its end is in the writer's queue: it was stopped, its limit
+        // was reached, or a picture could not be taken (then `failure` is the three-line message
+        // it stops with).
         std::function<void(const QString &failure)> finished;
         // The camera stopped answering; until cameraBack() every tick is missed.
         std::function<void(const QString &reason)> away;
@@ -85,9 +86,15 @@ public:
     ~SeriesScheduler();
 
     // Starts the thread; the first picture is taken at once, at tick 0, the stopwatch's zero.
+    // A camera whose stream begins at Start sends its first frame first: the grid begins then.
     void start();
-    // Ends the series: the picture under way is completed, no further one is taken. Tick 0 is
-    // always served first.
+    // Asks the series to end without waiting for it: no further picture is taken, and a wait for
+    // a frame ends at once, unless it is tick 0's (interruptWaits() ends that one). The thread
+    // then hands the end of the series to the writer and calls `finished`.
+    void requestStop();
+    // Ends the camera's waits for a frame, tick 0's too.
+    void interruptWaits();
+    // Ends the series at once, tick 0's wait too, and waits for the thread.
     void stop();
     // The source holds the camera again, after `away`: the next tick takes its picture.
     void cameraBack() { m_cameraBack = true; }
@@ -107,6 +114,8 @@ private:
     // One tick: true to go on.
     bool serve(std::int64_t tick);
     bool sleepTo(Schedule::Next &next);
+    bool countMissed(const Schedule::Next &next);
+    static std::optional<std::int64_t> endTick(const SeriesSettings &settings, std::int64_t intervalNs);
     void countFrames(const Frame &frame);
     // The frames the camera in use gave from the first picture's frame on, added to the counts.
     void tallyFrames();
@@ -125,6 +134,7 @@ private:
     SeriesClock &m_clock;
     Callbacks m_callbacks;
     std::optional<Schedule> m_schedule;
+    std::optional<std::int64_t> m_endTick; // the first tick at or after the duration
 
     std::thread m_thread;
     mutable std::mutex m_mutex;
@@ -143,7 +153,6 @@ private:
     std::optional<std::uint64_t> m_framesReceived; // by the cameras tallied
     std::uint64_t m_framesLost = 0;
 
-    bool m_jobPushed = false;
     qint64 m_missedReported = 0;
     std::int64_t m_lastPictureTick = -1;
     bool m_away = false;

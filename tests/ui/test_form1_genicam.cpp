@@ -126,15 +126,18 @@ bool TestForm1Genicam::startOwnEmulator()
 // every picture is a frame of its own. A camera faster than the interval keeps the schedule; one
 // slower than it leaves about every other tick without a frame.
 // A camera on a software trigger takes each tick's picture when told, after the tick; its live
-// picture runs on triggers of its own before and after the series.
+// picture runs on triggers of its own before and after the series. A camera that streams only
+// from Start on still gives picture 1 at Start.
 void TestForm1Genicam::seriesKeepsPaceWithTheStream_data()
 {
     QTest::addColumn<int>("interval");
     QTest::addColumn<double>("frameRate");
     QTest::addColumn<QString>("trigger");
-    QTest::newRow("50 ms from 25 fps") << 50 << 25.0 << "free-running";
-    QTest::newRow("100 ms from 5 fps") << 100 << 5.0 << "free-running";
-    QTest::newRow("100 ms, software trigger") << 100 << 25.0 << "software";
+    QTest::addColumn<bool>("live"); // the live picture runs before Start
+    QTest::newRow("50 ms from 25 fps") << 50 << 25.0 << "free-running" << true;
+    QTest::newRow("100 ms from 5 fps") << 100 << 5.0 << "free-running" << true;
+    QTest::newRow("100 ms from 5 fps, streaming from Start") << 100 << 5.0 << "free-running" << false;
+    QTest::newRow("100 ms, software trigger") << 100 << 25.0 << "software" << true;
 }
 
 void TestForm1Genicam::seriesKeepsPaceWithTheStream()
@@ -142,6 +145,7 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
     QFETCH(int, interval);
     QFETCH(double, frameRate);
     QFETCH(QString, trigger);
+    QFETCH(bool, live);
     const QString driver = m_dir.filePath(QStringLiteral("rate.vin"));
     QVERIFY(!writeTextFile(driver, QStringLiteral("source = genicam\ncamera = 127.0.0.1\nwidth = 512\nheight = 512\n"
                                                   "frame-rate = %1\ntrigger = %2\n")
@@ -150,11 +154,12 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
                  .isEmpty());
     m_form->CVimage1->setFileName(driver);
     m_form->SetupUI();
-    m_form->CVimage1->setLive(true);
+    m_form->LiveCheck1->setChecked(live);
+    m_form->CVimage1->setLive(live);
     m_form->Timer1->setInterval(interval);
     Form1 &f = *m_form;
     QVERIFY2(f.CVimage1->imageHandle() != 0, qPrintable(f.CVimage1->statusText()));
-    QTRY_VERIFY_WITH_TIMEOUT(f.CVdisplay1->framesPainted() >= 3, 5000); // live frames arrive
+    QTRY_VERIFY_WITH_TIMEOUT(!live || f.CVdisplay1->framesPainted() >= 3, 5000); // live frames arrive
     f.SaveText->setText(QStringLiteral("Gige"));
     f.StartStop->click();
     QVERIFY(f.engine().source().isStreaming() && !f.CVimage1->isLive());
@@ -163,6 +168,8 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
     const QStringList lines = logLines();
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QVERIFY(rows.size() >= 10);
+    QCOMPARE(rows.first().section(u',', 2, 2), QStringLiteral("0.000"));
+    QCOMPARE(lines.filter(QStringLiteral("# schedule: ")).size(), 1);
     qint64 lastFrame = -1;
     double lastFrameMs = -1e9;
     std::vector<double> lateness;
@@ -178,8 +185,9 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
         const double fromTick = frameMs - field[2].toDouble();
         if (trigger == u"software")
             QVERIFY2(fromTick >= 0 && lastFrameMs < field[2].toDouble(), qPrintable(row));
-        else
-            QVERIFY2(std::abs(fromTick) <= interval / 2.0 + 1, qPrintable(row));
+        else // picture 1's frame may lie half a frame period from Start
+            QVERIFY2(std::abs(fromTick) <= std::max<double>(interval, row.startsWith(u"1,") ? 1000 / frameRate : 0) / 2 + 1,
+                     qPrintable(row));
         lastFrameMs = frameMs;
     }
     QCOMPARE(lines.filter(QStringLiteral("# settings: ")).value(0).section(QStringLiteral(", trigger "), 1), trigger);
@@ -215,7 +223,7 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
         QVERIFY(frame.data != lastPixels);
         lastPixels = frame.data;
     }
-    QVERIFY(f.CVimage1->isLive()); // back on after the series
+    QTRY_VERIFY(f.CVimage1->isLive()); // back on after the series
     const std::uint64_t painted = f.CVdisplay1->framesPainted();
     QTRY_VERIFY_WITH_TIMEOUT(f.CVdisplay1->framesPainted() >= painted + 3, 5000);
 }
@@ -224,18 +232,21 @@ void TestForm1Genicam::cameraAwayForThreeSeconds_data()
 {
     QTest::addColumn<QString>("trigger");
     QTest::addColumn<bool>("killed"); // else stopped (SIGSTOP) past its heartbeat and continued
-    QTest::newRow("stopped") << "free-running" << false;
-    QTest::newRow("stopped, software trigger") << "software" << false;
+    QTest::addColumn<int>("interval");
+    QTest::newRow("stopped") << "free-running" << false << 50;
+    // A trigger, its frame and the next tick's trigger take more than 50 ms of a loaded machine.
+    QTest::newRow("stopped, software trigger") << "software" << false << 100;
     // Last: the emulator of the harness is gone after it.
-    QTest::newRow("killed and started again") << "free-running" << true;
+    QTest::newRow("killed and started again") << "free-running" << true << 50;
 }
 
-// A 50 ms series of 10 s whose camera is away from second 3 to second 6 goes on and ends as
+// A series of 10 s whose camera is away from second 3 to second 6 goes on and ends as
 // planned: only the ticks of the gap are missed, and the log says when and why.
 void TestForm1Genicam::cameraAwayForThreeSeconds()
 {
     QFETCH(QString, trigger);
     QFETCH(bool, killed);
+    QFETCH(int, interval);
     Form1 &f = *m_form;
     const QString driver = m_dir.filePath(QStringLiteral("gap.vin"));
     writeTextFile(driver, QStringLiteral("source = genicam\ncamera = 127.0.0.1\nwidth = 512\nheight = 512\n"
@@ -243,7 +254,7 @@ void TestForm1Genicam::cameraAwayForThreeSeconds()
     f.CVimage1->setFileName(driver);
     f.SetupUI();
     QVERIFY2(f.CVimage1->imageHandle() != 0, qPrintable(f.CVimage1->statusText()));
-    f.Timer1->setInterval(50);
+    f.Timer1->setInterval(interval);
     f.engine().setLimits(std::nullopt, 10000.0);
     f.SaveText->setText(QStringLiteral("Gap"));
     f.StartStop->click();
@@ -259,11 +270,11 @@ void TestForm1Genicam::cameraAwayForThreeSeconds()
     else
         QCOMPARE(::kill(emulator, SIGCONT), 0);
     QTRY_COMPARE_WITH_TIMEOUT(f.state().Recording, RecordingState::Idle, 15000);
-    const CameraGap gap = readCameraGap(logLines(), 50);
+    const CameraGap gap = readCameraGap(logLines(), interval);
     QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(u'\n')));
     QVERIFY2(gap.problem.isEmpty(), qPrintable(gap.problem));
     // From the moment the camera fell silent; back soon after it answers again.
-    QVERIFY2(std::abs(gap.lostMs - awayMs) <= 100, qPrintable(QString::number(awayMs)));
+    QVERIFY2(std::abs(gap.lostMs - awayMs) <= 2 * interval, qPrintable(QString::number(awayMs)));
     QVERIFY2(gap.backMs > backMs && gap.backMs < backMs + 2500, qPrintable(QString::number(backMs)));
     qInfo("away %.0f ms; lost %lld to %lld ms: %lld ticks missed (%lld beside the gap), %.1f a second of the gap",
           backMs - awayMs, gap.lostMs, gap.backMs, gap.missedTicks, qint64(gap.strays.size()),

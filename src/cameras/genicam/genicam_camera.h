@@ -62,6 +62,7 @@ protected:
     // (between the ticks of a triggered camera, or over a link that drops for a moment) only
     // misses its tick.
     bool silenceMeansLost() const override { return !m_inSeries.load(); }
+    bool waitsToBeTold() const override { return m_softwareTrigger; }
 
 private:
     Status connectCamera(const QString &name);
