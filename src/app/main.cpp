@@ -1,13 +1,18 @@
 #include "app/cameras_command.h"
 #include "app/command_line.h"
+#include "app/control_command.h"
 #include "app/open_display.h"
 #include "recording/paths.h"
 #include "app/record_command.h"
+#include "remote/bus_names.h"
+#include "remote/remote_control.h"
 #include "ui/form1.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -36,6 +41,10 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         return runCamerasCommand(commandLine.commandArguments);
     }
+    case CommandLine::Action::Control: {
+        QCoreApplication app(argc, argv);
+        return runControlCommand(commandLine.commandArguments);
+    }
     case CommandLine::Action::ShowWindow:
     case CommandLine::Action::Exit:
         break;
@@ -44,6 +53,12 @@ int main(int argc, char *argv[])
     const std::unique_ptr<QApplication> app = openDisplay(argc, argv);
     QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(PIR_APP_ID)));
     Form1 window(commandLine.driverPath.isEmpty() ? defaultDriverPath() : commandLine.driverPath);
+    // Scripts of this user reach the window's series on the session bus, unless another window has it.
+    const RemoteControl remote(window, windowServiceName());
+    window.engine().setRemoteControlNote(remote.note());
+    if (remote.nameTaken())
+        std::fprintf(stderr, "%s: another window has %s on the session bus; scripts cannot reach this one.\n",
+                     kProgramName, qPrintable(windowServiceName()));
     window.show();
     return app->exec();
 }

@@ -133,6 +133,8 @@ QString formatLogHeader(const SeriesLogHeader &h)
         text += commentLine(QStringLiteral("schedule: %1").arg(h.schedule));
     if (!h.cameraRateNote.isEmpty())
         text += commentLine(QStringLiteral("frame rate: %1").arg(h.cameraRateNote));
+    if (!h.remoteControl.isEmpty())
+        text += commentLine(QStringLiteral("remote control: %1").arg(h.remoteControl));
     text += QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
                            "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms,"
                            "exposure_us,gain\n");
