@@ -133,28 +133,37 @@ Timing deadlineThread(int ticks, int interval)
     return t;
 }
 
-// Keeps the other core busy for as long as it lives: a process of this program that spins.
-class BusyCore
+// A process of ours for as long as this object lives: `program` with `arguments`, its standard
+// output into `outputFile` where one is given. Nothing runs for an empty program.
+class Child
 {
 public:
-    explicit BusyCore(bool on)
+    Child(const QString &program, const QStringList &arguments, const QString &outputFile = {})
     {
-        if (!on)
+        if (program.isEmpty())
             return;
-        m_spinner.start(QCoreApplication::applicationFilePath(), {QStringLiteral("spin")});
-        m_spinner.waitForStarted();
+        if (!outputFile.isEmpty())
+            m_process.setStandardOutputFile(outputFile);
+        m_process.start(program, arguments);
+        m_process.waitForStarted();
     }
-    ~BusyCore()
+    ~Child()
     {
-        if (m_spinner.state() == QProcess::NotRunning)
+        if (m_process.state() == QProcess::NotRunning)
             return;
-        m_spinner.kill(); // our own child, by its PID
-        m_spinner.waitForFinished();
+        m_process.kill(); // our own child, by its PID
+        m_process.waitForFinished();
     }
 
 private:
-    QProcess m_spinner;
+    QProcess m_process;
 };
+
+// gdbus monitor: a client subscribed to every signal of the program with the bus name `name`.
+QStringList monitorArguments(const QString &name)
+{
+    return {QStringLiteral("monitor"), QStringLiteral("--session"), QStringLiteral("--dest"), name};
+}
 
 Timing windowSeries(Form1 &form, const QString &type, int pictures, int interval, const QString &dir,
                     const QString &baseName = {})
@@ -170,32 +179,6 @@ Timing windowSeries(Form1 &form, const QString &type, int pictures, int interval
         form.StartStop->click();
     return fromLog(form.engine().logPath(), interval);
 }
-
-// A client subscribed to every signal of the program with the bus name `name` while it lives: gdbus
-// monitor, its lines kept in `file`. None for an empty name.
-class BusWatcher
-{
-public:
-    BusWatcher(const QString &name, const QString &file)
-    {
-        if (name.isEmpty())
-            return;
-        m_monitor.setStandardOutputFile(file);
-        m_monitor.start(QStringLiteral("gdbus"), {QStringLiteral("monitor"), QStringLiteral("--session"),
-                                                  QStringLiteral("--dest"), name});
-        m_monitor.waitForStarted();
-    }
-    ~BusWatcher()
-    {
-        if (m_monitor.state() == QProcess::NotRunning)
-            return;
-        m_monitor.kill(); // our own child, by its PID
-        m_monitor.waitForFinished();
-    }
-
-private:
-    QProcess m_monitor;
-};
 
 // How many times the watcher's file says `what`.
 qsizetype heard(const QString &file, const char *what)
@@ -216,14 +199,16 @@ Timing recordSeries(const QString &driver, const QString &type, int pictures, in
                   QStringLiteral("--interval"), QString::number(interval), QStringLiteral("--add"),
                   QStringLiteral("number"), QStringLiteral("--count"), QString::number(pictures),
                   QStringLiteral("--quiet")});
-    const BusWatcher watcher(watcherFile.isEmpty() ? QString() : recordServiceName(record.processId()), watcherFile);
+    const Child watcher(watcherFile.isEmpty() ? QString() : QStringLiteral("gdbus"),
+                        monitorArguments(recordServiceName(record.processId())), watcherFile);
     record.waitForFinished(-1);
     return fromLog(QString::fromUtf8(record.readAllStandardOutput()).trimmed(), interval);
 }
 
 int timing(const QTemporaryDir &tmp, int pictures, int interval, bool busy)
 {
-    const BusyCore load(busy);
+    // Keeps the other core busy: a process of this program that spins.
+    const Child load(busy ? QCoreApplication::applicationFilePath() : QString(), {QStringLiteral("spin")});
     const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("camera.vin")), 2048, 2048);
     setMessageSink([](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
     Form1 form(driver, std::make_unique<SimulatedCard>());
@@ -272,6 +257,12 @@ int busTiming(const QTemporaryDir &tmp, int pictures, int interval, int rounds)
     const QString heardFile = tmp.filePath(QStringLiteral("heard.txt"));
     const char *variants[] = {"no bus", "bus", "watched"};
     std::map<std::string, std::vector<double>> medians;
+    auto report = [&](const char *series, int v, const Timing &t) {
+        std::printf("%-7s | %-7s | %6.2f | %6.2f | %7.2f | %d | %zu | %lld\n", series, variants[v], median(t.errors),
+                    percentile(t.errors, 0.99), percentile(t.errors, 1.0), t.missed, t.errors.size(),
+                    (long long)heard(heardFile, "PictureSaved ("));
+        medians[std::string(series) + " " + variants[v]].push_back(median(t.errors));
+    };
     std::printf("%d pictures of 2048x2048 Mono8 as .mio every %d ms (errors in ms)\n", pictures, interval);
     std::printf("series  | bus     | median |    p99 |     max | missed | steps | signals heard\n");
     for (int round = 0; round < rounds; ++round) {
@@ -284,23 +275,18 @@ int busTiming(const QTemporaryDir &tmp, int pictures, int interval, int rounds)
             {
                 const std::unique_ptr<RemoteControl> remote =
                     v > 0 ? std::make_unique<RemoteControl>(form, windowServiceName()) : nullptr;
-                const BusWatcher watcher(v == 2 ? windowServiceName() : QString(), heardFile);
+                const Child watcher(v == 2 ? QStringLiteral("gdbus") : QString(), monitorArguments(windowServiceName()),
+                                    heardFile);
                 while (v == 2 && heard(heardFile, "is owned by") == 0)
                     QThread::msleep(20);
                 t = windowSeries(form, QStringLiteral(".mio"), pictures, interval, dir,
                                  QStringLiteral("window%1_%2").arg(round).arg(v));
             }
-            std::printf("window  | %-7s | %6.2f | %6.2f | %7.2f | %d | %zu | %lld\n", variants[v], median(t.errors),
-                        percentile(t.errors, 0.99), percentile(t.errors, 1.0), t.missed, t.errors.size(),
-                        (long long)heard(heardFile, "PictureSaved ("));
-            medians[std::string("window ") + variants[v]].push_back(median(t.errors));
+            report("window", v, t);
             QFile::remove(heardFile);
             t = recordSeries(driver, QStringLiteral(".mio"), pictures, interval, freshSubfolder(tmp, QStringLiteral("pictures")),
                              v == 0 ? noBus : QProcessEnvironment::systemEnvironment(), v == 2 ? heardFile : QString());
-            std::printf("record  | %-7s | %6.2f | %6.2f | %7.2f | %d | %zu | %lld\n", variants[v], median(t.errors),
-                        percentile(t.errors, 0.99), percentile(t.errors, 1.0), t.missed, t.errors.size(),
-                        (long long)heard(heardFile, "PictureSaved ("));
-            medians[std::string("record ") + variants[v]].push_back(median(t.errors));
+            report("record", v, t);
         }
     }
     std::printf("median of the %d medians, and its ratio to the series without a bus:\n", rounds);

@@ -9,6 +9,7 @@
 #include <QMetaProperty>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -54,8 +55,6 @@ SeriesObject::SeriesObject(SeriesControl &control, const QDBusConnection &bus, c
     connect(&m_tick, &QTimer::timeout, this, &SeriesObject::onTick);
     announceChangedProperties(); // only takes note: nobody can have asked yet
 }
-
-SeriesObject::~SeriesObject() = default;
 
 SeriesEngine &SeriesObject::engine()
 {

@@ -22,7 +22,6 @@ class SeriesObject : public QObject, public QDBusContext
     Q_OBJECT
 public:
     SeriesObject(SeriesControl &control, const QDBusConnection &bus, const QString &path);
-    ~SeriesObject() override;
 
     SeriesControl &control() { return m_control; }
     SeriesEngine &engine();

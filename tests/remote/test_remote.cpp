@@ -116,7 +116,7 @@ private Q_SLOTS:
     void refusals();
     void interfacesAsInstalled();
     void secondWindowKeepsOffTheName();
-    void cameraAndMissedTicksReachScripts();
+    void engineEventsReachScripts();
     void recordWatchedAndStoppedByControl();
     void withoutSessionBus();
 
@@ -295,8 +295,8 @@ void TestRemote::secondWindowKeepsOffTheName()
 }
 
 // The engine's word of a lost camera and of missed ticks reaches a client subscribed to every
-// signal of the window.
-void TestRemote::cameraAndMissedTicksReachScripts()
+// signal of the window, and so does a series that ends with a picture it could not save.
+void TestRemote::engineEventsReachScripts()
 {
     QProcess monitor;
     monitor.start(QStringLiteral("gdbus"), {QStringLiteral("monitor"), QStringLiteral("--session"),
@@ -304,6 +304,11 @@ void TestRemote::cameraAndMissedTicksReachScripts()
     QString heard;
     QTRY_VERIFY_WITH_TIMEOUT((heard += QString::fromUtf8(monitor.readAllStandardOutput())).contains(u"is owned by"),
                              10000);
+    int saves = 0;
+    m_form->engine().setSaver([&saves](const Frame &, const QString &, const ImageMetadata &, bool) {
+        return ++saves < 3 ? Status::success() : Status::failure(QStringLiteral("the disk is gone"));
+    });
+    m_form->Timer1->setInterval(200);
     SeriesControl &window = *m_form;
     QCOMPARE(window.requestDirectory(m_out), QString());
     QCOMPARE(window.requestBaseName(QStringLiteral("lost")), QString());
@@ -311,16 +316,16 @@ void TestRemote::cameraAndMissedTicksReachScripts()
     Q_EMIT m_form->engine().cameraAway(QStringLiteral("unplugged"));
     Q_EMIT m_form->engine().ticksMissedChanged(3);
     Q_EMIT m_form->engine().cameraBack();
-    QTest::qWait(400);
-    QCOMPARE(window.requestStop(), QString());
     QTRY_VERIFY_WITH_TIMEOUT((heard += QString::fromUtf8(monitor.readAllStandardOutput())).contains(u".Stopped ("),
                              10000);
     monitor.kill(); // our own child, by its PID
     monitor.waitForFinished();
     const QString series = QLatin1String(kSeriesInterface);
     for (const QString &said : {series + ".CameraLost ('unplugged',)", series + ".CameraBack ()",
-                                QStringLiteral("'TicksMissed': <uint32 3>"), QStringLiteral(", uint32 3)\n")})
+                                QStringLiteral("'TicksMissed': <uint32 3>"),
+                                series + QStringLiteral(".Stopped (false, 'Could not save"), QStringLiteral(", uint32 2, uint32 3)\n")})
         QVERIFY2(heard.contains(said), qPrintable(said + QStringLiteral(" not in:\n") + heard));
+    QCOMPARE(m_messages.size(), 1); // the window's own message, for the person at it
 }
 
 // A record, watched and stopped by `control --pid`: the watch's lines are the log's rows.
