@@ -277,14 +277,15 @@ int busTiming(const QTemporaryDir &tmp, int pictures, int interval, int rounds)
                     v > 0 ? std::make_unique<RemoteControl>(form, windowServiceName()) : nullptr;
                 const Child watcher(v == 2 ? QStringLiteral("gdbus") : QString(), monitorArguments(windowServiceName()),
                                     heardFile);
-                while (v == 2 && heard(heardFile, "is owned by") == 0)
+                for (int wait = 0; v == 2 && wait < 250 && heard(heardFile, "is owned by") == 0; ++wait)
                     QThread::msleep(20);
                 t = windowSeries(form, QStringLiteral(".mio"), pictures, interval, dir,
                                  QStringLiteral("window%1_%2").arg(round).arg(v));
             }
             report("window", v, t);
             QFile::remove(heardFile);
-            t = recordSeries(driver, QStringLiteral(".mio"), pictures, interval, freshSubfolder(tmp, QStringLiteral("pictures")),
+            t = recordSeries(driver, QStringLiteral(".mio"), pictures, interval,
+                             freshSubfolder(tmp, QStringLiteral("pictures")),
                              v == 0 ? noBus : QProcessEnvironment::systemEnvironment(), v == 2 ? heardFile : QString());
             report("record", v, t);
         }
@@ -404,7 +405,8 @@ int main(int argc, char **argv)
     if (!QStringList{QStringLiteral("timing"), QStringLiteral("stop"), QStringLiteral("memory"), QStringLiteral("bus")}
              .contains(mode) ||
         args.size() < 3) {
-        std::fprintf(stderr, "usage: %s timing|stop|memory|bus DIR [pictures] [interval-ms] [stop-ms|rounds]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s timing|stop|memory|bus DIR [pictures] [interval-ms] [stop-ms|rounds]\n",
+                     argv[0]);
         return 2;
     }
     const std::unique_ptr<QTemporaryDir> tmp = makeScratchFolder(args[2], QStringLiteral("bench-record"));

@@ -253,7 +253,8 @@ int runControlCommand(const QStringList &arguments)
     const ControlArguments parsed = parseControlArguments(arguments);
     if (parsed.exitCode)
         return *parsed.exitCode;
-    const Target target{QDBusConnection::sessionBus(), parsed.pid ? recordServiceName(parsed.pid) : windowServiceName()};
+    const Target target{QDBusConnection::sessionBus(),
+                        parsed.pid ? recordServiceName(parsed.pid) : windowServiceName()};
     if (!target.bus.isConnected()) {
         printError(QStringLiteral("No session bus: %1").arg(target.bus.lastError().message()));
         return kExitNothingThere;

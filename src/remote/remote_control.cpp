@@ -25,8 +25,9 @@ RemoteControl::RemoteControl(SeriesControl &control, const QString &service)
     if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
         m_bus.unregisterObject(seriesObjectPath());
         m_nameTaken = reply.isValid();
-        m_note = m_nameTaken ? QStringLiteral("off, another program has the name %1 on the session bus").arg(service)
-                             : QStringLiteral("off, the name %1 cannot be had: %2").arg(service, reply.error().message());
+        m_note = m_nameTaken
+                     ? QStringLiteral("off, another program has the name %1 on the session bus").arg(service)
+                     : QStringLiteral("off, the name %1 cannot be had: %2").arg(service, reply.error().message());
         return;
     }
     m_object = std::move(object);

@@ -96,7 +96,8 @@ QStringList interfaceMembers(const QString &xml, const QString &interface)
         if (reader.name() == u"interface")
             inside = attribute("name") == interface;
         else if (inside && reader.name() == u"arg")
-            members.last() += QStringLiteral(" %1:%2/%3").arg(attribute("name"), attribute("type"), attribute("direction"));
+            members.last() +=
+                QStringLiteral(" %1:%2/%3").arg(attribute("name"), attribute("type"), attribute("direction"));
         else if (inside && reader.name() != u"annotation")
             members << QStringLiteral("%1 %2 %3").arg(reader.name(), attribute("name"), attribute("type"));
     }
@@ -200,8 +201,9 @@ void TestRemote::windowSeriesFromPython()
     for (int i = 0; i < pictures.size(); ++i) {
         const QJsonArray p = pictures[i].toArray();
         QCOMPARE(p[0].toInt(), i + 1);
-        QCOMPARE(rows.value(i + 1), (QStringList{QFileInfo(p[1].toString()).fileName(),
-                                                 recordMilliseconds(p[2].toDouble()), recordMilliseconds(p[3].toDouble())}));
+        const QStringList said = {QFileInfo(p[1].toString()).fileName(), recordMilliseconds(p[2].toDouble()),
+                                  recordMilliseconds(p[3].toDouble())};
+        QCOMPARE(rows.value(i + 1), said);
         Frame frame;
         QVERIFY(loadImage(p[1].toString(), frame).ok());
     }
@@ -264,7 +266,8 @@ void TestRemote::interfacesAsInstalled()
     for (const char *interface : {kSeriesInterface, kSetupInterface}) {
         QFile installed(QStringLiteral(PIR_INTERFACE_DIR "/%1.xml").arg(QLatin1String(interface)));
         QVERIFY(installed.open(QIODevice::ReadOnly));
-        const QStringList described = interfaceMembers(QString::fromUtf8(installed.readAll()), QLatin1String(interface));
+        const QStringList described =
+            interfaceMembers(QString::fromUtf8(installed.readAll()), QLatin1String(interface));
         QVERIFY(described.size() >= 5);
         QCOMPARE(interfaceMembers(live.out, QLatin1String(interface)), described);
     }
@@ -323,7 +326,8 @@ void TestRemote::engineEventsReachScripts()
     const QString series = QLatin1String(kSeriesInterface);
     for (const QString &said : {series + ".CameraLost ('unplugged',)", series + ".CameraBack ()",
                                 QStringLiteral("'TicksMissed': <uint32 3>"),
-                                series + QStringLiteral(".Stopped (false, 'Could not save"), QStringLiteral(", uint32 2, uint32 3)\n")})
+                                series + QStringLiteral(".Stopped (false, 'Could not save"),
+                                QStringLiteral(", uint32 2, uint32 3)\n")})
         QVERIFY2(heard.contains(said), qPrintable(said + QStringLiteral(" not in:\n") + heard));
     QCOMPARE(m_messages.size(), 1); // the window's own message, for the person at it
 }
@@ -341,7 +345,8 @@ void TestRemote::recordWatchedAndStoppedByControl()
     const QString pid = QString::number(record.processId());
     QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(name), 10000);
     QProcess watch;
-    watch.start(QStringLiteral(PIR_APP_PATH), {QStringLiteral("control"), QStringLiteral("--pid"), pid, QStringLiteral("watch")});
+    watch.start(QStringLiteral(PIR_APP_PATH),
+                {QStringLiteral("control"), QStringLiteral("--pid"), pid, QStringLiteral("watch")});
     QString lines;
     QTRY_VERIFY_WITH_TIMEOUT((lines += QString::fromUtf8(watch.readAllStandardOutput())).count(u'\n') >= 5, 20000);
 
@@ -362,7 +367,8 @@ void TestRemote::recordWatchedAndStoppedByControl()
     const QString logPath = recorded.out.trimmed();
     QFile log(logPath);
     QVERIFY(log.open(QIODevice::ReadOnly));
-    const QString header = QStringLiteral("\n# remote control: %1 %2 on the session bus\n").arg(name, seriesObjectPath());
+    const QString header =
+        QStringLiteral("\n# remote control: %1 %2 on the session bus\n").arg(name, seriesObjectPath());
     QVERIFY(log.readAll().contains(header.toUtf8()));
     const QMap<qint64, QStringList> rows = logRows(logPath);
     const QStringList watchLines = (lines + watched.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -381,10 +387,10 @@ void TestRemote::withoutSessionBus()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(QLatin1String(name));
-    const Finished record = run(QStringLiteral(PIR_APP_PATH),
-                                {QStringLiteral("record"), QStringLiteral("--driver"), m_driver, QStringLiteral("--dir"),
-                                 m_out, QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--quiet")},
-                                environment);
+    const QStringList arguments = {QStringLiteral("record"), QStringLiteral("--driver"), m_driver,
+                                   QStringLiteral("--dir"),  m_out,  QStringLiteral("--count"),
+                                   QStringLiteral("2"),      QStringLiteral("--quiet")};
+    const Finished record = run(QStringLiteral(PIR_APP_PATH), arguments, environment);
     QCOMPARE(record.exitCode, 0);
     QFile log(record.out.trimmed());
     QVERIFY(log.open(QIODevice::ReadOnly));
