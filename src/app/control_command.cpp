@@ -119,8 +119,6 @@ int set(const Target &target, const QString &key, const QString &value)
     return request(target, kSetupInterface, QStringLiteral("SetInterval"), {milliseconds});
 }
 
-} // namespace
-
 // Prints the pictures of one series as the bus announces them.
 class SeriesWatcher : public QObject
 {
@@ -146,7 +144,8 @@ public:
                 printError(QStringLiteral("%1 went away before its series stopped").arg(m_target.service));
             end(kExitNothingThere);
         });
-        // Asked once the signals are heard, so that none falls between.
+        // One call once the signals are subscribed: the series answers, and whatever it says from
+        // now on is heard.
         const QDBusMessage state = m_target.call("org.freedesktop.DBus.Properties", QStringLiteral("Get"),
                                                  {interface, QStringLiteral("State")});
         if (state.type() == QDBusMessage::ErrorMessage)
@@ -186,8 +185,6 @@ private:
     QEventLoop m_loop;
     int m_exitCode = -1;
 };
-
-namespace {
 
 // What the words after "control" ask for: a command with its words and the record's process id
 // (0 for the window), or an exit status when they say nothing to do or are wrong.
