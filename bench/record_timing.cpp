@@ -205,18 +205,26 @@ Timing recordSeries(const QString &driver, const QString &type, int pictures, in
     return fromLog(QString::fromUtf8(record.readAllStandardOutput()).trimmed(), interval);
 }
 
+// The window of the series here: names with the number only, as record's --add number gives them.
+std::unique_ptr<Form1> numberedWindow(const QString &driver)
+{
+    setMessageSink([](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
+    auto form = std::make_unique<Form1>(driver, std::make_unique<SimulatedCard>());
+    form->show();
+    form->NumberCheck->setChecked(true);
+    form->TimeCheck->setChecked(false);
+    form->Channel0Check->setChecked(false);
+    form->Channel1Check->setChecked(false);
+    return form;
+}
+
 int timing(const QTemporaryDir &tmp, int pictures, int interval, bool busy)
 {
     // Keeps the other core busy: a process of this program that spins.
     const Child load(busy ? QCoreApplication::applicationFilePath() : QString(), {QStringLiteral("spin")});
     const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("camera.vin")), 2048, 2048);
-    setMessageSink([](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
-    Form1 form(driver, std::make_unique<SimulatedCard>());
-    form.show();
-    form.NumberCheck->setChecked(true);
-    form.TimeCheck->setChecked(false);
-    form.Channel0Check->setChecked(false);
-    form.Channel1Check->setChecked(false);
+    const std::unique_ptr<Form1> window = numberedWindow(driver);
+    Form1 &form = *window;
     std::printf("%d pictures of 2048x2048 Mono8 every %d ms (errors in ms), %s\n", pictures, interval,
                 busy ? "the other core kept busy" : "a quiet machine");
     std::printf("series  | type | median |    p99 |     max | missed | steps\n");
@@ -244,13 +252,8 @@ int busTiming(const QTemporaryDir &tmp, int pictures, int interval, int rounds)
         return 2;
     }
     const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("camera.vin")), 2048, 2048);
-    setMessageSink([](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
-    Form1 form(driver, std::make_unique<SimulatedCard>());
-    form.show();
-    form.NumberCheck->setChecked(true);
-    form.TimeCheck->setChecked(false);
-    form.Channel0Check->setChecked(false);
-    form.Channel1Check->setChecked(false);
+    const std::unique_ptr<Form1> window = numberedWindow(driver);
+    Form1 &form = *window;
     QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY"})
         noBus.remove(QLatin1String(name));

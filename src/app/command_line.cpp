@@ -53,8 +53,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
         QStringLiteral("Without a command the window opens. Commands, each with --help of its own:\n"
                        "record   takes a series of pictures without a window\n"
                        "cameras  lists the cameras and writes driver files for them\n"
-                       "control  starts, stops, sets up and watches the series of the window or of a\n"
-                       "         record from a script, over the session bus"),
+                       "control  drives and watches a series over the session bus"),
         QStringLiteral("[command [options]]"));
     // Options after the first positional argument are left to it: a command named there will
     // read its own options.
