@@ -2,6 +2,7 @@
 
 #include "base/status.h"
 #include "recording/picture_queue.h"
+#include "recording/series_companion.h"
 #include "recording/series_log.h"
 #include "recording/series_scheduler.h"
 
@@ -79,6 +80,7 @@ private:
     Callbacks m_callbacks;
 
     SeriesLog m_log;
+    SeriesCompanion m_companion;
     QString m_logPath;
     Status m_logFailure = Status::success();
     bool m_logTried = false;
