@@ -208,7 +208,8 @@ ImageMetadata benchRecord()
     m.gain = 6.02;
     m.gainUnit = QStringLiteral("dB");
     m.uuid = QUuid::createUuid();
-    m.origin = {QDateTime::currentDateTime(), QStringLiteral("Probe_20260314-150926"), 50.0, 0.65,
+    const QDateTime start = QDateTime::currentDateTime();
+    m.origin = {start.toOffsetFromUtc(start.offsetFromUtc()), QStringLiteral("Probe_20260314-150926"), 50.0, 0.65,
                 QStringLiteral("Aravis Fake"), QStringLiteral("GV01"), QStringLiteral("GFP")};
     return m;
 }

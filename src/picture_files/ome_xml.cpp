@@ -32,11 +32,17 @@ QString logSeconds(double ms)
         .arg(std::llabs(us) % 1000000, 6, 10, QLatin1Char('0'));
 }
 
-void startOme(QXmlStreamWriter &w, const QUuid &uuid)
+// Written into a QString and encoded once: into a QByteArray, every piece would pass through a
+// QBuffer, which took most of the time of a picture's XML. A picture's XML is left on one line,
+// which saves a tenth of its time; the companion, which people open in editors, is indented.
+void startOme(QXmlStreamWriter &w, QString &text, const QUuid &uuid, bool indented)
 {
-    w.setAutoFormatting(true);
+    text.reserve(4096);
+    text += QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+    if (indented)
+        text += u'\n';
+    w.setAutoFormatting(indented);
     w.setAutoFormattingIndent(1);
-    w.writeStartDocument();
     w.writeStartElement(QStringLiteral("OME"));
     w.writeDefaultNamespace(omeNamespace);
     w.writeNamespace(xsiNamespace, QStringLiteral("xsi"));
@@ -184,9 +190,9 @@ std::optional<double> omeTimeMs(const ImageMetadata &metadata)
 QByteArray pictureOmeXml(const Frame &frame, const ImageMetadata &metadata, const QString &name)
 {
     const PictureOrigin &origin = metadata.origin;
-    QByteArray xml;
+    QString xml;
     QXmlStreamWriter w(&xml);
-    startOme(w, metadata.uuid);
+    startOme(w, xml, metadata.uuid, false);
     writeInstrument(w, origin);
     const QString imageName = origin.series.isEmpty() || !metadata.picture
                                   ? name
@@ -201,15 +207,15 @@ QByteArray pictureOmeXml(const Frame &frame, const ImageMetadata &metadata, cons
     w.writeEndElement(); // Image
     writeRecord(w, metadata);
     w.writeEndDocument();
-    return xml;
+    return xml.toUtf8();
 }
 
 QByteArray companionOmeXml(const Frame &frame, const PictureOrigin &origin, const QUuid &uuid,
                            const QList<OmeTimePoint> &points)
 {
-    QByteArray xml;
+    QString xml;
     QXmlStreamWriter w(&xml);
-    startOme(w, uuid);
+    startOme(w, xml, uuid, true);
     writeInstrument(w, origin);
     startImage(w, origin.series, origin.start, origin);
     startPixels(w, frame, origin, points.size());
@@ -218,7 +224,7 @@ QByteArray companionOmeXml(const Frame &frame, const PictureOrigin &origin, cons
     for (qsizetype t = 0; t < points.size(); ++t)
         writePlane(w, t, points[t].timeMs, points[t].exposureUs);
     w.writeEndDocument();
-    return xml;
+    return xml.toUtf8();
 }
 
 bool readPictureOmeXml(const QByteArray &xml, ImageMetadata &metadata)

@@ -27,7 +27,8 @@ SeriesCompanion::SeriesCompanion(const SeriesSettings &settings, const SeriesLog
     const QString suffix = QFileInfo(QStringLiteral("x") + settings.extension).suffix().toLower();
     m_wanted = suffix == u"tif" || suffix == u"tiff";
     const CommonSettings &common = settings.cameraAtStart.common;
-    m_origin.start = header.start;
+    // Kept with its offset from UTC, which every picture then writes without looking it up.
+    m_origin.start = header.start.toOffsetFromUtc(header.start.offsetFromUtc());
     m_origin.intervalMs = settings.intervalMs;
     m_origin.pixelSizeUm = common.pixelSizeUm;
     m_origin.cameraModel = header.camera.model.trimmed();
