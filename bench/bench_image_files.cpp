@@ -214,27 +214,32 @@ ImageMetadata benchRecord()
     return m;
 }
 
-// The .tif with its OME-XML beside the same file with the record as `key=value` lines, as
-// saved before, and the XML alone.
-void benchOmeXml(const QString &dir, const Frame &frame, int repetitions)
+// The record as `key=value` lines, as .tif pictures held it before their OME-XML.
+QByteArray keyValueDescription(const ImageMetadata &record)
 {
-    const ImageMetadata record = benchRecord();
     QStringList lines;
     for (const auto &[key, value] : recordPairs(record, record.captureTime))
         lines << key + u'=' + value;
-    const QByteArray keyValues = lines.join(u'\n').toLatin1();
-    const auto save = [&](const QByteArray *description) {
-        return [&, description](const QString &p) {
+    return lines.join(u'\n').toLatin1();
+}
+
+// The .tif with its OME-XML beside the same file with the record as `key=value` lines, as saved
+// before (each built for its picture), and the XML alone.
+void benchOmeXml(const QString &dir, const Frame &frame, int repetitions)
+{
+    const ImageMetadata record = benchRecord();
+    const auto save = [&](bool ome) {
+        return [&, ome](const QString &p) {
             SafeFile file(p);
             if (!file.open())
                 return false;
             const Status written =
-                description ? writeTiff(frame, record, *description, file) : writeTiff(frame, record, file);
+                ome ? writeTiff(frame, record, file) : writeTiff(frame, record, keyValueDescription(record), file);
             return written.ok() && file.commit().ok();
         };
     };
-    std::vector<Case> cases{{".tif, record as key=value (before)", save(&keyValues), {}, "tif"},
-                            {".tif, record in OME-XML (as saved)", save(nullptr), {}, "tif"},
+    std::vector<Case> cases{{".tif, record as key=value (before)", save(false), {}, "tif"},
+                            {".tif, record in OME-XML (as saved)", save(true), {}, "tif"},
                             {"  its OME-XML alone",
                              [&](const QString &) { return !pictureOmeXml(frame, record, QString()).isEmpty(); },
                              {}}};

@@ -147,8 +147,8 @@ void setTags(TIFF *tiff, const Frame &frame, const ImageMetadata &metadata, cons
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-    // The pixel size also for readers that take only TIFF tags; without one none is claimed
-    // (ImageJ takes a resolution in inches for a calibration).
+    // The pixel size also for readers that take only TIFF tags. Without one none is claimed: a
+    // resolution made up for the purpose would read as a calibration.
     if (const std::optional<double> um = metadata.origin.pixelSizeUm) {
         TIFFSetField(tiff, TIFFTAG_XRESOLUTION, 1e4 / *um);
         TIFFSetField(tiff, TIFFTAG_YRESOLUTION, 1e4 / *um);
