@@ -42,7 +42,7 @@ int ticksMissed(const QString &logPath)
     if (!log.open(QIODevice::ReadOnly))
         return -1;
     const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("# end: .* (\\d+) ticks missed")).match(QString::fromUtf8(log.readAll()));
+        QRegularExpression(QStringLiteral("# end: .* (\\d+) ticks? missed")).match(QString::fromUtf8(log.readAll()));
     return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 

@@ -73,6 +73,15 @@ bool parseAddList(const QString &text, NameOptions &options)
     return true;
 }
 
+// The marks that change the direction text is shown in: a name holding one reads otherwise on
+// the screen than it sorts and is typed ("Probe\u202Egpj.bmp" shows as "Probepmb.jpg").
+bool isBidiControl(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x200E || u == 0x200F ||
+           u == 0x061C;
+}
+
 // A line break in a name would split the log's rows and the one line of standard output, and
 // other control characters make names that shells and tools mishandle. The command line reaches
 // the program decoded as UTF-8, with every byte that is not UTF-8 turned into U+FFFD: such a name
@@ -80,11 +89,36 @@ bool parseAddList(const QString &text, NameOptions &options)
 QString baseNameProblem(const QString &baseName)
 {
     for (const QChar c : baseName) {
+        const QString code = QString::number(c.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'));
         if (c.category() == QChar::Other_Control)
             return QStringLiteral("The base name holds the control character U+%1, which a file name here may not hold")
-                .arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+                .arg(code);
+        if (isBidiControl(c))
+            return QStringLiteral("The base name holds the bidirectional control character U+%1, which shows a name "
+                                  "in another order than it is saved")
+                .arg(code);
         if (c == QChar::ReplacementCharacter)
             return QStringLiteral("The base name holds bytes that are not UTF-8");
+    }
+    return QString();
+}
+
+// A name that begins with "." is hidden from file managers and `ls`: pictures that seem lost.
+bool makesHiddenFiles(const QString &baseName, const NameOptions &options)
+{
+    const QString last = baseName.section(QLatin1Char('/'), -1);
+    const bool bare = !options.number && !options.time && !options.channel0 && !options.channel1;
+    return last.startsWith(QLatin1Char('.')) || (last.isEmpty() && bare);
+}
+
+// A script that gives an option twice means one of the two; which one is not for us to guess.
+QString repeatedOption(const QCommandLineParser &parser)
+{
+    QStringList seen;
+    for (const QString &name : parser.optionNames()) {
+        if (seen.contains(name))
+            return name;
+        seen << name;
     }
     return QString();
 }
@@ -128,6 +162,9 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
         return result;
     }
 
+    if (const QString twice = repeatedOption(parser); !twice.isEmpty())
+        return refuse(QStringLiteral("--%1 is given more than once").arg(twice));
+
     RecordArguments result;
     RecordSettings &s = result.settings;
     s.driverPath = parser.isSet(driver) ? parser.value(driver) : defaultDriverPath();
@@ -149,8 +186,10 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
             return refuse(QStringLiteral("Unknown file type \"%1\": use .bmp, .tif, .jpg or .mio").arg(s.extension));
     }
     if (parser.isSet(interval)) {
-        // Scripts write numbers the same way in every locale.
-        const IntervalCheck check = checkInterval(parser.value(interval), QLocale::c());
+        // Scripts write numbers the same way in every locale, and "65,000" is no number of theirs.
+        QLocale c = QLocale::c();
+        c.setNumberOptions(QLocale::RejectGroupSeparator);
+        const IntervalCheck check = checkInterval(parser.value(interval), c);
         if (check.outcome != IntervalCheck::Accepted)
             return refuse(QLatin1String(kIntervalMessage));
         s.intervalMs = check.milliseconds;
@@ -171,6 +210,8 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
             return refuse(
                 QStringLiteral("--duration takes a number of seconds above 0, not \"%1\"").arg(parser.value(duration)));
     }
+    if (makesHiddenFiles(s.baseName, s.options))
+        return refuse(QStringLiteral("The pictures would be hidden files: their names would begin with \".\""));
     s.quiet = parser.isSet(quiet);
     return result;
 }
@@ -308,8 +349,11 @@ int runRecord(const RecordSettings &settings)
                                          : std::nullopt);
     // The name of the first picture, as the window shows it before Start.
     engine.compose();
-    const QString refusal =
+    QString refusal =
         setup.startRefusal(StartRequest{state.FullFileName, settings.baseName, std::nullopt, state.FullFileName});
+    // The window's box runs the name into the colon; a line on a terminal sets it apart.
+    if (refusal.startsWith(QLatin1String(kFileExistsRefusal)))
+        refusal.insert(qsizetype(qstrlen(kFileExistsRefusal)), u' ');
     if (!refusal.isEmpty()) {
         printError(refusal);
         return kExitRefused;
@@ -317,6 +361,8 @@ int runRecord(const RecordSettings &settings)
     if (setup.cardIsSimulated() && (settings.options.channel0 || settings.options.channel1))
         printError(QStringLiteral("No analog card (/dev/comedi%1): the readings are simulated.").arg(state.BoardNumber));
     if (const QString note = engine.cameraRateNote(); !note.isEmpty())
+        printError(QStringLiteral("Note: %1.").arg(note));
+    if (const QString note = namesNote(settings.options); !note.isEmpty() && settings.count != 1)
         printError(QStringLiteral("Note: %1.").arg(note));
     // The window says nothing of this; a script learns it before the series runs, and its log too.
     const int bits = engine.source().firstFrame().significantBits;

@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -156,6 +157,14 @@ QString outOfRangeMessage(const QString &key, double min, double max, double ste
     const QString steps = step > 1.0 ? QStringLiteral(" in steps of %1").arg(numberText(step)) : QString();
     return QStringLiteral("%1 must be from %2 to %3%4 for this camera, not %5")
         .arg(key, numberText(min), numberText(max), steps, value);
+}
+
+bool onStep(std::int64_t value, std::int64_t minimum, std::int64_t step)
+{
+    // The distance is taken unsigned: a camera may offer the whole 64-bit range, where
+    // value - minimum overflows a signed integer.
+    const std::uint64_t distance = std::uint64_t(value) - std::uint64_t(minimum);
+    return value >= minimum && distance % std::uint64_t(std::max<std::int64_t>(step, 1)) == 0;
 }
 
 QString notOneOfMessage(const QString &key, const QStringList &choices, const QString &value)

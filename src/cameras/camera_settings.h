@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 
 // The keys of a `source = genicam` driver file, checked but not yet applied to a camera.
@@ -48,6 +49,8 @@ Status readV4l2Settings(const DriverFile &driver, V4l2Settings &out);
 // "exposure-us must be from 10 to 1000000 for this camera, not 5", with " in steps of N" where
 // a camera takes only every N-th value: the refusal of a value outside what a camera offers.
 QString outOfRangeMessage(const QString &key, double min, double max, double step, const QString &value);
+// Whether `value` lies a whole number of steps (below 1: one) above `minimum`.
+bool onStep(std::int64_t value, std::int64_t minimum, std::int64_t step);
 // "feature.GainAuto must be one of Off, Continuous for this camera, not "Sometimes"".
 QString notOneOfMessage(const QString &key, const QStringList &choices, const QString &value);
 // A camera's boolean setting as a driver file writes it: true, false, 1 or 0, in any case.

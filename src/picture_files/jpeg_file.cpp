@@ -1,8 +1,11 @@
 // JPEG through libjpeg-turbo's TurboJPEG API: quality 90, 8 bits per sample.
 #include "picture_files/image_formats.h"
 
+#include <QList>
+
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -10,7 +13,6 @@
 namespace {
 
 constexpr int maxReadSide = 65535;
-constexpr std::uint64_t maxExpansion = 4096;
 
 struct TjDeleter
 {
@@ -48,39 +50,80 @@ Compressor &compressor()
     return instance;
 }
 
-// The start-of-frame marker (0xc0 to 0xcf but for the table markers), or 0 when none comes
-// before the first scan.
-int frameMarker(const QByteArray &bytes)
+// What the markers of a JPEG file tell before anything is decoded.
+struct JpegLayout
 {
+    int frameMarker = 0; // start of frame: 0xc0 to 0xcf but for the table markers; 0 when none
+    QList<int> components;
+    QList<int> dcCoded; // components a scan codes the DC coefficients of
+    std::uint64_t codedBytes = 0; // of all scans
+};
+
+bool isFrameMarker(int marker)
+{
+    return marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
+}
+
+// The coded data of a scan run to the next marker: 0xff followed by neither a stuffed zero nor
+// a restart marker.
+qsizetype scanEnd(const QByteArray &bytes, qsizetype at)
+{
+    for (; at + 1 < bytes.size(); ++at) {
+        const int next = std::uint8_t(bytes[at + 1]);
+        if (std::uint8_t(bytes[at]) == 0xff && next != 0 && (next < 0xd0 || next > 0xd7))
+            return at;
+    }
+    return bytes.size();
+}
+
+JpegLayout jpegLayout(const QByteArray &bytes)
+{
+    JpegLayout l;
+    const auto at8 = [&bytes](qsizetype i) { return i < bytes.size() ? int(std::uint8_t(bytes[i])) : 0; };
     qsizetype at = 2; // after the start-of-image marker
-    while (at + 4 <= bytes.size()) {
-        if (std::uint8_t(bytes[at]) != 0xff)
-            return 0;
-        const int marker = std::uint8_t(bytes[at + 1]);
+    while (at + 4 <= bytes.size() && at8(at) == 0xff) {
+        const int marker = at8(at + 1);
         if (marker == 0xff) { // fill byte
             ++at;
             continue;
         }
-        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc)
-            return marker;
-        if (marker == 0xda)
-            return 0;
-        at += 2 + ((std::uint8_t(bytes[at + 2]) << 8) | std::uint8_t(bytes[at + 3]));
+        if (marker == 0xd9) // end of image
+            break;
+        const qsizetype segment = at + 4;
+        const qsizetype end = at + 2 + ((at8(at + 2) << 8) | at8(at + 3));
+        if (isFrameMarker(marker) && l.frameMarker == 0) {
+            l.frameMarker = marker;
+            for (int i = 0; i < at8(segment + 5); ++i)
+                l.components << at8(segment + 6 + 3 * i);
+        } else if (marker == 0xda) {
+            const int count = at8(segment);
+            if (at8(segment + 1 + 2 * count) == 0) // spectral selection starts at the DC coefficient
+                for (int i = 0; i < count; ++i)
+                    l.dcCoded << at8(segment + 1 + 2 * i);
+            at = scanEnd(bytes, end);
+            l.codedBytes += std::uint64_t(std::max<qsizetype>(0, at - end));
+            continue;
+        }
+        at = end;
     }
-    return 0;
+    return l;
 }
 
 // Whether the file can hold the picture its header claims. Huffman coding spends at least one
-// bit on every 8 x 8 block of every component it codes, so a JPEG of a real picture, even a flat
-// one in progressive mode, decodes to at most about a thousand times its size; four times that
-// leaves room. Arithmetic coding (which no camera or common program writes) has no such floor:
-// a few hundred bytes can describe any size, so those files are not read at all.
-QString sizeProblem(const QByteArray &bytes, int width, int height, bool grey)
+// bit on every 8 x 8 block of every component, so the scans of a picture of n pixels hold at
+// least n / 512 bytes, if every component has its scan: libjpeg shows the components a file
+// leaves out as grey, without a warning, so those files are refused. Arithmetic coding (which no
+// camera or common program writes) has no such floor: a few hundred bytes can describe any
+// size, so those files are not read at all.
+QString sizeProblem(const QByteArray &bytes, int width, int height)
 {
-    if (frameMarker(bytes) >= 0xc9)
+    const JpegLayout layout = jpegLayout(bytes);
+    if (layout.frameMarker >= 0xc9)
         return QStringLiteral("it is an arithmetic-coded JPEG, which this program does not read");
-    const std::uint64_t decoded = std::uint64_t(width) * std::uint64_t(height) * (grey ? 1 : 3);
-    if (decoded > maxExpansion * std::uint64_t(bytes.size()))
+    for (const int component : layout.components)
+        if (!layout.dcCoded.contains(component))
+            return QStringLiteral("its picture data are cut short (a colour component has no data)");
+    if (std::uint64_t(width) * std::uint64_t(height) > 512 * layout.codedBytes)
         return QStringLiteral("its header claims %1 x %2 pixels, more than the file can hold").arg(width).arg(height);
     return QString();
 }
@@ -137,7 +180,7 @@ Status readJpeg(const QString &path, Frame &out)
     if (width > maxReadSide || height > maxReadSide)
         return refuse(QStringLiteral("impossible size %1 x %2").arg(width).arg(height));
     const bool grey = colourspace == TJCS_GRAY;
-    if (const QString problem = sizeProblem(bytes, width, height, grey); !problem.isEmpty())
+    if (const QString problem = sizeProblem(bytes, width, height); !problem.isEmpty())
         return refuse(problem);
     Frame frame = Frame::allocate(width, height, grey ? PixelFormat::Mono8 : PixelFormat::RGB8);
     // A warning means damaged data (typically a file cut short): refuse rather than show grey rows.

@@ -1,8 +1,10 @@
 #include "picture_files/temporary_files.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <dirent.h>
@@ -13,9 +15,14 @@
 
 namespace {
 
+constexpr char marker[] = ".pir-";
 constexpr char partSuffix[] = ".part";
 constexpr int tagLength = 6;
-constexpr std::size_t decoration = 1 + 1 + tagLength + sizeof partSuffix - 1; // ".", ".", tag, ".part"
+constexpr int checkLength = 8; // hexadecimal digits
+constexpr std::size_t markerLength = sizeof marker - 1;
+constexpr std::size_t suffixLength = sizeof partSuffix - 1;
+// ".", then the name, the marker, the tag, "-", the check code and ".part".
+constexpr std::size_t decoration = 1 + markerLength + tagLength + 1 + checkLength + suffixLength;
 // A save writes its pieces within milliseconds of each other; a file untouched for this long
 // belongs to no save under way, even on a disk that stalls for a while.
 constexpr time_t staleAfterSeconds = 60;
@@ -32,6 +39,16 @@ QByteArray randomTag()
     for (char &c : tag)
         c = alphabet[QRandomGenerator::global()->bounded(int(sizeof alphabet) - 1)];
     return tag;
+}
+
+// Binds the tag to the name it decorates: no name a person or another program gives a file
+// carries it by chance.
+QByteArray checkCode(const QByteArray &name, const QByteArray &tag)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData("pictures-in-a-row temporary file\n");
+    hash.addData(name + '\n' + tag);
+    return hash.result().left(checkLength / 2).toHex();
 }
 
 // A temporary file whose save has ended: old, and locked by no one.
@@ -59,22 +76,24 @@ QByteArray temporaryName(const QByteArray &name, std::size_t nameMax)
         while (keep > 0 && (std::uint8_t(name[keep]) & 0xc0) == 0x80)
             --keep;
     }
-    return '.' + name.left(keep) + '.' + randomTag() + partSuffix;
+    const QByteArray kept = name.left(keep);
+    const QByteArray tag = randomTag();
+    return '.' + kept + marker + tag + '-' + checkCode(kept, tag) + partSuffix;
 }
 
 bool isTemporaryName(const QByteArray &name)
 {
-    const qsizetype suffix = qsizetype(sizeof partSuffix - 1);
     if (std::size_t(name.size()) < decoration || !name.startsWith('.') || !name.endsWith(partSuffix))
         return false;
-    const qsizetype tag = name.size() - suffix - tagLength;
-    if (name[tag - 1] != '.')
+    const qsizetype check = name.size() - qsizetype(suffixLength) - checkLength;
+    const qsizetype tag = check - 1 - tagLength;
+    const qsizetype kept = tag - qsizetype(markerLength);
+    if (name.mid(kept, qsizetype(markerLength)) != marker || name[check - 1] != '-')
         return false;
-    for (qsizetype i = tag; i < tag + tagLength; ++i) {
-        if (!isTagCharacter(name[i]))
-            return false;
-    }
-    return true;
+    const QByteArray tagText = name.mid(tag, tagLength);
+    if (!std::all_of(tagText.cbegin(), tagText.cend(), isTagCharacter))
+        return false;
+    return name.mid(check, checkLength) == checkCode(name.mid(1, kept - 1), tagText);
 }
 
 int removeStaleTemporaries(const QString &directory)

@@ -6,15 +6,18 @@
 #include <cstddef>
 
 // Where a file system cannot make unnamed files, and for a picture that replaces one of its own
-// series, a save writes a hidden temporary file beside the target, ".<name>.XXXXXX.part", and
-// renames it. A program killed in between leaves that file behind; nothing else makes such names.
+// series, a save writes a hidden temporary file beside the target and renames it. A program
+// killed in between leaves that file behind. Its name, ".<name>.pir-XXXXXX-cccccccc.part", ends
+// in a random tag and a check code computed from the name and the tag with a key of this program,
+// so that a file is taken for one of ours only when the code matches: a user's ".notes.Draft1.part"
+// or ".x.pir-AbC123-00000000.part" is never taken for one.
 
 // The temporary name for the file name `name` (bytes as the file system takes them). The name is
 // shortened when the decoration would push it past `nameMax` although `name` fits, and always at
 // the start of a UTF-8 character, so that it stays valid text.
 QByteArray temporaryName(const QByteArray &name, std::size_t nameMax);
 
-// Whether `name` is one that temporaryName() makes.
+// Whether `name` is one that temporaryName() makes, its check code included.
 bool isTemporaryName(const QByteArray &name);
 
 // Removes the temporary files of this program in `directory` that no save is writing any more:

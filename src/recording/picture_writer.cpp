@@ -7,6 +7,7 @@
 #include "recording/series.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 
 #include <thread>
@@ -160,7 +161,10 @@ void PictureWriter::logRow(const PictureJob &job, const Status &result, qint64 b
     // The row is the picture's own record, plus what became of its save.
     SeriesLogRow row;
     row.picture = job.record.picture.value_or(0);
-    row.fileName = job.fileName;
+    // Beside the log, whatever folder the shell was in: the log and its pictures move together.
+    const QDir current = QDir::current();
+    row.fileName = QDir(current.absoluteFilePath(QFileInfo(m_log.path()).path()))
+                       .relativeFilePath(current.absoluteFilePath(job.fileName));
     row.scheduledMs = job.record.scheduledMs.value_or(0);
     row.stopwatchMs = job.record.stopwatchMs.value_or(0);
     row.channel0 = job.record.channel0;

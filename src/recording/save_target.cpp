@@ -15,15 +15,42 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
+namespace {
+
+// The first folder on the way from `root` to the file that is a symbolic link, walked as the
+// kernel walks `below` ("sub/../x" passes through "sub"); empty when there is none.
+QString linkOnTheWay(const QString &root, const QString &below)
+{
+    QStringList parts = below.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (!parts.isEmpty())
+        parts.removeLast(); // the file itself, which a save never follows
+    QString walked = root;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        walked += QLatin1Char('/') + parts[i];
+        struct stat info = {};
+        if (::lstat(QFile::encodeName(walked).constData(), &info) != 0)
+            return QString(); // a folder that is missing fails the save with its own reason
+        if (S_ISLNK(info.st_mode))
+            return parts.mid(0, i + 1).join(QLatin1Char('/'));
+    }
+    return QString();
+}
+
+} // namespace
+
 Status checkSaveTarget(const QString &directory, const QString &fullFileName)
 {
     const QDir current = QDir::current();
     const QString root = QDir::cleanPath(current.absoluteFilePath(directory.isEmpty() ? QStringLiteral(".") : directory));
     const QString target = QDir::cleanPath(current.absoluteFilePath(fullFileName));
     const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
-    if (target.size() > prefix.size() && target.startsWith(prefix))
-        return Status::success();
-    return Status::failure(QStringLiteral("the name leads out of the directory \"%1\"").arg(root));
+    if (target.size() <= prefix.size() || !target.startsWith(prefix))
+        return Status::failure(QStringLiteral("the name leads out of the directory \"%1\"").arg(root));
+    const QString below = fullFileName.startsWith(directory) ? fullFileName.mid(directory.size()) : target.mid(prefix.size());
+    if (const QString link = linkOnTheWay(root, below); !link.isEmpty())
+        return Status::failure(QStringLiteral("the folder \"%1\" of the name is a symbolic link, which may lead out of the "
+                                              "directory").arg(link));
+    return Status::success();
 }
 
 Status makeOutputDirectory(const QString &directory)

@@ -6,9 +6,10 @@
 #include <QStringList>
 
 // Refuses a composed file name that leads out of the output directory, as a base name that
-// starts with "../" does: the pictures of a series belong inside the directory the user chose.
-// A base name may still lead into a subfolder of it. The check reads the names only; links are
-// followed as the file system follows them.
+// starts with "../" does, or through a symbolic link below it: the pictures of a series belong
+// inside the directory the user chose. A base name may still lead into a real subfolder of it;
+// the directory itself, and the folders above it, may be links. Checked at Start and before
+// every picture, so that a link made during the series stops it rather than takes its pictures.
 Status checkSaveTarget(const QString &directory, const QString &fullFileName);
 
 // Makes the output directory with every folder missing on the way to it. On failure the reason

@@ -46,7 +46,7 @@ QString startRefusal(const StartRequest &request, const std::function<bool(const
     if (request.lastBaseName && request.baseNameText == *request.lastBaseName)
         return QStringLiteral("Please choose a new filename!");
     if (fileExists(request.fullFileName))
-        return QStringLiteral("File already exists:") + request.fullFileName;
+        return QLatin1String(kFileExistsRefusal) + request.fullFileName;
     return QString();
 }
 
@@ -64,4 +64,19 @@ QString asSentence(const QString &reason)
 QString savingFailureMessage(const QString &fileName, const QString &reason)
 {
     return QStringLiteral("Could not save the picture:\n%1\n%2").arg(fileName, asSentence(reason));
+}
+
+QString captureFailureMessage(const QString &fileName, const QString &reason)
+{
+    return QStringLiteral("Could not take the picture:\n%1\n%2").arg(fileName, asSentence(reason));
+}
+
+QString namesNote(const NameOptions &options)
+{
+    if (options.number || options.time)
+        return QString();
+    return options.channel0 || options.channel1
+               ? QStringLiteral("no number or time in the names: a picture replaces an earlier one whenever the "
+                                "readings repeat")
+               : QStringLiteral("no number or time in the names: every picture replaces the previous one");
 }

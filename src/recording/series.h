@@ -19,6 +19,11 @@ struct NameOptions
     bool channel1 = true;
 };
 
+// Said where the names of a series can repeat (neither number nor time): every picture saved
+// under the same name may be what the user wants, one always-current picture, but the record
+// must not suggest that each picture was kept. Empty when every name is new.
+QString namesNote(const NameOptions &options);
+
 // The picture's own record, as far as it is known before the save: its number, when it was
 // due and taken, and the readings of the ticked channels.
 void fillPictureRecord(ImageMetadata &record, qint64 picture, double stopwatchMs, double scheduledMs,
@@ -46,11 +51,15 @@ struct StartRequest
     QString fullFileName;     // the name composed last
 };
 QString startRefusal(const StartRequest &request, const std::function<bool(const QString &)> &fileExists);
+// How the refusal of a name that is taken begins; the window runs the name straight into it.
+inline constexpr char kFileExistsRefusal[] = "File already exists:";
 
 // A reason, which comes as part of a sentence ("no space left on the disk"), as a sentence of its
 // own for a line of its own: "No space left on the disk."
 QString asSentence(const QString &reason);
 
-// The message shown when a picture of a series could not be acquired or saved: the file's name
-// on one line, the reason, which does not repeat it, as a sentence on the next.
+// The message shown when a picture of a series could not be saved: the file's name on one line,
+// the reason, which does not repeat it, as a sentence on the next.
 QString savingFailureMessage(const QString &fileName, const QString &reason);
+// The same for a picture that could not be taken, under the name it would have had.
+QString captureFailureMessage(const QString &fileName, const QString &reason);

@@ -333,13 +333,6 @@ SeriesLogHeader SeriesEngine::logHeader(const SeriesSettings &settings) const
         if (ticked)
             header.options << QLatin1String(name);
     }
-    // Every picture saved under the same name may be what the user wants, one always-current
-    // picture, but the record must not suggest that each picture was kept.
-    if (!m_options.number && !m_options.time) {
-        header.namesNote = m_options.channel0 || m_options.channel1
-                               ? QStringLiteral("no number or time in the names: a picture replaces an earlier one "
-                                                "whenever the readings repeat")
-                               : QStringLiteral("no number or time in the names: every picture replaces the previous one");
-    }
+    header.namesNote = namesNote(m_options);
     return header;
 }

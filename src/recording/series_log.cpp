@@ -172,10 +172,12 @@ QString formatLogRow(const SeriesLogRow &row)
 
 QString formatLogEnd(const SeriesLogEnd &e)
 {
-    QString text = QStringLiteral("# end: %1, %2 pictures, %3 ticks missed\n")
+    QString text = QStringLiteral("# end: %1, %2 picture%3, %4 tick%5 missed\n")
                        .arg(e.end.toOffsetFromUtc(e.end.offsetFromUtc()).toString(Qt::ISODateWithMs))
                        .arg(e.pictures)
-                       .arg(e.ticksMissed);
+                       .arg(e.pictures == 1 ? "" : "s")
+                       .arg(e.ticksMissed)
+                       .arg(e.ticksMissed == 1 ? "" : "s");
     if (e.framesReceived)
         text += QStringLiteral("# frames: %1 received from the camera, %2 lost by the camera or transport\n")
                     .arg(*e.framesReceived)

@@ -172,7 +172,7 @@ bool SeriesScheduler::serve(std::int64_t tick)
         job.failure = captured.reason();
         job.frame = Frame();
         m_failed = true;
-        m_failure = savingFailureMessage(job.fileName, job.failure);
+        m_failure = captureFailureMessage(job.fileName, job.failure);
     }
     if (m_callbacks.taken)
         m_callbacks.taken(taken);

@@ -38,7 +38,13 @@ bool SeriesSetup::cardIsSimulated() const
 
 QString SeriesSetup::startRefusal(const StartRequest &request) const
 {
-    return ::startRefusal(request, [](const QString &name) { return QFileInfo::exists(name); });
+    const QString refusal = ::startRefusal(request, [](const QString &name) { return QFileInfo::exists(name); });
+    if (!refusal.isEmpty())
+        return refusal;
+    // A series that would save out of the directory stops at its first picture anyway; saying it
+    // at Start keeps the user from setting out on it.
+    const Status inside = checkSaveTarget(m_engine.state().SaveDirectory, request.fullFileName);
+    return inside ? QString() : asSentence(inside.reason());
 }
 
 Status SeriesSetup::namesFit() const

@@ -28,8 +28,9 @@ public:
     bool hasPicture() const;
     bool cardIsSimulated() const;
 
-    // The checks before a series may start, in their order: the message of the first that
-    // fails, or an empty text. The name checked is the one composed last.
+    // The checks before a series may start, in their order, and then that the name leads to no
+    // place outside the directory: the message of the first that fails, or an empty text. The
+    // name checked is the one composed last.
     QString startRefusal(const StartRequest &request) const;
 
     // Whether every name the series may give its pictures and its log fits the file system of

@@ -115,7 +115,7 @@ def check_companion(label, path, own_uuids, rows, schema):
     check(int(pixels.get("SizeT")) == len(entries) == len(planes), f"{label}: SizeT {pixels.get('SizeT')}")
     for t, (entry, plane) in enumerate(zip(entries, planes)):
         uuid = entry.find(f"{OME}UUID")
-        picture = os.path.join(os.path.dirname(path), uuid.get("FileName"))
+        picture = os.path.normpath(os.path.join(os.path.dirname(path), uuid.get("FileName")))
         check(entry.get("FirstT") == str(t) and plane.get("TheT") == str(t), f"{label}: time point {t}")
         check(os.path.exists(picture) and own_uuids.get(picture) == uuid.text,
               f"{label}: {uuid.get('FileName')} is not the picture named {uuid.text}")
@@ -136,7 +136,9 @@ def check_series(work, schema, label, vin, file_type, add, pixel_size, beside_em
         print(f"skipped: {label}: no camera emulator here")
         return
     header, rows = read_log(log)
-    saved = {os.path.abspath(r["file"]): r for r in rows if r["result"] == "ok"}  # the last row of each name
+    # The last row of each name; the log names the files relative to itself.
+    saved = {os.path.normpath(os.path.join(os.path.dirname(log), r["file"])): r
+             for r in rows if r["result"] == "ok"}
     check(len(rows) == 4 and len(saved) >= 1, f"{label}: {len(rows)} rows")
     settings = next(l for l in header if l.startswith("# settings: "))
     bits = re.search(r"(\d+) significant bits", settings).group(1)

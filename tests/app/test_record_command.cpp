@@ -22,6 +22,7 @@ private Q_SLOTS:
     void interruptedSeries();
     void refusals_data();
     void refusals();
+    void repeatingNamesAreAnnounced();
     void failedSaveStopsTheSeries();
     void twoSeriesAtOnce_data();
     void twoSeriesAtOnce();
@@ -69,11 +70,11 @@ QStringList TestRecordCommand::logRows(const QString &logPath) const
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-// Every row names a whole picture of the size the camera gives.
+// Every row names a whole picture of the size the camera gives, beside the log.
 void TestRecordCommand::verifyPictures(const QStringList &rows) const
 {
     for (const QString &row : rows) {
-        const QString name = row.section(QLatin1Char(','), 1, 1);
+        const QString name = m_out + QLatin1Char('/') + row.section(QLatin1Char(','), 1, 1);
         Frame frame;
         const Status loaded = loadImage(name, frame);
         QVERIFY2(loaded.ok(), qPrintable(loaded.reason()));
@@ -117,7 +118,7 @@ void TestRecordCommand::countedSeries()
              eightBits);
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QCOMPARE(rows.size(), 4);
-    const QRegularExpression name(QStringLiteral("/Probe_00(\\d)_\\d\\d[.,]\\d_V\\") + type + QLatin1Char('$'));
+    const QRegularExpression name(QStringLiteral("^Probe_00(\\d)_\\d\\d[.,]\\d_V\\") + type + QLatin1Char('$'));
     for (int i = 0; i < rows.size(); ++i) {
         const QRegularExpressionMatch m = name.match(rows[i].section(QLatin1Char(','), 1, 1));
         QVERIFY2(m.hasMatch(), qPrintable(rows[i]));
@@ -177,6 +178,15 @@ void TestRecordCommand::refusals_data()
     QTest::newRow("line break in the base name") << QStringList{"--name", "two\nlines"} << "control character U+000A";
     QTest::newRow("base name not UTF-8") << QStringList{"--name", QString::fromUtf8("bad\xff")} << "not UTF-8";
     QTest::newRow("log name too long") << QStringList{"--name", QString(240, u'n'), "--add", ""} << "too long";
+    // A number with a group separator is not taken for another one.
+    QTest::newRow("interval with a separator") << QStringList{"--interval", "65,000"} << "Only Numbers between 50 and 65000";
+    QTest::newRow("count with a separator") << QStringList{"--count", "1,000"} << "--count takes";
+    QTest::newRow("duration with a separator") << QStringList{"--duration", "1,5"} << "--duration takes";
+    QTest::newRow("an option twice") << QStringList{"--interval", "100", "--interval=200"} << "--interval is given more than once";
+    QTest::newRow("hidden: nothing but the extension") << QStringList{"--name", "", "--add", ""} << "hidden files";
+    QTest::newRow("hidden: a dot") << QStringList{"--name", "."} << "hidden files";
+    QTest::newRow("reversed text") << QStringList{"--name", QString::fromUtf8("Probe\u202Egpj")} << "U+202E";
+    QTest::newRow("out of the directory") << QStringList{"--name", "../x"} << "The name leads out of the directory";
 }
 
 void TestRecordCommand::refusals()
@@ -187,7 +197,7 @@ void TestRecordCommand::refusals()
         QVERIFY(QDir().mkpath(m_out));
         QFile existing(m_out + QStringLiteral("/VideoBasename.bmp"));
         QVERIFY(existing.open(QIODevice::WriteOnly));
-        reason += existing.fileName();
+        reason += u' ' + existing.fileName();
     }
     const bool existed = QFileInfo::exists(m_out);
     QProcess process;
@@ -201,10 +211,34 @@ void TestRecordCommand::refusals()
     QVERIFY(process.readAllStandardOutput().isEmpty());
     const QString error = QString::fromUtf8(process.readAllStandardError());
     QVERIFY2(error.contains(reason), qPrintable(error));
+    QVERIFY(error.count(QLatin1Char('\n')) == 1 || reason.startsWith(QStringLiteral("Unknown option")));
     if (existed)
         QCOMPARE(QDir(m_out).entryList(QDir::Files), QStringList{QStringLiteral("VideoBasename.bmp")});
     else
         QVERIFY(!QFileInfo::exists(m_out));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).filter(QRegularExpression(QStringLiteral("^(?!small\\.vin$)"))),
+             QStringList());
+}
+
+// Before a series whose names repeat, standard error says that each picture replaces the one
+// before. The log's file column names the pictures beside the log, also with a relative --dir.
+void TestRecordCommand::repeatingNamesAreAnnounced()
+{
+    for (int count : {2, 1}) {
+        const QString name = QStringLiteral("Same%1").arg(count);
+        QProcess process;
+        startRecord(process, {"--driver", driverFile(), "--dir", "out", "--name", name, "--add", "", "--interval", "50",
+                              "--count", QString::number(count), "--quiet"});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.readAllStandardError().contains(
+                     "Note: no number or time in the names: every picture replaces the previous one.\n"),
+                 count > 1);
+        const QString log = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+        const QStringList rows = logRows(m_dir->filePath(log)).filter(QRegularExpression(QStringLiteral("^\\d+,")));
+        QCOMPARE(rows.size(), count);
+        QCOMPARE(rows.constLast().section(QLatin1Char(','), 1, 1), name + QStringLiteral(".bmp"));
+    }
 }
 
 // The folder goes away mid-series: the series stops with the window's message, the log holds
@@ -261,7 +295,7 @@ void TestRecordCommand::twoSeriesAtOnce()
         QVERIFY(process.exitCode() == 0 || (secondAdd == u"number" && (process.exitCode() == 2 ||
                                             process.readAllStandardError().endsWith("\nFile already exists.\n"))));
         for (const QString &row : logRows(log).filter(QRegularExpression(QStringLiteral("^\\d+,.*,ok,"))))
-            saved << row.section(QLatin1Char(','), 1, 1) + u' ' + row.section(QLatin1Char(','), 10, 10);
+            saved << m_out + u'/' + row.section(QLatin1Char(','), 1, 1) + u' ' + row.section(QLatin1Char(','), 10, 10);
         if (!log.isEmpty())
             logs << log;
     }

@@ -1,5 +1,6 @@
-// Picture files of a few hundred bytes whose headers claim pictures of gigabytes, and files that
-// are no files: every reader refuses them, with the reason, before it allocates.
+// Picture files of a few hundred bytes whose headers claim pictures of gigabytes, pictures whose
+// data do not decode, and files that are no files: every reader refuses them, with the reason,
+// before it allocates more than the file can decode to.
 #include "picture_files/image_files.h"
 
 #include "cameras/pixel_conversion.h"
@@ -19,6 +20,8 @@ class TestHostilePictures : public QObject
 private Q_SLOTS:
     void hostileSizesRefused_data();
     void hostileSizesRefused();
+    void compressedTiffsRead_data();
+    void compressedTiffsRead();
 };
 
 namespace {
@@ -57,10 +60,22 @@ void TestHostilePictures::hostileSizesRefused_data()
     QTest::addColumn<QByteArray>("bytes"); // empty: `name` is made a pipe, or a link to a device
     QTest::addColumn<QString>("reason");
     QTemporaryDir dir;
+    const auto seed = [](const char *name) { return fileBytes(QStringLiteral(PIR_FUZZ_CORPUS "/") + QLatin1String(name)); };
     QTest::newRow(".jpg") << "x.jpg" << claiming(QStringLiteral("jpg"), 65000, dir) << "more than the file can hold";
+    // 1.6 KB whose scans hold at most 0.5 megapixels; the header claims 1.4.
+    QTest::newRow(".jpg, 1200 x 1200") << "x.jpg" << seed("jpeg/claims-1200x1200.jpg") << "more than the file can hold";
     // 8-bit grey in one uncompressed strip, as the fuzzer's seed.
-    QTest::newRow(".tif, 186 bytes") << "x.tif" << fileBytes(QStringLiteral(PIR_FUZZ_CORPUS "/tiff/claims-65535x65535.tif"))
-                                     << "truncated";
+    QTest::newRow(".tif, 186 bytes") << "x.tif" << seed("tiff/claims-65535x65535.tif") << "truncated";
+    // 64 x 64 in one strip of 4 KB, which neither deflate nor LZW makes into as many pixels.
+    QTest::newRow(".tif, deflate, 2200 x 2200") << "x.tif" << seed("tiff/deflate-claims-2200x2200.tif")
+                                                << "more than the file can hold";
+    QTest::newRow(".tif, LZW, 3500 x 3500") << "x.tif" << seed("tiff/lzw-claims-3500x3500.tif")
+                                            << "more than the file can hold";
+    // 64 x 64 with 24 bytes in the middle of the data overwritten: once read as black pictures.
+    QTest::newRow(".tif, deflate palette, damaged") << "x.tif" << seed("tiff/palette-deflate-damaged.tif") << "damaged";
+    QTest::newRow(".tif, LZW palette, damaged") << "x.tif" << seed("tiff/palette-lzw-damaged.tif") << "damaged";
+    QTest::newRow(".tif, deflate tiles, damaged") << "x.tif" << seed("tiff/mono8-deflate-tiles-damaged.tif")
+                                                 << "damaged";
     QTest::newRow(".bmp") << "x.bmp" << claiming(QStringLiteral("bmp"), 65000, dir) << "truncated";
     QTest::newRow(".bmp, run-length coded") << "x.bmp" << claiming(QStringLiteral("rle.bmp"), 65000, dir)
                                             << "not a bitmap Qt can decode";
@@ -101,6 +116,45 @@ void TestHostilePictures::hostileSizesRefused()
 #endif
     QVERIFY(!status.ok());
     QVERIFY2(status.reason().contains(reason), qPrintable(status.reason()));
+}
+
+// What other programs write stays readable within those bounds: compressed strips of several rows
+// or tiles that overhang the picture, 16 bits with a predictor, a palette. The 50 x 37 pixels
+// follow (x * 7 + y * 13) % 251.
+void TestHostilePictures::compressedTiffsRead_data()
+{
+    QTest::addColumn<PixelFormat>("format");
+    QTest::newRow("mono8-deflate-strips") << PixelFormat::Mono8;
+    QTest::newRow("mono8-lzw-tiles") << PixelFormat::Mono8;
+    QTest::newRow("mono16-lzw-predictor") << PixelFormat::Mono16;
+    QTest::newRow("rgb8-packbits") << PixelFormat::RGB8;
+    QTest::newRow("palette-deflate") << PixelFormat::RGB8;
+}
+
+void TestHostilePictures::compressedTiffsRead()
+{
+    QFETCH(PixelFormat, format);
+    const QString name = QLatin1String(QTest::currentDataTag());
+    Frame read;
+    const Status status = loadImage(QStringLiteral(PIR_FUZZ_CORPUS "/tiff/") + name + QStringLiteral(".tif"), read);
+    QVERIFY2(status.ok(), qPrintable(status.reason()));
+    Frame expected = Frame::allocate(50, 37, format);
+    for (int y = 0; y < expected.height; ++y) {
+        for (int x = 0; x < expected.width; ++x) {
+            const int v = (x * 7 + y * 13) % 251;
+            std::uint8_t *p = expected.row(y) + x * bytesPerPixel(format);
+            if (format == PixelFormat::Mono16) {
+                qToLittleEndian<std::uint16_t>(std::uint16_t((x * 700 + y * 1300) % 65521), p);
+                continue;
+            }
+            p[0] = std::uint8_t(v);
+            if (format == PixelFormat::RGB8) {
+                p[1] = std::uint8_t(255 - v);
+                p[2] = std::uint8_t(name.startsWith(u"palette") ? v * 7 % 256 : x * y % 256);
+            }
+        }
+    }
+    QVERIFY(samePixels(read, expected));
 }
 
 QTEST_GUILESS_MAIN(TestHostilePictures)

@@ -111,24 +111,33 @@ void TestSafeFile::namesAtTheLimit()
     }
 }
 
+// Only temporary files this program made, and no save is writing, are removed; a user's file
+// of a like name stays, however old.
 void TestSafeFile::staleTemporariesRemoved()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    // Left by a killed program; a save may be writing it; a save holds its lock; not ours (twice).
-    for (const char *name : {".P_001.tif.AbC123.part", ".P_002.tif.XyZ789.part", ".P_003.tif.Locked.part",
-                             ".P_004.tif.part", "P_005.tif.AbC123.part"}) {
-        const QString path = dir.filePath(QString::fromUtf8(name));
+    const QByteArray ours[] = {temporaryName("P_001.tif", 255), temporaryName("P_002.tif", 255),
+                               temporaryName("P_003.tif", 255), temporaryName(QByteArray(300, 'p'), 255)};
+    QByteArray forged = temporaryName("P_004.tif", 255);
+    forged[forged.size() - 6] = forged[forged.size() - 6] == '0' ? '1' : '0'; // the check code's last digit
+    // Left by a killed program; a save may be writing it; a save holds its lock; cut to fit;
+    // then not ours: a user's draft, a forged check code, the old form of our names.
+    const QByteArray names[] = {ours[0], ours[1], ours[2], ours[3], ".thesis.Draft1.part", forged, ".P_005.tif.AbC123.part"};
+    for (const QByteArray &name : names) {
+        const QString path = dir.filePath(QFile::decodeName(name));
         const utimbuf hourAgo{::time(nullptr) - 3600, ::time(nullptr) - 3600};
         QVERIFY(writeBytes(path, "x"));
-        QVERIFY(name[5] == '2' || ::utime(QFile::encodeName(path).constData(), &hourAgo) == 0);
+        QVERIFY(name == ours[1] || ::utime(QFile::encodeName(path).constData(), &hourAgo) == 0);
     }
-    const int held = ::open(QFile::encodeName(dir.filePath(QStringLiteral(".P_003.tif.Locked.part"))).constData(), O_RDONLY);
+    QVERIFY(ours[3].size() == 255 && isTemporaryName(ours[3]));
+    const int held = ::open(QFile::encodeName(dir.filePath(QFile::decodeName(ours[2]))).constData(), O_RDONLY);
     QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
-    QCOMPARE(removeStaleTemporaries(dir.path()), 1);
+    QCOMPARE(removeStaleTemporaries(dir.path()), 2);
     ::close(held);
-    QCOMPARE(rawEntries(dir.path()), (QList<QByteArray>{".P_002.tif.XyZ789.part", ".P_003.tif.Locked.part",
-                                                        ".P_004.tif.part", "P_005.tif.AbC123.part"}));
+    QList<QByteArray> kept{ours[1], ours[2], ".thesis.Draft1.part", forged, ".P_005.tif.AbC123.part"};
+    std::sort(kept.begin(), kept.end());
+    QCOMPARE(rawEntries(dir.path()), kept);
     QCOMPARE(removeStaleTemporaries(dir.filePath(QStringLiteral("missing"))), 0);
 }
 

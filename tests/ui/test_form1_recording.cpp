@@ -337,7 +337,7 @@ void TestForm1Recording::noImageStopsTheSeries()
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
     QTRY_COMPARE(f.state().Recording, RecordingState::Idle);
     QCOMPARE(m_messages.size(), 1);
-    QVERIFY(m_messages.first().startsWith(QStringLiteral("Could not save the picture:\n")));
+    QVERIFY(m_messages.first().startsWith(QStringLiteral("Could not take the picture:\n")));
     QVERIFY(m_messages.first().contains(QStringLiteral("unknown source")));
     QVERIFY(pictures().isEmpty());
 }

@@ -75,7 +75,7 @@ void TestForm1V4l2::seriesThenUnplug()
         fake.unplug(node.path);
         QTRY_VERIFY_WITH_TIMEOUT(f.state().Recording == RecordingState::Idle, 10000);
         QCOMPARE(m_messages.size(), 1);
-        QVERIFY2(m_messages.first().startsWith(QStringLiteral("Could not save the picture:\n")),
+        QVERIFY2(m_messages.first().startsWith(QStringLiteral("Could not take the picture:\n")),
                  qPrintable(m_messages.first()));
         QTRY_COMPARE_WITH_TIMEOUT(f.CVimage1->imageHandle(), quintptr(0), 5000);
         QVERIFY2(f.CVimage1->statusText().contains(QStringLiteral("lost"), Qt::CaseInsensitive),

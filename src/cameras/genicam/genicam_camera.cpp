@@ -97,19 +97,21 @@ GenicamCamera::~GenicamCamera()
         m_timing->stop = true;
     }
     m_timing->wake.notify_all();
-    // A lost camera's latch may be waiting out Aravis's retries; the thread ends on its own then.
-    if (m_clockThread.joinable()) {
-        if (isLost())
-            m_clockThread.detach();
-        else
-            m_clockThread.join();
-    }
-    // Releasing the stream joins its thread, and releasing the camera its heartbeat
-    // thread. A camera that stopped answering makes both wait out every retry (about
+    // The latch thread holds the camera, and with it the heartbeat thread that reports a lost
+    // control channel through the link: it is joined first, so that releasing the stream joins
+    // the stream thread and releasing the camera the heartbeat thread, and only then does the
+    // link go. A camera that stopped answering makes each of them wait out every retry (about
     // nine seconds with GigE Vision), which must not freeze the window.
-    auto release = [link = m_link, stream = m_stream, camera = m_camera] {
+    auto release = [link = m_link, stream = m_stream, camera = m_camera, latch = std::move(m_clockThread),
+                    newBuffer = m_newBufferHandler, controlLost = m_controlLostHandler]() mutable {
+        if (latch.joinable())
+            latch.join();
+        if (camera && controlLost)
+            g_signal_handler_disconnect(arv_camera_get_device(camera), controlLost);
         if (stream) {
             arv_stream_set_emit_signals(stream, FALSE);
+            if (newBuffer)
+                g_signal_handler_disconnect(stream, newBuffer);
             g_object_unref(stream);
         }
         if (camera)
@@ -117,7 +119,7 @@ GenicamCamera::~GenicamCamera()
         delete link;
     };
     if (isLost())
-        std::thread(release).detach();
+        std::thread(std::move(release)).detach();
     else
         release();
 }
@@ -151,10 +153,10 @@ Status GenicamCamera::createStream()
         return Status::failure(QStringLiteral("cannot set continuous acquisition: %1").arg(takeError(error)));
     for (int i = 0; i < kBufferCount; ++i)
         arv_stream_push_buffer(m_stream, arv_buffer_new(payload, nullptr));
-    g_signal_connect(m_stream, "new-buffer", G_CALLBACK(&GenicamCamera::onNewBuffer), m_link);
+    m_newBufferHandler = g_signal_connect(m_stream, "new-buffer", G_CALLBACK(&GenicamCamera::onNewBuffer), m_link);
     arv_stream_set_emit_signals(m_stream, TRUE);
-    g_signal_connect(arv_camera_get_device(m_camera), "control-lost", G_CALLBACK(&GenicamCamera::onControlLost),
-                     m_link);
+    m_controlLostHandler = g_signal_connect(arv_camera_get_device(m_camera), "control-lost",
+                                            G_CALLBACK(&GenicamCamera::onControlLost), m_link);
     return Status::success();
 }
 

@@ -101,6 +101,9 @@ private:
 
     struct Link;
     Link *m_link = nullptr;
+    // The handlers that call back through the link, disconnected before it goes.
+    unsigned long m_newBufferHandler = 0;
+    unsigned long m_controlLostHandler = 0;
     ArvCamera *m_camera = nullptr;
     ArvStream *m_stream = nullptr;
     QString m_description;
@@ -122,7 +125,8 @@ private:
     std::atomic<std::uint64_t> m_liveTriggerSequence{0};
 
     // The camera's clock and the control channel, shared with the thread that refreshes the
-    // latch; that thread may outlive the camera object while a lost camera holds it up.
+    // latch; that thread is joined where the camera is released, which for a lost camera is a
+    // thread of its own.
     struct Timing;
     std::shared_ptr<Timing> m_timing;
     std::thread m_clockThread; // only for a camera with a timestamp latch

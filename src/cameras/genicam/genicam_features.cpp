@@ -55,9 +55,7 @@ Status checkNumber(ArvGcNode *node, Kind kind, const QString &key, const QString
         const gint64 min = arv_gc_integer_get_min(ARV_GC_INTEGER(node), nullptr);
         const gint64 max = arv_gc_integer_get_max(ARV_GC_INTEGER(node), nullptr);
         const gint64 step = std::max<gint64>(1, arv_gc_integer_get_inc(ARV_GC_INTEGER(node), nullptr));
-        // The distance from the minimum is taken unsigned: a camera may report the whole
-        // 64-bit range, and value − min would overflow a signed integer there.
-        if (!ok || value < min || value > max || (quint64(value) - quint64(min)) % quint64(step) != 0)
+        if (!ok || value > max || !onStep(value, min, step))
             return Status::failure(outOfRangeMessage(key, double(min), double(max), double(step), text));
         return Status::success();
     }

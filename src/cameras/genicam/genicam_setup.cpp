@@ -278,7 +278,7 @@ Status GenicamCamera::applySize(int width, int height)
         if (error)
             return Status::failure(
                 QStringLiteral("cannot read the %1 range: %2").arg(QLatin1String(side.key), takeError(error)));
-        if (side.value < min || side.value > max || (qint64(side.value) - min) % step != 0)
+        if (side.value > max || !onStep(side.value, min, step))
             return Status::failure(
                 outOfRangeMessage(QLatin1String(side.key), min, max, step, QString::number(side.value)));
     }

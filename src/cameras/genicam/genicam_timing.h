@@ -10,7 +10,7 @@
 
 // What a GenICam camera shares with the thread that refreshes its clock's latch. That thread
 // holds a reference of its own to the camera, so that a lost camera's latch, held up in Aravis's
-// retries, outlives the camera object without harm.
+// retries, outlives the camera object without harm until the release joins it.
 struct GenicamCamera::Timing
 {
     // One exchange on the control channel at a time: Aravis's objects are not thread-safe, and

@@ -2,6 +2,7 @@
 
 #include "cameras/pixel_conversion.h"
 #include "base/stopwatch.h"
+#include "cameras/v4l2/v4l2_controls.h"
 #include "cameras/v4l2/v4l2_device_io.h"
 
 #include <linux/videodev2.h>
@@ -88,11 +89,10 @@ void V4l2Camera::stopStream()
 
 void V4l2Camera::readFramePeriod()
 {
-    v4l2_streamparm parm{};
-    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    v4l2_streamparm parm;
     const v4l2_fract &t = parm.parm.capture.timeperframe;
-    const bool told = v4l2Ioctl(m_fd, VIDIOC_G_PARM, &parm) == 0 && t.numerator > 0 && t.denominator > 0;
-    m_framePeriodNs = told ? std::int64_t(t.numerator) * 1'000'000'000 / std::int64_t(t.denominator) : 0;
+    m_framePeriodNs =
+        readStreamParameters(m_fd, parm) ? std::int64_t(t.numerator) * 1'000'000'000 / std::int64_t(t.denominator) : 0;
 }
 
 // Silence is the watchdog's to judge, from the frame period; this thread only stops at a

@@ -232,7 +232,7 @@ Status controlValue(const V4l2Control &control, const QString &text, const QStri
     bool ok = false;
     const qlonglong number = text.toLongLong(&ok);
     // Drivers clamp a value out of range and round it to the step without a word.
-    if (!ok || number < control.minimum || number > control.maximum || (number - control.minimum) % control.step != 0)
+    if (!ok || number > control.maximum || !onStep(number, control.minimum, control.step))
         return Status::failure(outOfRangeMessage(key, double(control.minimum), double(control.maximum),
                                                  double(control.step), text));
     value = number;
@@ -308,14 +308,22 @@ QString offeredFrameRates(int fd, std::uint32_t fourcc, int width, int height)
     return rates.isEmpty() ? QString() : QStringLiteral("one of ") + rates.join(QStringLiteral(", "));
 }
 
+bool readStreamParameters(int fd, v4l2_streamparm &parm)
+{
+    parm = {};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    const v4l2_fract &interval = parm.parm.capture.timeperframe;
+    return v4l2Ioctl(fd, VIDIOC_G_PARM, &parm) == 0 && (parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME) &&
+           interval.numerator > 0 && interval.denominator > 0;
+}
+
 double currentFrameRate(int fd)
 {
-    v4l2_streamparm parm{};
-    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (v4l2Ioctl(fd, VIDIOC_G_PARM, &parm) < 0 || !(parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME))
+    v4l2_streamparm parm;
+    if (!readStreamParameters(fd, parm))
         return 0.0;
     const v4l2_fract &interval = parm.parm.capture.timeperframe;
-    return interval.numerator ? double(interval.denominator) / interval.numerator : 0.0;
+    return double(interval.denominator) / interval.numerator;
 }
 
 QString describeFrameRate(int fd, std::uint32_t fourcc, int width, int height)

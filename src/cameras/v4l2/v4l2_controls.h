@@ -6,6 +6,8 @@
 #include <QPair>
 #include <QString>
 
+#include <linux/videodev2.h>
+
 #include <cstdint>
 
 struct NamedSetting;
@@ -50,6 +52,9 @@ QString describeControls(int fd);
 // The frame rates the device offers in this format and size, "one of 30, 15, 5" or "from 1 to
 // 30"; empty when the driver does not tell.
 QString offeredFrameRates(int fd, std::uint32_t fourcc, int width, int height);
+// VIDIOC_G_PARM's answer, where it holds the driver's time per frame: only a driver that sets
+// V4L2_CAP_TIMEPERFRAME fills that field. Every reading of the frame rate goes through here.
+bool readStreamParameters(int fd, v4l2_streamparm &parm);
 // Frames per second from the driver's time per frame; 0 when it cannot be set or read.
 double currentFrameRate(int fd);
 // The driver-file line of the frame rate, with the rates offered above it; empty when the

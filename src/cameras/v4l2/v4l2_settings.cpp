@@ -43,8 +43,9 @@ Status applyFixed(int fd, const QList<V4l2Control> &controls, const FixedControl
     if (!target)
         return Status::failure(QStringLiteral("the camera does not let %1 be set").arg(key));
     const double units = *fixed.value / fixed.unit;
+    // 2^63 compares equal to the largest 64-bit maximum but does not convert to it.
     if (units != std::round(units) || units < double(target->minimum) || units > double(target->maximum) ||
-        (std::int64_t(units) - target->minimum) % target->step != 0)
+        units >= 0x1p63 || !onStep(std::int64_t(units), target->minimum, target->step))
         return Status::failure(outOfRangeMessage(key, double(target->minimum) * fixed.unit,
                                                  double(target->maximum) * fixed.unit,
                                                  double(target->step) * fixed.unit, numberText(*fixed.value)));
@@ -99,9 +100,8 @@ Status V4l2Camera::applyControls(const V4l2Settings &settings)
 
 Status V4l2Camera::setFrameRate(double rate)
 {
-    v4l2_streamparm parm{};
-    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (v4l2Ioctl(m_fd, VIDIOC_G_PARM, &parm) < 0 || !(parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME))
+    v4l2_streamparm parm;
+    if (!readStreamParameters(m_fd, parm))
         return Status::failure(QStringLiteral("%1 does not let frame-rate be set").arg(m_device));
     // The time per frame in thousandths of a second, exact for every rate a driver file can hold.
     parm.parm.capture.timeperframe = {1000, std::uint32_t(std::llround(rate * 1000.0))};

@@ -57,6 +57,8 @@ struct FakeV4l2Node
     int frameRate = 100;
     // The frame rates offered in every format and size (intervals of 1/rate s), as S_PARM picks.
     std::vector<int> frameRates{100, 50, 25};
+    // False: G_PARM leaves out V4L2_CAP_TIMEPERFRAME, and its time per frame means nothing.
+    bool timePerFrame = true;
     std::vector<FakeV4l2Control> controls = uvcControls();
     // errno of setting a control an automatic mode sets: EACCES, EBUSY in older drivers.
     int inactiveError = EACCES;

@@ -128,21 +128,25 @@ int FakeV4l2::extendedControls(Device &d, bool set, v4l2_ext_controls &controls)
         FakeV4l2Control *c = find(d.node.controls, one.id);
         if (!c || (c->flags & V4L2_CTRL_FLAG_DISABLED) || c->type == V4L2_CTRL_TYPE_CTRL_CLASS)
             return EINVAL;
+        const bool wide = c->type == V4L2_CTRL_TYPE_INTEGER64;
         if (!set) {
-            one.value = std::int32_t(c->value);
+            if (wide)
+                one.value64 = c->value;
+            else
+                one.value = std::int32_t(c->value);
             continue;
         }
         if (c->flags & V4L2_CTRL_FLAG_READ_ONLY)
             return EACCES;
         if (!isActive(d.node.controls, *c))
             return d.node.inactiveError;
-        const std::int64_t asked = one.value;
+        const std::int64_t asked = wide ? one.value64 : one.value;
         if (c->type == V4L2_CTRL_TYPE_MENU &&
             (asked < c->minimum || asked > c->maximum || !c->menu[std::size_t(asked)]))
             return EINVAL;
-        const std::int64_t step = std::max<std::int64_t>(1, c->step);
-        const std::int64_t rounded = c->minimum + (asked - c->minimum + step / 2) / step * step;
-        c->value = std::clamp(rounded, c->minimum, c->maximum);
+        const __int128 step = std::max<std::int64_t>(1, c->step);
+        const __int128 rounded = c->minimum + (asked - __int128(c->minimum) + step / 2) / step * step;
+        c->value = std::int64_t(std::clamp<__int128>(rounded, c->minimum, c->maximum));
     }
     return 0;
 }
@@ -162,7 +166,7 @@ int FakeV4l2::streamParameters(Device &d, bool set, v4l2_streamparm &p)
                                              [&](int a, int b) { return distance(a) < distance(b); });
     }
     p.parm.capture = {};
-    p.parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
+    p.parm.capture.capability = d.node.timePerFrame ? V4L2_CAP_TIMEPERFRAME : 0;
     p.parm.capture.timeperframe = {1, std::uint32_t(d.node.frameRate)};
     return 0;
 }

@@ -2,12 +2,13 @@
 
 #include "cameras/v4l2/fake_v4l2.h"
 #include "cameras/driver_file.h"
+#include "cameras/lost_reports.h"
 #include "cameras/v4l2/v4l2_camera.h"
 #include "base/stopwatch.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -233,7 +234,7 @@ void TestV4l2::liveThroughFaults()
     Status status = Status::success();
     std::unique_ptr<V4l2Camera> camera = openCamera({}, status);
     QVERIFY2(status, qPrintable(status.reason()));
-    QSignalSpy lostSpy(camera.get(), &Camera::lost);
+    LostReports reports(camera.get());
     std::mutex mutex;
     std::vector<Frame> frames;
     connect(camera.get(), &Camera::frameReady, this, [&](const Frame &frame) {
@@ -254,13 +255,13 @@ void TestV4l2::liveThroughFaults()
         QTRY_VERIFY(camera->framesPublished() >= before + 10);
         QVERIFY(camera->isLive());
     } else {
-        QTRY_COMPARE_WITH_TIMEOUT(lostSpy.count(), 1, 6000);
-        QVERIFY2(lostSpy.at(0).at(0).toString().contains(lost), qPrintable(lostSpy.at(0).at(0).toString()));
+        QTRY_COMPARE_WITH_TIMEOUT(reports.count(), 1, 6000);
+        QVERIFY2(reports.reasons().first().contains(lost), qPrintable(reports.reasons().first()));
         QVERIFY(!camera->isLive());
         QVERIFY(!camera->startLive());
         QVERIFY(!camera->snap(snapped));
         QTest::qWait(200);
-        QCOMPARE(lostSpy.count(), 1); // reported once
+        QCOMPARE(reports.count(), 1); // reported once
     }
     camera->stopLive();
     if (FakeV4l2::packedLineBytes(fourcc, 64) != 0) {
@@ -315,7 +316,7 @@ void TestV4l2::refusedOrUnplugged()
         QVERIFY2(status.reason().contains(reason), qPrintable(status.reason()));
         QVERIFY(!camera->snap(frame) && !camera->startLive());
     } else {
-        QSignalSpy lostSpy(camera.get(), &Camera::lost);
+        LostReports reports(camera.get());
         if (fault == QLatin1String("unplug")) {
             QVERIFY(camera->snap(frame));
             fake.unplug(node.path);
@@ -328,7 +329,7 @@ void TestV4l2::refusedOrUnplugged()
             QVERIFY2(!snapped && snapped.reason().contains(reason), qPrintable(snapped.reason()));
         }
         QVERIFY(!camera->startLive());
-        QCOMPARE(lostSpy.count(), lostReports);
+        QTRY_COMPARE(reports.count(), qsizetype(lostReports));
     }
     camera.reset();
     if (other >= 0)
@@ -376,6 +377,11 @@ void TestV4l2::settingsReachTheControls_data()
     olderDriver.inactiveError = EBUSY;
     FakeV4l2::Node bare = uvc;
     bare.controls.clear();
+    // A 64-bit control over the whole range: value - minimum overflows a signed integer there.
+    constexpr std::uint32_t kWide = V4L2_CID_USER_BASE | 0x1000;
+    FakeV4l2::Node wide = uvc;
+    wide.controls.push_back({kWide, V4L2_CTRL_TYPE_INTEGER64, "Sensor Clock Offset",
+                             std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), 3});
     const QString inactive = QStringLiteral("control.exposure_time_absolute cannot be set while the camera adjusts it "
                                             "automatically: switch its automatic mode off on an earlier line");
     // The keys of their own: each switches its automatic mode off and sets the control in its unit.
@@ -413,6 +419,8 @@ void TestV4l2::settingsReachTheControls_data()
     QTest::newRow("automatic mode still on") << uvc << "control.exposure_time_absolute = 100" << Controls{} << inactive;
     QTest::newRow("automatic mode on, older driver")
         << olderDriver << "control.exposure_time_absolute = 100" << Controls{} << inactive;
+    QTest::newRow("64-bit, on a step") << wide << "control.sensor_clock_offset = 1" << Controls{{kWide, 1}} << "";
+    QTest::newRow("64-bit, between steps") << wide << "control.sensor_clock_offset = 2" << Controls{} << "in steps of 3";
     QTest::newRow("integer out of range") << uvc << "control.brightness = 100" << Controls{}
                                           << "control.brightness must be from -64 to 64 for this camera, not 100";
     QTest::newRow("menu index left out") << uvc << "control.auto_exposure = 2" << Controls{}
@@ -469,6 +477,17 @@ void TestV4l2::settingsInForce()
     QVERIFY(!fixed.exposureAuto && !fixed.gainAuto);
     QCOMPARE(fixed.frameRate, 50.0);
     QCOMPARE(fixed.trigger, QStringLiteral("free-running"));
+
+    // A driver that does not flag its time per frame as set has no frame rate to tell.
+    FakeV4l2::Node untimed = fakeNode("/dev/video0");
+    untimed.timePerFrame = false;
+    FakeV4l2 other({untimed});
+    const std::unique_ptr<V4l2Camera> camera = openCamera({}, status);
+    QVERIFY2(status, qPrintable(status.reason()));
+    Frame frame;
+    QVERIFY(camera->snap(frame));
+    QCOMPARE(camera->framePeriod().count(), 0);
+    QVERIFY(!camera->settingsInForce().frameRate);
 }
 
 QTEST_GUILESS_MAIN(TestV4l2)
