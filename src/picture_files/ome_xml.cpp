@@ -32,9 +32,9 @@ QString logSeconds(double ms)
         .arg(std::llabs(us) % 1000000, 6, 10, QLatin1Char('0'));
 }
 
-// Written into a QString and encoded once: into a QByteArray, every piece would pass through a
-// QBuffer, which took most of the time of a picture's XML. A picture's XML is left on one line,
-// which saves a tenth of its time; the companion, which people open in editors, is indented.
+// Written into a QString and encoded once, sparing every piece a pass through a QBuffer. A
+// picture's XML is left on one line, which saves a tenth of its time; the companion, which
+// people open in editors, is indented.
 void startOme(QXmlStreamWriter &w, QString &text, const QUuid &uuid, bool indented)
 {
     text.reserve(4096);
