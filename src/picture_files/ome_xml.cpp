@@ -38,11 +38,11 @@ QString logSeconds(double ms)
 void startOme(QXmlStreamWriter &w, QString &text, const QUuid &uuid, bool indented)
 {
     text.reserve(4096);
-    text += QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-    if (indented)
-        text += u'\n';
     w.setAutoFormatting(indented);
     w.setAutoFormattingIndent(1);
+    // Qt names no encoding in the declaration of XML written into a string; XML's default, UTF-8,
+    // is the one the bytes are in.
+    w.writeStartDocument();
     w.writeStartElement(QStringLiteral("OME"));
     w.writeDefaultNamespace(omeNamespace);
     w.writeNamespace(xsiNamespace, QStringLiteral("xsi"));
