@@ -15,6 +15,7 @@ PIR_PACKAGES=(
     desktop-file-utils appstream dpkg-dev file lintian
     iproute2 util-linux
     clang libclang-rt-14-dev
+    python3-xmlschema python3-tifffile python3-numpy
 )
 
 pir_install_packages() {

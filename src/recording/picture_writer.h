@@ -2,6 +2,7 @@
 
 #include "base/status.h"
 #include "recording/picture_queue.h"
+#include "recording/series_companion.h"
 #include "recording/series_log.h"
 #include "recording/series_scheduler.h"
 
@@ -84,6 +85,7 @@ private:
     Callbacks m_callbacks;
 
     SeriesLog m_log;
+    SeriesCompanion m_companion;
     QString m_logPath;    // under m_mutex
     QString m_logProblem; // under m_mutex
     Status m_logFailure = Status::success();

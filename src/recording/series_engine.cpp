@@ -152,8 +152,10 @@ SeriesSettings SeriesEngine::seriesSettings() const
     s.locale = QLocale();
     s.maxPictures = m_maxPictures;
     s.maxDurationMs = m_maxDurationMs;
-    if (const Camera *camera = m_source.camera())
+    if (const Camera *camera = m_source.camera()) {
         s.cameraAtStart = camera->settingsInForce();
+        s.cameraAtStart.common = camera->commonSettings();
+    }
     return s;
 }
 
