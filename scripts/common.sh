@@ -17,6 +17,7 @@ PIR_PACKAGES=(
     iproute2 util-linux
     dbus libglib2.0-bin python3 python3-dbus python3-gi gir1.2-glib-2.0
     clang libclang-rt-14-dev
+    python3-xmlschema python3-tifffile python3-numpy
 )
 
 pir_install_packages() {

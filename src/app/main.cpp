@@ -4,6 +4,7 @@
 #include "app/open_display.h"
 #include "recording/paths.h"
 #include "app/record_command.h"
+#include "recording/disk_sync.h"
 #include "remote/bus_names.h"
 #include "remote/remote_control.h"
 #include "ui/form1.h"
@@ -13,6 +14,22 @@
 #include <QIcon>
 
 #include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// A writer or a sync of a series may still be held up by a disk that hangs once its wait is
+// over: the process then ends without destroying its globals, which such a thread may still use.
+int leaving(int code)
+{
+    if (OutlivingThread::running() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -35,7 +52,7 @@ int main(int argc, char *argv[])
     case CommandLine::Action::Record: {
         // No display: a series recorded over SSH or from a script never opens a window.
         QCoreApplication app(argc, argv);
-        return runRecordCommand(commandLine.commandArguments);
+        return leaving(runRecordCommand(commandLine.commandArguments));
     }
     case CommandLine::Action::Cameras: {
         QCoreApplication app(argc, argv);
@@ -52,13 +69,17 @@ int main(int argc, char *argv[])
 
     const std::unique_ptr<QApplication> app = openDisplay(argc, argv);
     QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(PIR_APP_ID)));
-    Form1 window(commandLine.driverPath.isEmpty() ? defaultDriverPath() : commandLine.driverPath);
-    // Scripts of this user reach the window's series on the session bus, unless another window has it.
-    const RemoteControl remote(window, windowServiceName());
-    window.engine().setRemoteControlNote(remote.note());
-    if (remote.nameTaken())
-        std::fprintf(stderr, "%s: another window has %s on the session bus; scripts cannot reach this one.\n",
-                     kProgramName, qPrintable(windowServiceName()));
-    window.show();
-    return app->exec();
+    int code = 0;
+    {
+        Form1 window(commandLine.driverPath.isEmpty() ? defaultDriverPath() : commandLine.driverPath);
+        // Scripts of this user reach the window's series on the session bus, unless another window has it.
+        const RemoteControl remote(window, windowServiceName());
+        window.engine().setRemoteControlNote(remote.note());
+        if (remote.nameTaken())
+            std::fprintf(stderr, "%s: another window has %s on the session bus; scripts cannot reach this one.\n",
+                         kProgramName, qPrintable(windowServiceName()));
+        window.show();
+        code = app->exec();
+    }
+    return leaving(code);
 }

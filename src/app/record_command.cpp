@@ -11,13 +11,13 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -36,11 +36,14 @@ const char kHelp[] =
     "Records one series of pictures without a window, exactly as Start and Stop in the window do:\n"
     "the same names, readings, pictures, series log and picture records.\n"
     "It records until --count pictures are saved, --duration has passed, or it is interrupted\n"
-    "(Ctrl+C, SIGINT, SIGTERM or SIGHUP end it as Stop does, and the exit status is 0).\n"
+    "(Ctrl+C, SIGINT, SIGTERM or SIGHUP end it as Stop does).\n"
+    "It then waits for the pictures to be saved and synced, at most 60 s; a second signal ends\n"
+    "the wait at once.\n"
     "On exit, standard output holds one line: the path of the series log.\n"
     "Progress goes to standard error once a second while it is a terminal.\n"
-    "Exit status: 0 done or interrupted; 1 a picture could not be taken or saved (the series\n"
-    "stops as in the window); 2 refused before anything was written.";
+    "Exit status: 0 every picture taken is saved and on the disk, also when interrupted;\n"
+    "1 a picture could not be taken or saved (the series stops as in the window), or the wait\n"
+    "ended before every picture taken was saved and synced; 2 refused before anything was written.";
 
 QString unitLine(const QString &text)
 {
@@ -242,10 +245,10 @@ public:
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &engine, [this, &engine] {
             char byte;
             [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
-            if (engine.isRecording())
+            // Only a second signal ends the wait for the disk, also when the series had ended
+            // by itself before the first.
+            if (++m_signals == 1 && engine.isRecording())
                 engine.stop();
-            else
-                m_askedAgain = true;
         });
         struct sigaction action = {};
         action.sa_handler = onSignal;
@@ -269,11 +272,11 @@ public:
         signalPipe[0] = signalPipe[1] = -1;
     }
 
-    // Whether a signal came after the series had ended: the wait for the disk should end too.
-    bool askedAgain() const { return m_askedAgain; }
+    // Whether a second signal came: the wait for the disk should end too.
+    bool askedAgain() const { return m_signals >= 2; }
 
 private:
-    bool m_askedAgain = false;
+    int m_signals = 0;
     std::unique_ptr<QSocketNotifier> m_notifier;
     struct sigaction m_oldInt = {};
     struct sigaction m_oldTerm = {};
@@ -375,6 +378,7 @@ int runRecord(const RecordSettings &settings)
     }
 
     int status = 0;
+    bool logWarned = false;
     QEventLoop loop;
     QObject::connect(&engine, &SeriesEngine::stopped, &loop, [&](SeriesEvent why, const QString &message) {
         if (why == SeriesEvent::StepFailed) {
@@ -387,7 +391,16 @@ int runRecord(const RecordSettings &settings)
         printError(message);
         status = kExitFailed;
     });
-    QObject::connect(&engine, &SeriesEngine::logWarning, &loop, [](const QString &message) { printError(message); });
+    QObject::connect(&engine, &SeriesEngine::logWarning, &loop, [&](const QString &message) {
+        printError(message);
+        logWarned = true;
+    });
+    QObject::connect(&engine, &SeriesEngine::synced, &loop, [&](const QString &, const Status &result) {
+        if (!result) {
+            printError(result.reason());
+            status = kExitFailed;
+        }
+    });
     Progress progress(engine, !settings.quiet);
     const StopOnSignal stopOnSignal(engine);
 
@@ -396,12 +409,29 @@ int runRecord(const RecordSettings &settings)
         loop.exec();
     progress.finish();
     // The pictures taken are still being written, then synced: a second signal ends the wait.
-    QDeadlineTimer deadline(kSyncWaitMs);
-    while (!engine.waitForSync(kSyncPollMs) && !deadline.hasExpired() && !stopOnSignal.askedAgain())
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kSyncWaitMs);
+    const Clock::time_point noted = deadline - std::chrono::milliseconds(SeriesEngine::kNoteWaitMs);
+    while (!engine.waitForSync(kSyncPollMs) && Clock::now() < noted && !stopOnSignal.askedAgain())
         QCoreApplication::processEvents();
     QCoreApplication::processEvents(); // what the writer reported last
-    if (!engine.waitForSync(0))
-        printError(QStringLiteral("The pictures have not all reached the disk yet."));
+    const bool synced = engine.waitForSync(0);
+    const bool cutShort = stopOnSignal.askedAgain();
+    const qint64 unsaved =
+        engine.shutDown(cutShort ? Clock::now() + std::chrono::milliseconds(SeriesEngine::kNoteWaitMs) : deadline);
+    if (unsaved > 0) {
+        printError(QStringLiteral("%1 taken %2 not saved: %3.")
+                       .arg(unsaved == 1 ? QStringLiteral("1 picture") : QStringLiteral("%1 pictures").arg(unsaved),
+                            unsaved == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+                            cutShort ? QStringLiteral("a second signal ended the wait for the disk")
+                                     : QStringLiteral("the disk did not take them within %1 s").arg(kSyncWaitMs / 1000)));
+        status = kExitFailed;
+    } else if (!synced) {
+        printError(QStringLiteral("The pictures are saved but have not all reached the disk yet."));
+        status = kExitFailed;
+    }
+    if (const QString problem = engine.logProblem(); !problem.isEmpty() && !logWarned)
+        printError(QStringLiteral("The series log cannot be written:\n%1").arg(problem));
     if (!engine.logPath().isEmpty())
         std::printf("%s\n", qPrintable(engine.logPath()));
     return status;

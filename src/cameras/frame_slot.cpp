@@ -59,6 +59,12 @@ void FrameSlot::resume()
     m_interrupted = false;
 }
 
+bool FrameSlot::isInterrupted() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_interrupted;
+}
+
 FrameSlot::Result FrameSlot::handOut(const Frame &frame, Frame &out)
 {
     out = frame;
@@ -75,6 +81,12 @@ FrameSlot::Result FrameSlot::waitUntil(std::unique_lock<std::mutex> &lock, Clock
     if (m_interrupted)
         return Result::Interrupted;
     return woken ? Result::Frame : Result::Timeout;
+}
+
+FrameSlot::Result FrameSlot::awaitFirst(Clock::time_point deadline)
+{
+    std::unique_lock lock(m_mutex);
+    return waitUntil(lock, deadline, [this] { return !m_frames.empty(); });
 }
 
 FrameSlot::Result FrameSlot::takeNewest(Clock::time_point deadline, Frame &out)

@@ -36,6 +36,10 @@ public:
     // Ends the waits under way and every later one with Interrupted, until resume().
     void interrupt();
     void resume();
+    bool isInterrupted() const;
+
+    // Waits until a frame was offered since the stream began, until `deadline`; takes none.
+    Result awaitFirst(Clock::time_point deadline);
 
     // The newest frame not handed out yet, waiting until `deadline` for one to arrive.
     Result takeNewest(Clock::time_point deadline, Frame &out);

@@ -74,6 +74,16 @@ Status StreamingCamera::capture(std::int64_t tickNs, std::int64_t intervalNs, Fr
     return frameResult(m_slot.takeNearest(tickNs, period, intervalNs / 2, deadline, out), limit);
 }
 
+void StreamingCamera::awaitFirstFrame()
+{
+    // A camera told when to take each picture sends nothing until the first tick tells it to.
+    if (!m_live.load() || m_arrived.load() || !silenceMeansLost())
+        return;
+    const auto limit = frameWaitLimit(true);
+    // A camera that sends nothing in time is lost; the first tick then says so.
+    frameResult(m_slot.awaitFirst(FrameSlot::Clock::now() + limit), limit);
+}
+
 Status StreamingCamera::singleAcquisition(Frame &out)
 {
     beginStream();

@@ -23,6 +23,7 @@ public:
     Status snap(Frame &out) override;
     Status capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) override;
     bool streamsThroughSeries() const override { return true; }
+    void awaitFirstFrame() override;
 
 protected:
     // The device's own stream. The core starts and stops it from one thread at a time: the

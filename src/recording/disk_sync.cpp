@@ -2,6 +2,12 @@
 
 #include "picture_files/image_files.h"
 
+#include <QDir>
+#include <QFile>
+
+#include <memory>
+#include <set>
+#include <sys/stat.h>
 #include <thread>
 
 DiskSync &DiskSync::shared()
@@ -11,7 +17,46 @@ DiskSync &DiskSync::shared()
     return *instance;
 }
 
-void DiskSync::request(const QString &directory, Done done)
+void DiskSync::request(const QStringList &directories, Done done)
+{
+    // syncfs() brings a whole file system to the disk: one directory of each is enough. A
+    // directory that cannot be looked at is synced anyway, so that the failure is told.
+    QStringList distinct;
+    std::set<dev_t> devices;
+    for (const QString &directory : directories) {
+        struct stat info = {};
+        if (::stat(QFile::encodeName(directory).constData(), &info) != 0 || devices.insert(info.st_dev).second)
+            distinct << QDir::cleanPath(directory);
+    }
+    distinct.removeDuplicates();
+    if (distinct.isEmpty()) {
+        done(Status::success());
+        return;
+    }
+    struct Answers
+    {
+        std::mutex mutex;
+        qsizetype left = 0;
+        Status result = Status::success();
+        Done done;
+    };
+    auto answers = std::make_shared<Answers>();
+    answers->left = distinct.size();
+    answers->done = std::move(done);
+    for (const QString &directory : distinct) {
+        requestOne(directory, [answers](const Status &result) {
+            std::unique_lock lock(answers->mutex);
+            if (!result && answers->result)
+                answers->result = result;
+            if (--answers->left == 0) {
+                lock.unlock();
+                answers->done(answers->result);
+            }
+        });
+    }
+}
+
+void DiskSync::requestOne(const QString &directory, Done done)
 {
     const std::lock_guard lock(m_mutex);
     Directory &d = m_directories[directory];
@@ -20,7 +65,10 @@ void DiskSync::request(const QString &directory, Done done)
     if (d.running)
         return; // the running sync takes it up again when it is done
     d.running = true;
-    std::thread([this, directory] { run(directory); }).detach();
+    std::thread([this, directory] {
+        const OutlivingThread counted;
+        run(directory);
+    }).detach();
 }
 
 void DiskSync::run(const QString &directory)

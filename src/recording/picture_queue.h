@@ -11,6 +11,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 // One piece of work for the writer of a series, in the order the series made them.
 struct PictureJob
@@ -28,7 +29,8 @@ struct PictureJob
     std::optional<double> frameAgeMs;
     QString failure;  // Failed: why the picture could not be taken
     SeriesLogEnd end; // End
-    QString schedule; // with the first picture: how the schedule's thread runs, for the log
+    QString schedule; // how the schedule's thread runs, for the log's header
+    std::int64_t tickNs = 0; // the tick's instant on the stopwatch's clock
 
     std::int64_t bytes() const { return frame.data.size(); }
 };
@@ -56,6 +58,7 @@ public:
             if (job.kind == PictureJob::Kind::Picture) {
                 ++m_pictures;
                 m_bytes += job.bytes();
+                m_held.push_back(job.record.picture.value_or(0));
             }
             m_jobs.push_back(std::move(job));
         }
@@ -80,6 +83,14 @@ public:
         const std::lock_guard lock(m_mutex);
         --m_pictures;
         m_bytes -= job.bytes();
+        m_held.pop_front(); // pictures are written in the order they were taken
+    }
+
+    // The numbers of the pictures taken in and not yet written.
+    std::vector<qint64> heldPictures() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return {m_held.begin(), m_held.end()};
     }
 
     std::int64_t pictures() const
@@ -94,6 +105,7 @@ private:
     std::deque<PictureJob> m_jobs;
     std::int64_t m_pictures = 0; // taken in and not yet written
     std::int64_t m_bytes = 0;
+    std::deque<qint64> m_held;
     const std::int64_t m_maxPictures;
     const std::int64_t m_maxBytes;
 };

@@ -25,14 +25,18 @@ QString nowIso()
 PictureWriter::PictureWriter(const SeriesSettings &settings, const SeriesLogHeader &header,
                              std::int64_t queuePictures, std::int64_t queueBytes, Saver saver, Callbacks callbacks)
     : m_settings(settings), m_header(header), m_queue(queuePictures, queueBytes), m_saver(std::move(saver)),
-      m_callbacks(std::move(callbacks))
+      m_callbacks(std::move(callbacks)), m_companion(settings, header)
 {
 }
 
 void PictureWriter::start()
 {
     // Detached and holding itself: a disk that hangs must not hold the program's end.
-    std::thread([self = shared_from_this()] { self->run(); }).detach();
+    std::thread([self = shared_from_this()]() mutable {
+        const OutlivingThread counted;
+        self->run();
+        self.reset(); // while still counted
+    }).detach();
 }
 
 bool PictureWriter::waitDone(std::chrono::steady_clock::time_point deadline)
@@ -45,6 +49,12 @@ QString PictureWriter::logPath() const
 {
     const std::lock_guard lock(m_mutex);
     return m_logPath;
+}
+
+QString PictureWriter::logProblem() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_logProblem;
 }
 
 void PictureWriter::run()
@@ -80,11 +90,15 @@ void PictureWriter::openLog(const QString &schedule)
     // where a file system could not take unnamed ones go before the series writes there.
     if (makeOutputDirectory(m_settings.directory))
         removeStaleTemporaries(m_settings.directory);
+    m_header.companion = m_companion.isWanted();
     m_logFailure = m_log.open(path, m_header);
-    if (m_logFailure.ok()) {
-        const std::lock_guard lock(m_mutex);
+    if (m_logFailure.ok())
+        m_companion.open(m_log.path());
+    const std::lock_guard lock(m_mutex);
+    if (m_logFailure.ok())
         m_logPath = m_log.path();
-    }
+    else
+        m_logProblem = m_logFailure.reason();
 }
 
 void PictureWriter::write(const PictureJob &job)
@@ -105,8 +119,10 @@ void PictureWriter::write(const PictureJob &job)
     // temporary files in too.
     if (saved && m_saved == 0 && QFileInfo(job.fileName).absolutePath() != QFileInfo(m_settings.directory).absolutePath())
         removeStaleTemporaries(QFileInfo(job.fileName).absolutePath());
+    ImageMetadata record = job.record;
+    m_companion.describe(record);
     if (saved)
-        saved = m_saver(job.frame, job.fileName, job.record, m_savedNames.contains(job.fileName));
+        saved = m_saver(job.frame, job.fileName, record, m_savedNames.contains(job.fileName));
     const qint64 bytes = saved ? QFileInfo(job.fileName).size() : 0;
     logRow(job, saved, bytes, saved ? replaced : QString());
     if (!saved) {
@@ -114,6 +130,11 @@ void PictureWriter::write(const PictureJob &job)
         return;
     }
     ++m_saved;
+    m_companion.add(job.fileName, job.frame, record, !replaced.isEmpty());
+    // The pictures' folder may lie on a file system of its own, which the end syncs too.
+    if (const QString folder = job.fileName.left(job.fileName.lastIndexOf(QLatin1Char('/')) + 1);
+        !m_folders.contains(folder))
+        m_folders << folder;
     // A number or a time makes every name of a series its own: only names without them can
     // repeat, and only then are they kept, so that a long series does not grow in memory.
     if (!m_settings.options.number && !m_settings.options.time)
@@ -125,12 +146,11 @@ void PictureWriter::write(const PictureJob &job)
                                    .arg(m_logFailure.reason()));
     }
     if (m_callbacks.saved) {
-        double nowMs = 0;
-        StopwatchRead(m_settings.stopwatch, 0, nowMs);
-        const double scheduledMs = job.record.scheduledMs.value_or(0);
+        // From the tick's own instant: a writer that outlives its series touches no stopwatch.
+        const double durationMs = double(stopwatchClockNs() - job.tickNs) / 1e6;
         m_callbacks.saved(StepReport{job.record.picture.value_or(0), job.fileName, saved,
-                                     job.record.stopwatchMs.value_or(0), scheduledMs, nowMs - scheduledMs,
-                                     job.record.frameMs, job.frameAgeMs, job.frame});
+                                     job.record.stopwatchMs.value_or(0), job.record.scheduledMs.value_or(0),
+                                     durationMs, job.record.frameMs, job.frameAgeMs, job.frame});
     }
 }
 
@@ -182,12 +202,17 @@ void PictureWriter::finish(const SeriesLogEnd &end)
     if (m_log.isOpen()) {
         SeriesLogEnd counted = end;
         counted.pictures = m_saved;
+        counted.companionFailure = m_companion.finish();
         m_log.finish(counted);
     }
     if (m_saved == 0)
         return;
     const QString logPath = this->logPath();
-    DiskSync::shared().request(m_settings.directory, [logPath, synced = m_callbacks.synced](const Status &result) {
+    QStringList folders = m_folders;
+    folders << m_settings.directory;
+    if (!logPath.isEmpty())
+        folders << QFileInfo(logPath).path();
+    DiskSync::shared().request(folders, [logPath, synced = m_callbacks.synced](const Status &result) {
         if (!logPath.isEmpty()) {
             SeriesLog::appendTo(logPath, result ? QStringLiteral("# synced %1\n").arg(nowIso())
                                                 : QStringLiteral("# not synced %1: %2\n").arg(nowIso(), result.reason()));

@@ -2,11 +2,13 @@
 
 #include "base/status.h"
 #include "recording/picture_queue.h"
+#include "recording/series_companion.h"
 #include "recording/series_log.h"
 #include "recording/series_scheduler.h"
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <condition_variable>
@@ -62,6 +64,10 @@ public:
 
     // The log's path once it was opened; empty when it could not be.
     QString logPath() const;
+    // Why the log could not be opened; empty while it could be or has not been tried.
+    QString logProblem() const;
+    // The numbers of the pictures taken and not yet saved, or found unsavable.
+    std::vector<qint64> unsavedPictures() const { return m_queue.heldPictures(); }
 
 private:
     void run();
@@ -79,13 +85,16 @@ private:
     Callbacks m_callbacks;
 
     SeriesLog m_log;
-    QString m_logPath;
+    SeriesCompanion m_companion;
+    QString m_logPath;    // under m_mutex
+    QString m_logProblem; // under m_mutex
     Status m_logFailure = Status::success();
     bool m_logTried = false;
     bool m_logWarned = false;
     bool m_failed = false;
     qint64 m_saved = 0;
     QHash<QString, qint64> m_savedNames; // name -> picture number, where names can repeat
+    QStringList m_folders;               // where pictures were saved
 
     mutable std::mutex m_mutex;
     std::condition_variable m_doneChanged;

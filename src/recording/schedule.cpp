@@ -1,8 +1,5 @@
 #include "recording/schedule.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-
 #include <chrono>
 #include <cstring>
 #include <pthread.h>
@@ -15,35 +12,28 @@
 namespace {
 
 // High enough to run before the desktop's ordinary threads, low enough to leave room for the
-// audio and interrupt threads a system runs above it; RealtimeKit grants at most 20 by default.
+// audio and interrupt threads a system runs above it.
 constexpr int kRealtimePriority = 10;
-// RealtimeKit grants real-time only to a process whose real-time threads may hold the processor
-// no longer than this without sleeping (its own upper bound is 200 ms).
-constexpr rlim_t kRealtimeCpuLimitUs = 200'000;
-constexpr int kRealtimeKitTimeoutMs = 500;
 
-bool makeRealtimeWithRealtimeKit(QString &why)
+// A real-time thread that runs longer than RLIMIT_RTTIME without sleeping is killed by the
+// kernel (SIGXCPU at the soft limit, SIGKILL at the hard one), and a schedule thread may well
+// be busy that long, making a large test pattern. Real-time is taken only where no such limit
+// applies; a soft limit below an unlimited hard one is lifted. RealtimeKit is not asked: it
+// grants real-time only to a process whose hard limit is at most 200 ms.
+QString realtimeTimeLimit()
 {
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected()) {
-        why = QStringLiteral("no system bus for RealtimeKit");
-        return false;
-    }
     rlimit limit{};
-    if (getrlimit(RLIMIT_RTTIME, &limit) == 0 && (limit.rlim_max == RLIM_INFINITY || limit.rlim_max > kRealtimeCpuLimitUs)) {
-        limit.rlim_cur = limit.rlim_max = kRealtimeCpuLimitUs;
-        setrlimit(RLIMIT_RTTIME, &limit);
+    if (getrlimit(RLIMIT_RTTIME, &limit) != 0)
+        return QStringLiteral("RLIMIT_RTTIME unreadable");
+    if (limit.rlim_max != RLIM_INFINITY)
+        return QStringLiteral("RLIMIT_RTTIME limits a real-time thread to %1 ms without sleeping")
+            .arg(qulonglong(limit.rlim_max / 1000));
+    if (limit.rlim_cur != RLIM_INFINITY) {
+        limit.rlim_cur = RLIM_INFINITY;
+        if (setrlimit(RLIMIT_RTTIME, &limit) != 0)
+            return QStringLiteral("RLIMIT_RTTIME cannot be lifted");
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.RealtimeKit1"), QStringLiteral("/org/freedesktop/RealtimeKit1"),
-        QStringLiteral("org.freedesktop.RealtimeKit1"), QStringLiteral("MakeThreadRealtime"));
-    call << quint64(gettid()) << quint32(kRealtimePriority);
-    const QDBusMessage reply = bus.call(call, QDBus::Block, kRealtimeKitTimeoutMs);
-    if (reply.type() == QDBusMessage::ErrorMessage) {
-        why = QStringLiteral("RealtimeKit refused: %1").arg(reply.errorMessage());
-        return false;
-    }
-    return true;
+    return QString();
 }
 
 } // namespace
@@ -93,6 +83,8 @@ QString raiseSchedulePriority()
 {
     // A sleeping thread is woken up to the timer slack (50 µs by default) after its deadline.
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+    if (const QString limited = realtimeTimeLimit(); !limited.isEmpty())
+        return QStringLiteral("normal priority (real-time not taken: %1)").arg(limited);
     sched_param param{};
     param.sched_priority = kRealtimePriority;
     rlimit limit{};
@@ -102,9 +94,7 @@ QString raiseSchedulePriority()
     const int refused = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
     if (refused == 0)
         return QStringLiteral("real-time priority (SCHED_FIFO %1)").arg(param.sched_priority);
-    QString why;
-    if (makeRealtimeWithRealtimeKit(why))
-        return QStringLiteral("real-time priority from RealtimeKit (SCHED_RR %1)").arg(kRealtimePriority);
-    return QStringLiteral("normal priority (real-time not granted: %1; %2)")
-        .arg(QString::fromLocal8Bit(std::strerror(refused)), why);
+    return QStringLiteral("normal priority (real-time not granted: %1; RealtimeKit not asked: it grants real-time "
+                          "only under a CPU-time limit that the kernel enforces by killing the program)")
+        .arg(QString::fromLocal8Bit(std::strerror(refused)));
 }

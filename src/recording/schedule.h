@@ -53,7 +53,7 @@ public:
                             const bool &stop);
 };
 
-// Lowers the calling thread's timer slack to the least and asks for real-time priority, from
-// the kernel where RLIMIT_RTPRIO grants it, else from RealtimeKit as desktops grant it to audio
-// programs. Returns how the thread runs, in words for the series log.
+// Lowers the calling thread's timer slack to the least and takes real-time priority where
+// RLIMIT_RTPRIO grants it and no RLIMIT_RTTIME lets the kernel kill a thread that is busy for a
+// while. Returns how the thread runs, in words for the series log.
 QString raiseSchedulePriority();

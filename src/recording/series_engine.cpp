@@ -9,11 +9,14 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QLocale>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <thread>
 
 // The way back from a series' threads to the engine: calls are queued to the engine's thread,
 // and dropped once the engine is gone.
@@ -21,6 +24,9 @@ struct SeriesEngine::Link
 {
     std::mutex mutex;
     SeriesEngine *engine = nullptr;
+    // A saved picture on its way to the display: no other is sent until it arrived, so that a
+    // busy engine thread drops pictures to show instead of piling them up.
+    std::atomic<bool> frameInFlight{false};
 
     void post(std::function<void(SeriesEngine &)> call)
     {
@@ -38,6 +44,8 @@ struct SeriesEngine::Run
     std::uint64_t id = 0;
     std::shared_ptr<PictureWriter> writer;
     std::unique_ptr<SeriesScheduler> scheduler;
+    bool endAsked = false;
+    QString failure; // the message of a picture that could not be saved, once one could not
 };
 
 namespace {
@@ -47,6 +55,8 @@ namespace {
 // full journal) first writes out everything cached, so the stall is often longer than it looks:
 // a one-second freeze held the writer for two and a half seconds here.
 constexpr int kQueueMs = 5000;
+// After Stop, tick 0 waits for its frame a frame's time more, and at least this long.
+constexpr int kFirstFrameGraceMs = 100;
 
 // Said before a series whose camera streams more slowly than its ticks come.
 QString cameraRateNote(const PictureSource &source, int intervalMs, bool streams)
@@ -142,8 +152,10 @@ SeriesSettings SeriesEngine::seriesSettings() const
     s.locale = QLocale();
     s.maxPictures = m_maxPictures;
     s.maxDurationMs = m_maxDurationMs;
-    if (const Camera *camera = m_source.camera())
+    if (const Camera *camera = m_source.camera()) {
         s.cameraAtStart = camera->settingsInForce();
+        s.cameraAtStart.common = camera->commonSettings();
+    }
     return s;
 }
 
@@ -155,19 +167,24 @@ std::shared_ptr<PictureWriter> SeriesEngine::makeWriter(const SeriesSettings &se
     const std::uint64_t id = m_run ? m_run->id : 0;
     const std::shared_ptr<Link> link = m_link;
     PictureWriter::Callbacks callbacks;
-    callbacks.saved = [link, id](const StepReport &report) {
-        link->post([id, report](SeriesEngine &e) {
+    callbacks.saved = [link, id](const StepReport &saved) {
+        StepReport report = saved;
+        if (link->frameInFlight.exchange(true))
+            report.frame = Frame();
+        link->post([id, report, link](SeriesEngine &e) {
+            if (!report.frame.isNull())
+                link->frameInFlight = false;
             const bool current = e.m_run && e.m_run->id == id;
             Q_EMIT e.pictureSaved(report);
             // After Stop the display goes back to the live picture.
-            if (current)
+            if (current && !report.frame.isNull())
                 Q_EMIT e.frameToShow(report.frame);
         });
     };
     callbacks.failed = [link, id](const QString &message) {
         link->post([id, message](SeriesEngine &e) {
-            if (e.m_run && e.m_run->id == id)
-                e.end(SeriesEvent::StepFailed, message);
+            if (e.m_run && e.m_run->id == id && e.m_run->failure.isEmpty())
+                e.requestEnd(message);
             else
                 Q_EMIT e.saveFailed(message);
         });
@@ -209,8 +226,10 @@ void SeriesEngine::start()
     };
     callbacks.finished = [link, id](const QString &failure) {
         link->post([id, failure](SeriesEngine &e) {
-            if (e.m_run && e.m_run->id == id)
-                e.end(failure.isEmpty() ? SeriesEvent::Stop : SeriesEvent::StepFailed, failure);
+            if (!e.m_run || e.m_run->id != id)
+                return;
+            const QString message = failure.isEmpty() ? e.m_run->failure : failure;
+            e.end(message.isEmpty() ? SeriesEvent::Stop : SeriesEvent::StepFailed, message);
         });
     };
     m_run->scheduler = std::make_unique<SeriesScheduler>(settings, m_source, *m_card, m_cardMutex,
@@ -238,7 +257,29 @@ void SeriesEngine::onTaken(std::uint64_t id, const TakenPicture &taken)
 
 void SeriesEngine::stop()
 {
-    end(SeriesEvent::Stop, QString());
+    requestEnd(QString());
+}
+
+void SeriesEngine::requestEnd(const QString &failure)
+{
+    if (!isRecording() || !m_run)
+        return;
+    if (m_run->failure.isEmpty())
+        m_run->failure = failure;
+    if (m_run->endAsked)
+        return;
+    m_run->endAsked = true;
+    m_run->scheduler->requestStop();
+    // Tick 0 may still wait for its frame: it gets a frame's time more.
+    std::chrono::nanoseconds frameTime{0};
+    if (const Camera *camera = m_source.camera())
+        frameTime = camera->framePeriod() + camera->exposure();
+    const auto grace = std::max<std::chrono::milliseconds>(std::chrono::ceil<std::chrono::milliseconds>(frameTime),
+                                                           std::chrono::milliseconds(kFirstFrameGraceMs));
+    QTimer::singleShot(grace, this, [this, id = m_run->id] {
+        if (m_run && m_run->id == id)
+            m_run->scheduler->interruptWaits();
+    });
 }
 
 void SeriesEngine::end(SeriesEvent why, const QString &message, bool announce)
@@ -249,22 +290,17 @@ void SeriesEngine::end(SeriesEvent why, const QString &message, bool announce)
     m_state.Recording = *next;
     m_timer.setActive(false);
     const std::unique_ptr<Run> run = std::move(m_run);
-    run->scheduler->stop();
-    PictureJob end;
-    end.kind = PictureJob::Kind::End;
-    end.end.end = QDateTime::currentDateTime();
-    end.end.ticksMissed = run->scheduler->ticksMissed();
-    end.end.framesReceived = run->scheduler->framesReceived();
-    end.end.framesLost = run->scheduler->framesLost();
-    run->writer->queue().push(std::move(end));
+    run->scheduler->stop(); // its thread has ended, or is ended now
     m_state.FrameCounter = 1;
     m_state.ElapsedMsec = 0;
-    if (announce)
-        Q_EMIT stopped(why, message);
-    // After the window has switched the live picture back on: a camera that goes on streaming
-    // for it is not stopped in between.
+    // The window's Stop switches the live picture on: the camera streams on for it without a
+    // break rather than being stopped in between.
+    if (announce && m_liveAfterSeries)
+        m_source.setLive(true);
     m_source.setSeriesStreaming(false);
     m_source.releaseLostCamera();
+    if (announce)
+        Q_EMIT stopped(why, message);
 }
 
 void SeriesEngine::onCameraLost()
@@ -274,11 +310,65 @@ void SeriesEngine::onCameraLost()
         m_source.releaseLostCamera();
 }
 
-void SeriesEngine::shutDown()
+qint64 SeriesEngine::shutDown()
+{
+    return shutDown(std::chrono::steady_clock::now() + std::chrono::milliseconds(kShutDownWaitMs));
+}
+
+qint64 SeriesEngine::shutDown(std::chrono::steady_clock::time_point deadline)
 {
     // The program is going: no further picture, no preparations for another series.
     end(SeriesEvent::Stop, QString(), false);
-    waitForSync(kShutDownWaitMs);
+    if (m_shutDown)
+        return unsavedPictures();
+    m_shutDown = true;
+    const auto noted = deadline - std::chrono::milliseconds(kNoteWaitMs);
+    for (const auto &writer : m_writers) {
+        if (!writer->waitDone(noted))
+            break;
+    }
+    DiskSync::shared().waitIdle(noted);
+    noteUnsaved(deadline);
+    return unsavedPictures();
+}
+
+qint64 SeriesEngine::unsavedPictures() const
+{
+    qint64 count = 0;
+    for (const auto &writer : m_writers)
+        count += qint64(writer->unsavedPictures().size());
+    return count;
+}
+
+// The pictures a writer still holds are named in its log, on a thread of its own: the log may
+// lie on the disk that holds the writer up.
+void SeriesEngine::noteUnsaved(std::chrono::steady_clock::time_point deadline)
+{
+    struct Notes
+    {
+        std::mutex mutex;
+        std::condition_variable written;
+        bool done = false;
+        std::vector<std::pair<QString, QString>> lines; // log, line
+    };
+    auto notes = std::make_shared<Notes>();
+    for (const auto &writer : m_writers) {
+        const std::vector<qint64> unsaved = writer->unsavedPictures();
+        if (!unsaved.empty() && !writer->logPath().isEmpty())
+            notes->lines.emplace_back(writer->logPath(), formatLogUnsaved(unsaved));
+    }
+    if (notes->lines.empty())
+        return;
+    std::thread([notes] {
+        const OutlivingThread counted;
+        for (const auto &[log, line] : notes->lines)
+            SeriesLog::appendTo(log, line);
+        const std::lock_guard lock(notes->mutex);
+        notes->done = true;
+        notes->written.notify_all();
+    }).detach();
+    std::unique_lock lock(notes->mutex);
+    notes->written.wait_until(lock, deadline, [&] { return notes->done; });
 }
 
 QString SeriesEngine::cameraRateNote() const
@@ -289,6 +379,11 @@ QString SeriesEngine::cameraRateNote() const
 QString SeriesEngine::logPath() const
 {
     return m_writers.empty() ? QString() : m_writers.back()->logPath();
+}
+
+QString SeriesEngine::logProblem() const
+{
+    return m_writers.empty() ? QString() : m_writers.back()->logProblem();
 }
 
 bool SeriesEngine::waitForSync(int timeoutMs)

@@ -10,6 +10,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,8 +29,10 @@ class SeriesEngine : public QObject
     Q_OBJECT
 public:
     // How long the program's end waits, at most, for the pictures of its series to be written
-    // and to reach the disk.
+    // and to reach the disk; the last kNoteWaitMs of it go to noting in the logs the pictures
+    // that were not written.
     static constexpr int kShutDownWaitMs = 5000;
+    static constexpr int kNoteWaitMs = 500;
 
     explicit SeriesEngine(QObject *parent = nullptr);
     ~SeriesEngine() override;
@@ -49,6 +52,9 @@ public:
     // Whether a camera that streams keeps streaming through a series (the default), so that a
     // tick takes the frame captured nearest it instead of an acquisition of its own.
     void setStreamDuringSeries(bool on) { m_streamDuringSeries = on; }
+    // Whether the live picture goes on when a series ends, as the window's Stop has it: a camera
+    // that streamed through the series then streams on without a break.
+    void setLiveAfterSeries(bool on) { m_liveAfterSeries = on; }
     // Where the next series ends by itself; none by default.
     void setLimits(std::optional<qint64> pictures, std::optional<double> durationMs);
     // Whether scripts can reach the series on the session bus, as the log's header says it.
@@ -65,13 +71,21 @@ public:
     // Starts a series: the caller has made the checks that may refuse it. The first picture is
     // taken at once, on the series' own thread.
     void start();
-    // Ends a running series as the user's Stop does; nothing happens when idle. The pictures
-    // taken are still written, after this returns.
+    // Ends a running series as the user's Stop does, without waiting for it; nothing happens
+    // when idle. No further picture is taken, and a wait for a frame ends at once, tick 0's
+    // after a frame's time. `stopped` says when the series is over; its pictures are still
+    // written after that.
     void stop();
-    // The program ends: no further picture is taken, a running series ends without the
+    // The program ends: no further picture is taken, a running series ends at once without the
     // preparations for the next one, and the pictures taken are written and reach the disk,
-    // waiting for that at most kShutDownWaitMs.
-    void shutDown();
+    // waiting for that until kNoteWaitMs before `deadline` (kShutDownWaitMs from now by default).
+    // The pictures still unwritten then are named in their series' logs, where these can be
+    // written by the deadline. Only the first call waits; it returns the number of pictures
+    // left unwritten.
+    qint64 shutDown(std::chrono::steady_clock::time_point deadline);
+    qint64 shutDown();
+    // The pictures taken by any series and not yet written.
+    qint64 unsavedPictures() const;
 
     // Said before Start when the camera streams more slowly than the interval asks: how many of
     // the ticks will have no picture. Empty otherwise.
@@ -79,6 +93,8 @@ public:
 
     // The log of the last series started, once it was opened; empty when it could not be.
     QString logPath() const;
+    // Why the log of the last series started could not be opened; empty when it could.
+    QString logProblem() const;
     // Waits until the pictures of every series are written, their logs ended and synced, at
     // most `timeoutMs`; true when all are.
     bool waitForSync(int timeoutMs);
@@ -122,8 +138,12 @@ private:
     struct Link;
     struct Run;
 
-    // Ends the series; `announce` says so through `stopped` (not when the program ends).
+    // Asks the running series to end, with `failure` as its message when a picture failed.
+    void requestEnd(const QString &failure);
+    // Ends the series, once its schedule's thread is over or to be ended at once; `announce`
+    // says so through `stopped` (not when the program ends).
     void end(SeriesEvent why, const QString &message, bool announce = true);
+    void noteUnsaved(std::chrono::steady_clock::time_point deadline);
     SeriesSettings seriesSettings() const;
     SeriesLogHeader logHeader(const SeriesSettings &settings) const;
     std::shared_ptr<PictureWriter> makeWriter(const SeriesSettings &settings);
@@ -137,6 +157,8 @@ private:
     std::unique_ptr<AnalogCard> m_card;
     std::mutex m_cardMutex; // the card is read by a series' schedule too
     bool m_streamDuringSeries = true;
+    bool m_liveAfterSeries = false;
+    bool m_shutDown = false;
     std::optional<qint64> m_maxPictures;
     std::optional<double> m_maxDurationMs;
     QString m_remoteControlNote;

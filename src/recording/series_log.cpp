@@ -4,7 +4,9 @@
 #include "picture_files/safe_file.h"
 #include "recording/series.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -80,6 +82,10 @@ QString describeSettingsInForce(const CameraSettingsInForce &s)
         parts << QStringLiteral("%1 significant bits").arg(s.significantBits);
     if (!s.trigger.isEmpty())
         parts << QStringLiteral("trigger ") + s.trigger;
+    if (s.common.pixelSizeUm)
+        parts << QStringLiteral("pixel size %1 um").arg(recordNumber(*s.common.pixelSizeUm));
+    if (!s.common.channelName.isEmpty())
+        parts << QStringLiteral("channel name ") + s.common.channelName;
     return parts.join(QStringLiteral(", "));
 }
 
@@ -108,7 +114,13 @@ QString commentLine(const QString &text)
     return QStringLiteral("# ") + escaped + QLatin1Char('\n');
 }
 
-QString formatLogHeader(const SeriesLogHeader &h)
+QString seriesCompanionPath(const QString &logPath)
+{
+    const QFileInfo log(logPath);
+    return log.dir().filePath(log.completeBaseName() + QStringLiteral(".companion.ome"));
+}
+
+QString formatLogHeader(const SeriesLogHeader &h, const QString &logPath)
 {
     QString text;
     text += commentLine(QStringLiteral("%1 %2").arg(h.program, h.version));
@@ -133,6 +145,10 @@ QString formatLogHeader(const SeriesLogHeader &h)
         text += commentLine(QStringLiteral("schedule: %1").arg(h.schedule));
     if (!h.cameraRateNote.isEmpty())
         text += commentLine(QStringLiteral("frame rate: %1").arg(h.cameraRateNote));
+    if (h.companion && !logPath.isEmpty())
+        text += commentLine(QStringLiteral("companion: %1 (OME-XML of the series; a picture's DeltaT is its frame_ms, "
+                                           "else its stopwatch_ms, in s)")
+                                .arg(QFileInfo(seriesCompanionPath(logPath)).fileName()));
     if (!h.remoteControl.isEmpty())
         text += commentLine(QStringLiteral("remote control: %1").arg(h.remoteControl));
     text += QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
@@ -168,7 +184,25 @@ QString formatLogEnd(const SeriesLogEnd &e)
         text += QStringLiteral("# frames: %1 received from the camera, %2 lost by the camera or transport\n")
                     .arg(*e.framesReceived)
                     .arg(e.framesLost);
+    if (!e.companionFailure.isEmpty())
+        text += commentLine(QStringLiteral("companion not written: %1").arg(e.companionFailure));
     return text;
+}
+
+QString formatLogUnsaved(const std::vector<qint64> &pictures)
+{
+    QStringList runs;
+    for (std::size_t i = 0; i < pictures.size();) {
+        std::size_t last = i;
+        while (last + 1 < pictures.size() && pictures[last + 1] == pictures[last] + 1)
+            ++last;
+        runs << (last == i ? QString::number(pictures[i])
+                           : QStringLiteral("%1-%2").arg(pictures[i]).arg(pictures[last]));
+        i = last + 1;
+    }
+    return QStringLiteral("# not saved: %1 %2 taken and not written when the program ended: %3\n")
+        .arg(pictures.size())
+        .arg(pictures.size() == 1 ? QStringLiteral("picture") : QStringLiteral("pictures"), runs.join(QLatin1String(", ")));
 }
 
 Status logFailure(const QString &path, int error)
@@ -234,7 +268,24 @@ Status SeriesLog::open(const QString &path, const SeriesLogHeader &header)
     close();
     if (Status status = create(path); !status)
         return status;
-    return write(formatLogHeader(header));
+    const Status written = write(formatLogHeader(header, m_path));
+    if (!written)
+        removeCreated();
+    return written;
+}
+
+// A log without its header (a full disk) is no record: the file this log created goes, unless
+// something else has taken its name meanwhile.
+void SeriesLog::removeCreated()
+{
+    const QByteArray name = QFile::encodeName(m_path);
+    struct stat made = {};
+    struct stat named = {};
+    if (::fstat(m_fd, &made) == 0 && ::lstat(name.constData(), &named) == 0 && made.st_dev == named.st_dev &&
+        made.st_ino == named.st_ino)
+        ::unlink(name.constData());
+    close();
+    m_path.clear();
 }
 
 void SeriesLog::close()

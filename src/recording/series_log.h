@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 // The record of one series, written beside its pictures: a few '#' lines on the set-up,
 // then a header row and one row per capture step. Each row is handed to the kernel whole as
@@ -38,6 +39,7 @@ struct SeriesLogHeader
     int significantBits = 8;
     int bitsKept = 8;
     QString fileType;
+    bool companion = false; // the series has an OME companion file, named after its log
 };
 
 struct SeriesLogRow
@@ -67,11 +69,15 @@ struct SeriesLogEnd
     // Frames while the camera streamed through the series; empty when it did not stream.
     std::optional<std::uint64_t> framesReceived;
     std::uint64_t framesLost = 0;
+    QString companionFailure; // why the companion file could not be written
 };
 
 // `<directory><base name>_<yyyyMMdd-HHmmss>.csv`
 QString seriesLogPath(const QString &directory, const QString &baseName, const QDateTime &start);
-QString formatLogHeader(const SeriesLogHeader &header);
+// `<log name without .csv>.companion.ome` beside the log at `logPath`.
+QString seriesCompanionPath(const QString &logPath);
+// The '#' lines and the header row of the log at `logPath`, which names the companion file.
+QString formatLogHeader(const SeriesLogHeader &header, const QString &logPath = {});
 // "exposure 10000 us, gain 6 dB, frame rate 25 frames/s, ...": the settings in force.
 QString describeSettingsInForce(const CameraSettingsInForce &settings);
 // "the camera gives 12 significant bits; .bmp pictures keep the upper 8", or empty when the
@@ -79,6 +85,8 @@ QString describeSettingsInForce(const CameraSettingsInForce &settings);
 QString bitsLostNote(int significantBits, int bitsKept, const QString &fileType);
 QString formatLogRow(const SeriesLogRow &row);
 QString formatLogEnd(const SeriesLogEnd &end);
+// "# not saved: 3 pictures taken and not written when the program ended: 7-8, 10"
+QString formatLogUnsaved(const std::vector<qint64> &pictures);
 
 class SeriesLog
 {
@@ -90,7 +98,7 @@ public:
 
     // Creates the log at `path`, or, when another series' log has that name (one started in the
     // same second), at the first free "<name>_2.csv", "<name>_3.csv", ...: a log is never shared
-    // or replaced. path() tells the name chosen.
+    // or replaced. path() tells the name chosen. A log whose header cannot be written is removed.
     Status open(const QString &path, const SeriesLogHeader &header);
     Status append(const SeriesLogRow &row);
     void close();
@@ -103,6 +111,7 @@ public:
 
 private:
     Status create(const QString &path);
+    void removeCreated();
     Status write(const QString &text);
 
     int m_fd = -1;

@@ -9,6 +9,9 @@
 
 #include <QDateTime>
 
+#include <cmath>
+#include <limits>
+
 SeriesScheduler::SeriesScheduler(const SeriesSettings &settings, PictureSource &source, AnalogCard &card,
                                  std::mutex &cardMutex, PictureQueue &queue, SeriesClock &clock, Callbacks callbacks)
     : m_settings(settings), m_source(source), m_card(card), m_cardMutex(cardMutex), m_queue(queue), m_clock(clock),
@@ -26,20 +29,31 @@ void SeriesScheduler::start()
     m_thread = std::thread([this] { run(); });
 }
 
-void SeriesScheduler::stop()
+void SeriesScheduler::requestStop()
 {
+    bool served = false;
     {
         const std::lock_guard lock(m_mutex);
         m_stop = true;
+        served = m_firstServed;
     }
     m_changed.notify_all();
-    // A wait for the camera's next frame ends at once, unless tick 0 is still to be served:
-    // a series that was started has its first picture.
-    if (Camera *camera = m_source.camera()) {
-        std::unique_lock lock(m_mutex);
-        if (m_firstServed)
-            camera->interruptWaits();
-    }
+    // A wait for the camera's next frame ends at once, unless tick 0 is still to be served: a
+    // series that was started has its first picture, if it comes soon (interruptWaits()).
+    if (served)
+        interruptWaits();
+}
+
+void SeriesScheduler::interruptWaits()
+{
+    if (Camera *camera = m_source.camera())
+        camera->interruptWaits();
+}
+
+void SeriesScheduler::stop()
+{
+    requestStop();
+    interruptWaits();
     if (m_thread.joinable())
         m_thread.join();
     if (Camera *camera = m_source.camera())
@@ -62,18 +76,20 @@ std::optional<std::uint64_t> SeriesScheduler::framesReceived() const
 void SeriesScheduler::run()
 {
     const QString priority = raiseSchedulePriority();
-    const std::int64_t startNs = m_clock.now();
-    StopwatchStartAt(m_settings.stopwatch, 0, startNs);
-    m_schedule.emplace(startNs, std::int64_t(m_settings.intervalMs) * 1'000'000);
     {
         const std::lock_guard lock(m_mutex);
         m_priority = priority;
     }
+    if (Camera *camera = m_source.camera())
+        camera->awaitFirstFrame();
+    const std::int64_t startNs = m_clock.now();
+    StopwatchStartAt(m_settings.stopwatch, 0, startNs);
+    m_schedule.emplace(startNs, std::int64_t(m_settings.intervalMs) * 1'000'000);
+    m_endTick = endTick(m_settings, m_schedule->interval());
     std::int64_t tick = 0;
     while (serve(tick)) {
         Schedule::Next next = m_schedule->afterCapture(tick, m_clock.now());
-        m_missed += next.missed;
-        if (!sleepTo(next))
+        if (!countMissed(next) || !sleepTo(next))
             break;
         tick = next.tick;
     }
@@ -83,8 +99,40 @@ void SeriesScheduler::run()
         m_lastSequence = camera->framesPublished();
         m_framesLost = camera->framesLost() - m_lostAtFirst;
     }
+    // The writer ends the log with what the series came to, whenever the engine hears of it.
+    PictureJob end;
+    end.kind = PictureJob::Kind::End;
+    end.schedule = priority;
+    end.end.end = QDateTime::currentDateTime();
+    end.end.ticksMissed = m_missed;
+    end.end.framesReceived = framesReceived();
+    end.end.framesLost = m_framesLost;
+    m_queue.push(std::move(end));
     if (m_callbacks.finished)
         m_callbacks.finished(m_failure);
+}
+
+// The first tick at or after a series' duration; none without one.
+std::optional<std::int64_t> SeriesScheduler::endTick(const SeriesSettings &settings, std::int64_t intervalNs)
+{
+    if (!settings.maxDurationMs)
+        return std::nullopt;
+    const auto isPast = [&](std::int64_t tick) { return double(tick * intervalNs) / 1e6 >= *settings.maxDurationMs; };
+    auto tick = std::int64_t(std::max(0.0, std::ceil(*settings.maxDurationMs * 1e6 / double(intervalNs))));
+    while (tick > 0 && isPast(tick - 1))
+        --tick;
+    while (!isPast(tick))
+        ++tick;
+    return tick;
+}
+
+// Counts the ticks passed over on the way to `next` that fall before the series' end; false
+// when `next` does not.
+bool SeriesScheduler::countMissed(const Schedule::Next &next)
+{
+    const std::int64_t end = m_endTick.value_or(std::numeric_limits<std::int64_t>::max());
+    m_missed += std::max<std::int64_t>(0, std::min(next.tick, end) - (next.tick - next.missed));
+    return next.tick < end;
 }
 
 // Sleeps to the next tick to serve; false when the series ends first.
@@ -92,14 +140,13 @@ bool SeriesScheduler::sleepTo(Schedule::Next &next)
 {
     while (!next.serveNow) {
         const std::int64_t dueNs = m_schedule->tickTime(next.tick);
-        if (m_settings.maxDurationMs && double(dueNs - m_schedule->start()) / 1e6 >= *m_settings.maxDurationMs)
-            return false;
         std::unique_lock lock(m_mutex);
         if (!m_clock.sleepUntil(dueNs, lock, m_changed, m_stop))
             return false;
         lock.unlock();
         next = m_schedule->onWake(next.tick, m_clock.now());
-        m_missed += next.missed;
+        if (!countMissed(next))
+            return false;
     }
     const std::lock_guard lock(m_mutex);
     return !m_stop;
@@ -141,7 +188,10 @@ bool SeriesScheduler::serve(std::int64_t tick)
     fillPictureRecord(job.record, taken.picture, stopwatchMs, double(tick) * m_settings.intervalMs, o, readings);
     job.fileName = taken.fileName;
 
-    const Status captured = m_source.capture(tickNs, m_schedule->interval(), job.frame);
+    // Picture 1 is taken at Start whatever the camera's rate: tick 0 takes the frame nearest it,
+    // however far, where a later tick has none beyond half an interval.
+    const std::int64_t window = tick == 0 ? std::numeric_limits<std::int64_t>::max() / 4 : m_schedule->interval();
+    const Status captured = m_source.capture(tickNs, window, job.frame);
     {
         const std::lock_guard lock(m_mutex);
         m_firstServed = true;
@@ -176,8 +226,8 @@ bool SeriesScheduler::serve(std::int64_t tick)
     }
     if (m_callbacks.taken)
         m_callbacks.taken(taken);
-    if (tick == 0)
-        job.schedule = priority();
+    job.schedule = m_priority; // written by this thread only
+    job.tickNs = tickNs;
     m_queue.push(std::move(job));
     return captured && !(m_settings.maxPictures && m_pictures >= *m_settings.maxPictures);
 }

@@ -62,8 +62,9 @@ public:
     struct Callbacks
     {
         std::function<void(const TakenPicture &)> taken;
-        // The series ended by itself: its limit was reached, or a picture could not be taken
-        // (then `failure` is the three-line message it stops with).
+        // The series is over, and its end is in the writer's queue: it was stopped, its limit
+        // was reached, or a picture could not be taken (then `failure` is the three-line message
+        // it stops with).
         std::function<void(const QString &failure)> finished;
     };
 
@@ -72,9 +73,15 @@ public:
     ~SeriesScheduler();
 
     // Starts the thread; the first picture is taken at once, at tick 0, the stopwatch's zero.
+    // A camera whose stream begins at Start sends its first frame first: the grid begins then.
     void start();
-    // Ends the series: the picture under way is completed, no further one is taken. Tick 0 is
-    // always served first.
+    // Asks the series to end without waiting for it: no further picture is taken, and a wait for
+    // a frame ends at once, unless it is tick 0's (interruptWaits() ends that one). The thread
+    // then hands the end of the series to the writer and calls `finished`.
+    void requestStop();
+    // Ends the camera's waits for a frame, tick 0's too.
+    void interruptWaits();
+    // Ends the series at once, tick 0's wait too, and waits for the thread.
     void stop();
 
     // What the series came to; read once the thread has ended.
@@ -92,6 +99,8 @@ private:
     // One tick: true to go on.
     bool serve(std::int64_t tick);
     bool sleepTo(Schedule::Next &next);
+    bool countMissed(const Schedule::Next &next);
+    static std::optional<std::int64_t> endTick(const SeriesSettings &settings, std::int64_t intervalNs);
     void countFrames(const Frame &frame);
 
     SeriesSettings m_settings;
@@ -102,6 +111,7 @@ private:
     SeriesClock &m_clock;
     Callbacks m_callbacks;
     std::optional<Schedule> m_schedule;
+    std::optional<std::int64_t> m_endTick; // the first tick at or after the duration
 
     std::thread m_thread;
     mutable std::mutex m_mutex;

@@ -149,6 +149,7 @@ void Form1::createControls()
     // The series engine owns the source of the pictures, the capture timer and the capture
     // state; the image control shows what it delivers.
     m_engine = new SeriesEngine(this);
+    m_engine->setLiveAfterSeries(true); // Stop ticks "Live Picture"
     m_setup = std::make_unique<SeriesSetup>(*m_engine);
     Timer1 = &m_engine->timer();
     CVimage1 = new ImageControl(*m_engine, this);
@@ -253,7 +254,8 @@ void Form1::shutDown()
         return;
     m_shutDown = true;
     // No picture is taken once the window is going, but the pictures of the last series are
-    // written to the disk first; live acquisition ends with its thread.
+    // written to the disk first, for at most SeriesEngine::kShutDownWaitMs in all; live
+    // acquisition ends with its thread.
     m_engine->shutDown();
     CVimage1->setLive(false);
 }

@@ -168,7 +168,7 @@ void TestComedi::cardGoneMidSeries()
         const int before = int(pictures().size());
         QTRY_VERIFY(pictures().size() >= before + 3); // the series goes on
         form.StartStop->click();
-        QCOMPARE(form.state().Recording, RecordingState::Idle);
+        QTRY_COMPARE(form.state().Recording, RecordingState::Idle);
         const QStringList names = pictures();
         QVERIFY2(names.first().contains(QStringLiteral("_106_mA")), qPrintable(names.first()));
         // Once the card is gone no name may carry a reading it did not take.

@@ -28,7 +28,8 @@ private Q_SLOTS:
     void twoSeriesAtOnce();
 
 private:
-    void startRecord(QProcess &process, const QStringList &arguments) const;
+    // Through `runner` (a command and its arguments) when one is given.
+    void startRecord(QProcess &process, const QStringList &arguments, const QStringList &runner = {}) const;
     QString driverFile() const;
     QStringList logRows(const QString &logPath) const;
     void verifyPictures(const QStringList &rows) const;
@@ -51,14 +52,15 @@ QString TestRecordCommand::driverFile() const
 }
 
 // No display of any kind: the command must not need one.
-void TestRecordCommand::startRecord(QProcess &process, const QStringList &arguments) const
+void TestRecordCommand::startRecord(QProcess &process, const QStringList &arguments, const QStringList &runner) const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QLatin1String(name));
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(m_dir->path());
-    process.start(QStringLiteral(PIR_APP_PATH), QStringList{QStringLiteral("record")} + arguments);
+    const QStringList command = runner + QStringList{QStringLiteral(PIR_APP_PATH), QStringLiteral("record")} + arguments;
+    process.start(command.first(), command.mid(1));
     QVERIFY(process.waitForStarted());
 }
 
@@ -97,7 +99,8 @@ void TestRecordCommand::countedSeries()
     startRecord(process, {QStringLiteral("--driver"), driverFile(), QStringLiteral("--dir"), m_out,
                           QStringLiteral("--name"), QStringLiteral("Probe"), QStringLiteral("--type"), type,
                           QStringLiteral("--interval"), QStringLiteral("50"), QStringLiteral("--add"),
-                          QStringLiteral("number,channel1"), QStringLiteral("--count"), QStringLiteral("4")});
+                          QStringLiteral("number,channel1"), QStringLiteral("--count"), QStringLiteral("4")},
+                {QStringLiteral("prlimit"), QStringLiteral("--rttime=200000")});
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
@@ -106,6 +109,9 @@ void TestRecordCommand::countedSeries()
     QCOMPARE(QFileInfo(output.first()).absolutePath(), m_out);
     const QStringList lines = logRows(output.first());
     QVERIFY(lines.contains(QStringLiteral("# options: number, channel 1")));
+    // Under a limit past which the kernel kills a busy real-time thread, no real-time is taken.
+    QVERIFY(lines.contains(QStringLiteral("# schedule: normal priority (real-time not taken: RLIMIT_RTTIME limits a "
+                                          "real-time thread to 200 ms without sleeping)")));
     QVERIFY(lines.contains(QStringLiteral("# settings: exposure unknown, gain unknown, frame rate 25 frames/s, pixel "
                                           "format Mono16, 16 significant bits, trigger free-running")));
     // The 16-bit camera's bits are lost in the 8-bit files: the log and standard error say so.
@@ -257,10 +263,12 @@ void TestRecordCommand::failedSaveStopsTheSeries()
     blocker.close();
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 1);
-    // The message of the failed step ends standard error; the note on the bits .bmp loses came before.
+    // The message of the failed step follows the note on the bits .bmp loses.
     QStringList message = QString::fromUtf8(process.readAllStandardError()).trimmed().split(QLatin1Char('\n'));
-    QCOMPARE(message.size(), 4);
+    // The folder that went cannot be synced either.
+    QCOMPARE(message.size(), 5);
     QVERIFY(message.takeFirst().startsWith(QStringLiteral("The camera gives 16 significant bits")));
+    QVERIFY(message.takeLast().startsWith(QStringLiteral("Cannot write the pictures in \"") + m_out));
     QCOMPARE(message[0], QStringLiteral("Could not save the picture:"));
     QVERIFY(message[1].startsWith(m_out + QStringLiteral("/VideoBasename_")));
     const QString logPath = QString::fromUtf8(process.readAllStandardOutput()).trimmed();

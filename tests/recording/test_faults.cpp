@@ -21,10 +21,12 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
@@ -47,6 +49,23 @@ QStringList filesBelow(const QString &dir)
     return files;
 }
 
+// Freezes a file system, or thaws it, and thaws it on the way out, before anything that waits for it.
+struct Frozen
+{
+    QString point;
+    bool set(bool frozen) { return QProcess::execute("fsfreeze", {frozen ? "-f" : "-u", point}) == 0; }
+    ~Frozen() { set(false); }
+};
+
+// Sectors written to the block device that holds `point`, since the device appeared.
+qint64 sectorsWritten(const QString &point)
+{
+    QFile stat(QStringLiteral("/sys/block/%1/stat").arg(QFileInfo(QString::fromUtf8(QStorageInfo(point).device())).fileName()));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    return QString::fromLatin1(stat.readAll()).simplified().section(QLatin1Char(' '), 6, 6).toLongLong();
+}
+
 } // namespace
 
 class TestFaults : public QObject
@@ -62,12 +81,18 @@ private Q_SLOTS:
     void diskFull();
     void folderMadeReadOnly();
     void diskFullOnTheLogRow();
+    void recordOnAFaultyDisk_data();
+    void recordOnAFaultyDisk();
+    void syncedCoversEveryFileSystem();
 
 private:
     void makeForm(int width, int height);
     void startSeries(const QString &directory, const QString &base, int intervalMs);
     // Mounts a fresh tmpfs and gives its path in `point`, or the reason why not.
     bool mountTmpfs(const QString &size, QString &point);
+    // Mounts a fresh ext4 file system on a loop device at `point`, in the private mount namespace:
+    // fsfreeze can freeze it, and its device counts what reached it.
+    bool mountExt4(const QString &point);
     void verifySeriesStoppedBy(const QString &directory, const QString &reasonPart, int atLeast);
 
     std::unique_ptr<Form1> m_form;
@@ -141,6 +166,19 @@ bool TestFaults::mountTmpfs(const QString &size, QString &point)
     return true;
 }
 
+bool TestFaults::mountExt4(const QString &point)
+{
+    const QString image = m_dir->filePath(QStringLiteral("ext4.img"));
+    QFile file(image);
+    // Its journal commits only when synced: what reaches the device before is what a sync wrote.
+    if (!qEnvironmentVariableIsSet("PIR_PRIVATE_MOUNTS") || !QDir().mkpath(point) || !file.open(QIODevice::WriteOnly) ||
+        !file.resize(32 << 20) || QProcess::execute("mkfs.ext4", {"-q", "-F", image}) != 0 ||
+        !runMount({"-o", "loop,commit=300", image, point}))
+        return false;
+    m_mounts << point;
+    return true;
+}
+
 // The series has stopped with the save message for its next picture; every picture before
 // it decodes, and neither that picture nor a temporary file was left.
 void TestFaults::verifySeriesStoppedBy(const QString &directory, const QString &reasonPart, int atLeast)
@@ -208,7 +246,7 @@ void TestFaults::hostileBaseNames()
     Form1 &f = *m_form;
     if (f.state().Recording == RecordingState::Recording)
         QTest::mouseClick(f.StartStop, Qt::LeftButton);
-    QCOMPARE(f.state().Recording, RecordingState::Idle);
+    QTRY_COMPARE(f.state().Recording, RecordingState::Idle);
     QCOMPARE(f.StartStop->text(), QStringLiteral("Start"));
     // The first picture is written after Stop, on the series' own thread.
     QVERIFY(f.engine().waitForSync(5000));
@@ -343,6 +381,85 @@ void TestFaults::diskFullOnTheLogRow()
     for (const QString &r : rows)
         QVERIFY2(r.endsWith(QStringLiteral(",ok,0,,,,,,")), qPrintable(r));
     QVERIFY(lines[lines.size() - 2].startsWith(QStringLiteral("# end: ")));
+}
+
+// `record` on a disk that takes nothing: a full one leaves no log without its header and says
+// so; a frozen one holds the pictures, and only a second signal ends the wait for them, with
+// their count and exit status 1.
+void TestFaults::recordOnAFaultyDisk_data()
+{
+    QTest::addColumn<bool>("full"); // full at Start; else frozen until the test thaws it
+    QTest::addColumn<int>("signals"); // sent once the series has ended by --count
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("full at Start") << true << 0 << 1 << "The series log cannot be written:";
+    QTest::newRow("frozen, one signal after the series") << false << 1 << 0 << "";
+    QTest::newRow("frozen, a second signal") << false << 2 << 1
+                                             << "pictures taken were not saved: a second signal ended the wait for the disk.";
+}
+
+void TestFaults::recordOnAFaultyDisk()
+{
+    QFETCH(bool, full);
+    QFETCH(int, signals);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    QString disk = m_dir->filePath(QStringLiteral("disk"));
+    if (full ? !mountTmpfs(QStringLiteral("1m"), disk) : !mountExt4(disk))
+        QSKIP("needs a private mount namespace with tmpfs and ext4 on a loop device");
+    const QString out = disk + QStringLiteral("/run");
+    QFile filler(disk + QStringLiteral("/filler"));
+    QVERIFY(QDir().mkpath(out) && filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    for (const QByteArray piece(4096, 'f'); full && filler.write(piece) == piece.size();) {
+    }
+    QProcess record;
+    QByteArray errors;
+    connect(&record, &QProcess::readyReadStandardError, this, [&] { errors += record.readAllStandardError(); });
+    Frozen frozen{disk}; // thawed before the process is waited for
+    QVERIFY(full || frozen.set(true));
+    record.start(PIR_APP_PATH, {"record", "--driver", m_dir->filePath("camera.vin"), "--dir", out, "--add", "number",
+                                "--interval", "50", "--count", "10", "--quiet"});
+    QTest::qWait(2000); // the series has ended; its pictures wait for the disk
+    for (int i = 0; i < signals; ++i, QTest::qWait(100))
+        ::kill(pid_t(record.processId()), SIGTERM);
+    // One signal leaves the wait as it is; a second ends it, while the disk still holds the writer.
+    QVERIFY(signals != 1 || !record.waitForFinished(1000));
+    QTRY_VERIFY_WITH_TIMEOUT(signals != 2 || QString::fromUtf8(errors).contains(error), 10000);
+    QVERIFY(full || frozen.set(false));
+    QVERIFY(record.waitForFinished(30000) || record.state() == QProcess::NotRunning);
+    errors += record.readAllStandardError();
+    QCOMPARE(record.exitCode(), exitCode);
+    QVERIFY2(error.isEmpty() ? errors.isEmpty() : QString::fromUtf8(errors).contains(error), errors.constData());
+    const QStringList logs = QDir(out).entryList({QStringLiteral("*.csv")}, QDir::Files);
+    if (full)
+        QCOMPARE(logs, QStringList());
+    if (exitCode != 0)
+        return;
+    QFile log(out + QLatin1Char('/') + logs.value(0));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^\\d+,.*,ok,"))).size(),
+             QDir(out).entryList({QStringLiteral("*.bmp")}, QDir::Files).size());
+    QVERIFY(lines.constLast().startsWith(QStringLiteral("# synced ")));
+}
+
+// A base name that leads into a subfolder on a file system of its own: the log says synced only
+// once that file system's pictures have reached its device.
+void TestFaults::syncedCoversEveryFileSystem()
+{
+    const QString out = m_dir->filePath(QStringLiteral("out")), sub = out + QStringLiteral("/sub");
+    if (!mountExt4(sub))
+        QSKIP("needs a private mount namespace with ext4 on a loop device");
+    makeForm(640, 480);
+    const qint64 before = sectorsWritten(sub);
+    startSeries(out, QStringLiteral("sub/Far"), 50);
+    QTRY_VERIFY(QDir(sub).entryList({QStringLiteral("*.bmp")}, QDir::Files).size() >= 4);
+    QTest::mouseClick(m_form->StartStop, Qt::LeftButton);
+    QVERIFY(m_form->engine().waitForSync(10000));
+    qint64 bytes = 0;
+    for (const QFileInfo &file : QDir(sub).entryInfoList({QStringLiteral("*.bmp")}, QDir::Files))
+        bytes += file.size();
+    QVERIFY2((sectorsWritten(sub) - before) * 512 >= bytes, qPrintable(QString::number(bytes)));
 }
 
 QTEST_MAIN(TestFaults)

@@ -7,6 +7,7 @@
 #include "recording/series_setup.h"
 #include "test_files.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -63,8 +64,12 @@ public:
     Status capture(std::int64_t tickNs, std::int64_t, Frame &out) override
     {
         const std::int64_t tick = (tickNs - kStartNs) / m_clock.m_intervalNs;
-        if (tick == m_failAt)
-            return Status::failure(QStringLiteral("the camera stopped answering"));
+        if (tick == m_failAt) {
+            markLost(QStringLiteral("the camera stopped answering"));
+            return Status::failure(lostReason());
+        }
+        if (tick == m_waitAt) // for a frame that does not come until Stop ends the wait
+            return frameResult(m_slot.takeNewest(FrameSlot::Clock::now() + std::chrono::seconds(20), out), {});
         m_clock.advance(m_takesMs.count(tick) ? m_takesMs.at(tick) * kMs : 0);
         if (tick != m_noFrameAt) {
             snap(out);
@@ -77,6 +82,7 @@ public:
     std::map<std::int64_t, std::int64_t> m_takesMs; // tick -> how long its capture takes
     std::int64_t m_failAt = -1;
     std::int64_t m_noFrameAt = -1;
+    std::int64_t m_waitAt = -1;
 };
 
 // Holds the writer up until released.
@@ -115,6 +121,9 @@ private Q_SLOTS:
     void slowPatternAtItsInterval();
     void neverReplacesAFileFromBefore_data();
     void neverReplacesAFileFromBefore();
+    void stopWhileTickZeroWaits();
+    void savedFramesGoOneAtATime();
+    void shutDownNamesTheUnsavedPictures();
 
 private:
     QStringList logRows() const;
@@ -217,6 +226,11 @@ void TestSeriesEngine::scheduleKeepsTheGrid_data()
     // The failed picture's own tick is not a missed one.
     QTest::newRow("the camera fails at tick 3") << Map{} << Map{} << 3 << -1 << 0 << false << 10
                                                 << QList<int>{0, 50, 100} << QList<int>{0, 0, 0} << 0;
+    // Nothing at or after the end of a --duration, and no tick after it missed.
+    QTest::newRow("woken late across the end") << Map{} << Map{{4, 60}} << -1 << -1 << 0 << false << 5
+                                               << QList<int>{0, 50, 100, 150} << QList<int>{0, 0, 0, 0} << 1;
+    QTest::newRow("woken far past the end") << Map{} << Map{{4, 130}} << -1 << -1 << 0 << false << 5
+                                            << QList<int>{0, 50, 100, 150} << QList<int>{0, 0, 0, 0} << 1;
     QTest::newRow("no frame near tick 2") << Map{} << Map{} << -1 << 2 << 0 << false << 5
                                           << QList<int>{0, 50, 150, 200} << QList<int>{0, 0, 0, 0} << 1;
     // A disk that stalls for a second costs no tick while the writer's queue has room (five
@@ -263,6 +277,11 @@ void TestSeriesEngine::scheduleKeepsTheGrid()
         m_engine->setQueueBound(queueBound, SeriesEngine::kQueueBytes);
     m_engine->setLimits(std::nullopt, ticks * 50.0);
     QSignalSpy stopped(m_engine.get(), &SeriesEngine::stopped);
+    // The end is told once it is over: a lost camera has been let go.
+    connect(m_engine.get(), &SeriesEngine::stopped, this, [this] {
+        const Camera *held = m_engine->source().camera();
+        QVERIFY(!held || !held->isLost());
+    });
     m_engine->start();
     QTRY_COMPARE(stopped.size(), 1);
     QCOMPARE(stopped.first().first().value<SeriesEvent>(), failAt < 0 ? SeriesEvent::Stop : SeriesEvent::StepFailed);
@@ -328,6 +347,66 @@ void TestSeriesEngine::neverReplacesAFileFromBefore()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("earlier"));
     QCOMPARE(QDir(out).entryList({QStringLiteral("*.bmp")}).size(), picture);
+}
+
+// Stop answers at once while tick 0 still waits for its frame: the engine's thread is not held,
+// and the series is over within a frame's time, not the camera's wait for a first frame.
+void TestSeriesEngine::stopWhileTickZeroWaits()
+{
+    JumpingClock clock;
+    auto camera = std::make_unique<PlannedCamera>(clock);
+    camera->m_waitAt = 0;
+    m_engine->source().useCamera(std::move(camera), QStringLiteral("test"));
+    m_engine->setClock(&clock);
+    QSignalSpy stopped(m_engine.get(), &SeriesEngine::stopped);
+    QElapsedTimer timer;
+    timer.start();
+    m_engine->start();
+    m_engine->stop();
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 1, 5000);
+    QVERIFY(m_engine->waitForSync(5000)); // the log has its end
+}
+
+// An engine thread that is busy while pictures are saved is sent one of them to show, not a
+// frame for every picture.
+void TestSeriesEngine::savedFramesGoOneAtATime()
+{
+    JumpingClock clock;
+    m_engine->setClock(&clock);
+    m_engine->setLimits(std::nullopt, 20 * 50.0);
+    int saved = 0, withFrame = 0;
+    connect(m_engine.get(), &SeriesEngine::pictureSaved, this,
+            [&](const StepReport &report) { ++saved, withFrame += report.frame.isNull() ? 0 : 1; });
+    m_engine->start();
+    QVERIFY(m_engine->waitForSync(5000)); // the engine's thread hears of nothing meanwhile
+    QTRY_COMPARE(saved, 20);
+    QCOMPARE(withFrame, 1);
+}
+
+// The program's end waits once, up to its bound, and names in the log the pictures that a held
+// disk kept from being written.
+void TestSeriesEngine::shutDownNamesTheUnsavedPictures()
+{
+    JumpingClock clock;
+    m_engine->setClock(&clock);
+    Latch disk;
+    disk.open = false;
+    m_engine->setSaver([&disk](const Frame &, const QString &, const ImageMetadata &, bool) {
+        disk.wait();
+        return Status::success();
+    });
+    m_engine->setLimits(std::nullopt, 5 * 50.0);
+    m_engine->start();
+    QTRY_VERIFY(!m_engine->isRecording() && !m_engine->logPath().isEmpty());
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(m_engine->shutDown(std::chrono::steady_clock::now() + std::chrono::milliseconds(600)), 5);
+    QCOMPARE(m_engine->shutDown(), 5); // as the destructor calls it: no second wait
+    QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(logRows().contains(QStringLiteral("# not saved: 5 pictures taken and not written when the program ended: 1-5")));
+    disk.release();
+    QTRY_VERIFY(logRows().filter(QStringLiteral("# end: ")).size() == 1);
 }
 
 QTEST_GUILESS_MAIN(TestSeriesEngine)

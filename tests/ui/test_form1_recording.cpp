@@ -135,7 +135,7 @@ void TestForm1Recording::seriesNumbersWithoutGapsAndGrowingTimes()
     QVERIFY(f.Timer1->isActive());
     QTRY_VERIFY(pictures().size() >= 6);
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
-    QCOMPARE(f.state().Recording, RecordingState::Idle);
+    QTRY_COMPARE(f.state().Recording, RecordingState::Idle);
     QVERIFY(!f.Timer1->isActive());
     QVERIFY(f.engine().waitForSync(5000));
     QVERIFY(m_messages.isEmpty());
@@ -186,7 +186,7 @@ void TestForm1Recording::liveClearAtStartIsTickedAtStop()
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
     QVERIFY(!f.CVimage1->isLive());
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
-    QVERIFY(f.LiveCheck1->isChecked());
+    QTRY_VERIFY(f.LiveCheck1->isChecked());
     QVERIFY(f.CVimage1->isLive());
 }
 
@@ -201,6 +201,7 @@ void TestForm1Recording::stopAndStartAgainRestartsCounterAndTime()
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
     QTRY_VERIFY(pictures().size() >= 3);
     QTest::mouseClick(f.StartStop, Qt::LeftButton);
+    QTRY_COMPARE(f.state().Recording, RecordingState::Idle);
     QTest::mouseClick(f.StartStop, Qt::LeftButton); // same base name: refused
     QCOMPARE(m_messages.takeLast(), QStringLiteral("Please choose a new filename!"));
     f.SaveText->setText(QStringLiteral("B"));

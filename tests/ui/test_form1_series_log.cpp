@@ -72,6 +72,7 @@ void TestForm1SeriesLog::runSeries(const QString &base, int pictures)
     QTRY_VERIFY(m_form->state().FrameCounter > pictures || m_form->state().Recording == RecordingState::Idle);
     if (m_form->state().Recording == RecordingState::Recording)
         m_form->StartStop->click();
+    QTRY_COMPARE(m_form->state().Recording, RecordingState::Idle);
     // The last pictures and the end of the log are written after Stop.
     QVERIFY(m_form->engine().waitForSync(5000));
 }

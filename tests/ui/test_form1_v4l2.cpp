@@ -105,6 +105,7 @@ void TestForm1V4l2::seriesTakesEachFrameAtItsDriverTime()
     FakeV4l2::Node node = fakeNode("/dev/video0", {V4L2_PIX_FMT_GREY});
     node.frameRate = 25;
     node.exposureMs = 20;
+    node.startMs = 300;
     FakeV4l2 fake({node});
     const QString driver = m_dir.filePath(QStringLiteral("camera25.vin"));
     QVERIFY(!writeTextFile(driver, "source = v4l2\ndevice = /dev/video0\nexposure-us = 20000\nframe-rate = 25\n")
@@ -114,6 +115,7 @@ void TestForm1V4l2::seriesTakesEachFrameAtItsDriverTime()
         Form1 f(driver, std::make_unique<SimulatedCard>());
         f.state().SaveDirectory = m_dir.filePath(QStringLiteral("stream")) + QLatin1Char('/');
         f.NumberCheck->setChecked(true);
+        f.LiveCheck1->setChecked(false); // the camera streams from Start on
         f.Timer1->setInterval(50);
         f.SaveText->setText(QStringLiteral("Stream"));
         f.StartStop->click();
@@ -132,6 +134,9 @@ void TestForm1V4l2::seriesTakesEachFrameAtItsDriverTime()
                          "pixel format GREY, 8 significant bits, trigger free-running"});
     const QStringList rows = lines.filter(QRegularExpression(QStringLiteral("^\\d+,")));
     QVERIFY(rows.size() >= 14);
+    // Picture 1 is taken at Start, though the first frame came later.
+    QCOMPARE(rows.first().section(u',', 2, 2), QStringLiteral("0.000"));
+    QCOMPARE(lines.filter(QStringLiteral("# schedule: ")).size(), 1);
     qint64 lastSequence = -1;
     for (const QString &row : rows) {
         const QStringList field = row.split(u',');

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -17,6 +18,8 @@ namespace {
 constexpr std::chrono::seconds kLatchRefresh{2};
 // Readings per latch: the one with the shortest round trip is the most certain.
 constexpr int kLatchReadings = 3;
+// How often a trigger looks again for the control channel that another exchange holds.
+constexpr std::chrono::milliseconds kControlPoll{2};
 // The live picture's trigger rate where the camera does not tell its frame rate.
 constexpr std::chrono::milliseconds kLivePeriodWhenUnknown{100};
 
@@ -193,7 +196,15 @@ Status GenicamCamera::fireTrigger()
 {
     GError *error = nullptr;
     {
-        const std::lock_guard lock(m_timing->control);
+        // The latch's refresh may hold the control channel for seconds on a link that retries:
+        // a Stop that ends the series' waits must not wait behind it.
+        std::unique_lock lock(m_timing->control, std::try_to_lock);
+        while (!lock.owns_lock()) {
+            if (m_slot.isInterrupted())
+                return frameResult(FrameSlot::Result::Interrupted, {});
+            std::this_thread::sleep_for(kControlPoll);
+            lock.try_lock();
+        }
         arv_camera_software_trigger(m_camera, &error);
     }
     if (!error)

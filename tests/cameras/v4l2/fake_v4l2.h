@@ -65,6 +65,9 @@ struct FakeV4l2Node
     // How long the sensor exposes before a frame is read out: buffers are stamped with the
     // start of the exposure (V4L2_BUF_FLAG_TSTAMP_SRC_SOE), this long before the frame is done.
     int exposureMs = 0;
+    // How long the first frame of a stream takes beyond a frame period, as a USB camera that
+    // starts its sensor at STREAMON does.
+    int startMs = 0;
     // Like most UVC cameras, leave the Huffman tables out of MJPEG frames.
     bool omitHuffmanTables = false;
     // errno of every open (EBUSY: an exclusive driver that another program holds).

@@ -255,7 +255,7 @@ void FakeV4l2::produce(Device &d)
 {
     std::unique_lock lock(m_mutex);
     const auto period = std::chrono::microseconds(1000000 / std::max(1, d.node.frameRate));
-    auto next = std::chrono::steady_clock::now() + period;
+    auto next = std::chrono::steady_clock::now() + period + std::chrono::milliseconds(d.node.startMs);
     while (!m_changed.wait_until(lock, next, [&] { return !d.streaming || d.gone; })) {
         const auto now = std::chrono::steady_clock::now();
         if (now < next)
