@@ -418,6 +418,7 @@ SeriesLogHeader SeriesEngine::logHeader(const SeriesSettings &settings) const
                                         : QStringLiteral("comedi /dev/comedi%1").arg(m_state.BoardNumber);
     header.intervalMs = settings.intervalMs;
     header.cameraRateNote = ::cameraRateNote(m_source, settings.intervalMs, m_streamDuringSeries);
+    header.remoteControl = m_remoteControlNote;
     const std::pair<bool, const char *> options[] = {{m_options.number, "number"},
                                                      {m_options.time, "time"},
                                                      {m_options.channel0, "channel 0"},

@@ -57,6 +57,8 @@ public:
     void setLiveAfterSeries(bool on) { m_liveAfterSeries = on; }
     // Where the next series ends by itself; none by default.
     void setLimits(std::optional<qint64> pictures, std::optional<double> durationMs);
+    // Whether scripts can reach the series on the session bus, as the log's header says it.
+    void setRemoteControlNote(const QString &note) { m_remoteControlNote = note; }
 
     // Composes FullFileName from the state, the options and fresh readings of the ticked
     // channels; reports the pieces through channelRead and composed.
@@ -125,6 +127,12 @@ Q_SIGNALS:
     void logWarning(const QString &message);
     // The pictures and the log of the series logged at `logPath` are on the disk.
     void synced(const QString &logPath, const Status &result);
+    // The camera stopped answering during a series; the series goes on without pictures while it is away.
+    void cameraAway(const QString &reason);
+    // The camera answers again; the next tick takes its picture.
+    void cameraBack();
+    // The count of ticks without a picture in the running series grew to `total`.
+    void ticksMissedChanged(qint64 total);
 
 private:
     struct Link;
@@ -153,6 +161,7 @@ private:
     bool m_shutDown = false;
     std::optional<qint64> m_maxPictures;
     std::optional<double> m_maxDurationMs;
+    QString m_remoteControlNote;
 
     SeriesClock m_systemClock;
     SeriesClock *m_clock = &m_systemClock;

@@ -149,6 +149,8 @@ QString formatLogHeader(const SeriesLogHeader &h, const QString &logPath)
         text += commentLine(QStringLiteral("companion: %1 (OME-XML of the series; a picture's DeltaT is its frame_ms, "
                                            "else its stopwatch_ms, in s)")
                                 .arg(QFileInfo(seriesCompanionPath(logPath)).fileName()));
+    if (!h.remoteControl.isEmpty())
+        text += commentLine(QStringLiteral("remote control: %1").arg(h.remoteControl));
     text += QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
                            "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms,"
                            "exposure_us,gain\n");

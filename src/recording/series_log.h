@@ -32,6 +32,7 @@ struct SeriesLogHeader
     QString namesNote;      // said when the names of the series may repeat
     QString schedule;       // how the schedule's thread runs: real-time or normal priority
     QString cameraRateNote; // said when the camera streams more slowly than the ticks come
+    QString remoteControl;  // where scripts reach the series, or why they cannot
     // How the camera was set up at Start; empty for a still picture.
     std::optional<CameraSettingsInForce> settings;
     // The frame's significant bits and how many of them the pictures keep, in files of `fileType`.
