@@ -8,6 +8,8 @@
 #include "bench_support.h"
 #include "picture_files/image_files.h"
 #include "picture_files/image_formats.h"
+#include "picture_files/ome_xml.h"
+#include "picture_files/picture_record.h"
 #include "picture_files/safe_file.h"
 
 #include <QCoreApplication>
@@ -191,6 +193,62 @@ void benchLossless(const QString &dir, const Frame &frame, const QByteArray &byt
     }
 }
 
+// A series picture's record, with all a series and its camera tell.
+ImageMetadata benchRecord()
+{
+    ImageMetadata m;
+    m.captureTime = QDateTime::currentDateTime();
+    m.picture = 1234;
+    m.scheduledMs = 61700;
+    m.stopwatchMs = 61700.254;
+    m.frameMs = 61698.771;
+    m.channel0 = ChannelSample{true, 2048, 106.0001220703125};
+    m.channel1 = ChannelSample{true, 1021, 2.49267578125};
+    m.exposureUs = 10000;
+    m.gain = 6.02;
+    m.gainUnit = QStringLiteral("dB");
+    m.uuid = QUuid::createUuid();
+    const QDateTime start = QDateTime::currentDateTime();
+    m.origin = {start.toOffsetFromUtc(start.offsetFromUtc()), QStringLiteral("Probe_20260314-150926"), 50.0, 0.65,
+                QStringLiteral("Aravis Fake"), QStringLiteral("GV01"), QStringLiteral("GFP")};
+    return m;
+}
+
+// The record as `key=value` lines, as .tif pictures held it before their OME-XML.
+QByteArray keyValueDescription(const ImageMetadata &record)
+{
+    QStringList lines;
+    for (const auto &[key, value] : recordPairs(record, record.captureTime))
+        lines << key + u'=' + value;
+    return lines.join(u'\n').toLatin1();
+}
+
+// The .tif with its OME-XML beside the same file with the record as `key=value` lines, as saved
+// before (each built for its picture), and the XML alone.
+void benchOmeXml(const QString &dir, const Frame &frame, int repetitions)
+{
+    const ImageMetadata record = benchRecord();
+    const auto save = [&](bool ome) {
+        return [&, ome](const QString &p) {
+            SafeFile file(p);
+            if (!file.open())
+                return false;
+            const Status written =
+                ome ? writeTiff(frame, record, file) : writeTiff(frame, record, keyValueDescription(record), file);
+            return written.ok() && file.commit().ok();
+        };
+    };
+    std::vector<Case> cases{{".tif, record as key=value (before)", save(false), {}, "tif"},
+                            {".tif, record in OME-XML (as saved)", save(true), {}, "tif"},
+                            {"  its OME-XML alone",
+                             [&](const QString &) { return !pictureOmeXml(frame, record, QString()).isEmpty(); },
+                             {}}};
+    timeRoundRobin(dir, cases, repetitions);
+    printRow(cases[0], nullptr, "");
+    printRow(cases[1], &cases[0], "of before");
+    printRow(cases[2], &cases[0], "of before");
+}
+
 // The bitmap also beside its conversion alone (grey 16 to 8 bits, RGB to BGR, rows bottom up)
 // and Qt's writer, in a round of their own: their large allocations would slow the others.
 void benchBitmap(const QString &dir, const Frame &frame, const QByteArray &bytes, int repetitions)
@@ -308,6 +366,7 @@ void benchOne(const QString &dir, PixelFormat format, int width, int height, int
                 qPrintable(pixelFormatName(format)), double(frame.data.size()) / 1e6, 12, "");
     const QByteArray bytes(qsizetype(savedSize(frame, dir, "tif")) + 4096, '\x5a');
     benchLossless(dir, frame, bytes, repetitions);
+    benchOmeXml(dir, frame, repetitions);
     benchBitmap(dir, frame, bytes, repetitions);
     benchDurability(dir, frame, repetitions);
     benchCreation(dir, frame, repetitions);

@@ -13,14 +13,21 @@
 //   continued: the ticks missed, and the lateness of the pictures after the stop.
 // memory: 20000 pictures at 50 ms of a 256x256 Mono8 test pattern as .bmp; resident memory of the
 // record process at its first picture, after 1000 and at the end.
+// bus (under dbus-run-session): the same series as timing, as .mio, through the window and through
+//   record, each with no session bus, on the bus with nobody listening, and with a client subscribed
+//   to every signal (gdbus monitor), in [rounds] rounds (3 by default).
+//       dbus-run-session -- build/bin/bench_record_timing bus DIR [pictures] [interval-ms] [rounds]
 
 #include "bench_support.h"
 #include "analog/simulated_card.h"
+#include "remote/bus_names.h"
+#include "remote/remote_control.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -39,6 +46,8 @@
 #include <sched.h>
 #include <sys/prctl.h>
 #include <thread>
+#include <map>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -124,34 +133,44 @@ Timing deadlineThread(int ticks, int interval)
     return t;
 }
 
-// Keeps the other core busy for as long as it lives: a process of this program that spins.
-class BusyCore
+// A process of ours for as long as this object lives: `program` with `arguments`, its standard
+// output into `outputFile` where one is given. Nothing runs for an empty program.
+class Child
 {
 public:
-    explicit BusyCore(bool on)
+    Child(const QString &program, const QStringList &arguments, const QString &outputFile = {})
     {
-        if (!on)
+        if (program.isEmpty())
             return;
-        m_spinner.start(QCoreApplication::applicationFilePath(), {QStringLiteral("spin")});
-        m_spinner.waitForStarted();
+        if (!outputFile.isEmpty())
+            m_process.setStandardOutputFile(outputFile);
+        m_process.start(program, arguments);
+        m_process.waitForStarted();
     }
-    ~BusyCore()
+    ~Child()
     {
-        if (m_spinner.state() == QProcess::NotRunning)
+        if (m_process.state() == QProcess::NotRunning)
             return;
-        m_spinner.kill(); // our own child, by its PID
-        m_spinner.waitForFinished();
+        m_process.kill(); // our own child, by its PID
+        m_process.waitForFinished();
     }
 
 private:
-    QProcess m_spinner;
+    QProcess m_process;
 };
 
-Timing windowSeries(Form1 &form, const QString &type, int pictures, int interval, const QString &dir)
+// gdbus monitor: a client subscribed to every signal of the program with the bus name `name`.
+QStringList monitorArguments(const QString &name)
+{
+    return {QStringLiteral("monitor"), QStringLiteral("--session"), QStringLiteral("--dest"), name};
+}
+
+Timing windowSeries(Form1 &form, const QString &type, int pictures, int interval, const QString &dir,
+                    const QString &baseName = {})
 {
     form.state().SaveDirectory = dir + QLatin1Char('/');
     form.state().FileExtension = type;
-    form.SaveText->setText(QStringLiteral("window%1").arg(type.mid(1)));
+    form.SaveText->setText(baseName.isEmpty() ? QStringLiteral("window%1").arg(type.mid(1)) : baseName);
     form.Timer1->setInterval(interval);
     form.StartStop->click();
     while (form.state().Recording == RecordingState::Recording && form.state().FrameCounter <= pictures)
@@ -161,30 +180,51 @@ Timing windowSeries(Form1 &form, const QString &type, int pictures, int interval
     return fromLog(form.engine().logPath(), interval);
 }
 
-Timing recordSeries(const QString &driver, const QString &type, int pictures, int interval, const QString &dir)
+// How many times the watcher's file says `what`.
+qsizetype heard(const QString &file, const char *what)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().count(what) : 0;
+}
+
+Timing recordSeries(const QString &driver, const QString &type, int pictures, int interval, const QString &dir,
+                    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+                    const QString &watcherFile = {})
 {
     QProcess record;
+    record.setProcessEnvironment(environment);
     record.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pictures-in-a-row"),
                  {QStringLiteral("record"), QStringLiteral("--driver"), driver, QStringLiteral("--dir"), dir,
                   QStringLiteral("--name"), QStringLiteral("record%1").arg(type.mid(1)), QStringLiteral("--type"), type,
                   QStringLiteral("--interval"), QString::number(interval), QStringLiteral("--add"),
                   QStringLiteral("number"), QStringLiteral("--count"), QString::number(pictures),
                   QStringLiteral("--quiet")});
+    const Child watcher(watcherFile.isEmpty() ? QString() : QStringLiteral("gdbus"),
+                        monitorArguments(recordServiceName(record.processId())), watcherFile);
     record.waitForFinished(-1);
     return fromLog(QString::fromUtf8(record.readAllStandardOutput()).trimmed(), interval);
 }
 
+// The window of the series here: names with the number only, as record's --add number gives them.
+std::unique_ptr<Form1> numberedWindow(const QString &driver)
+{
+    setMessageSink([](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
+    auto form = std::make_unique<Form1>(driver, std::make_unique<SimulatedCard>());
+    form->show();
+    form->NumberCheck->setChecked(true);
+    form->TimeCheck->setChecked(false);
+    form->Channel0Check->setChecked(false);
+    form->Channel1Check->setChecked(false);
+    return form;
+}
+
 int timing(const QTemporaryDir &tmp, int pictures, int interval, bool busy)
 {
-    const BusyCore load(busy);
+    // Keeps the other core busy: a process of this program that spins.
+    const Child load(busy ? QCoreApplication::applicationFilePath() : QString(), {QStringLiteral("spin")});
     const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("camera.vin")), 2048, 2048);
-    setMessageSink([](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
-    Form1 form(driver, std::make_unique<SimulatedCard>());
-    form.show();
-    form.NumberCheck->setChecked(true);
-    form.TimeCheck->setChecked(false);
-    form.Channel0Check->setChecked(false);
-    form.Channel1Check->setChecked(false);
+    const std::unique_ptr<Form1> window = numberedWindow(driver);
+    Form1 &form = *window;
     std::printf("%d pictures of 2048x2048 Mono8 every %d ms (errors in ms), %s\n", pictures, interval,
                 busy ? "the other core kept busy" : "a quiet machine");
     std::printf("series  | type | median |    p99 |     max | missed | steps\n");
@@ -199,6 +239,73 @@ int timing(const QTemporaryDir &tmp, int pictures, int interval, bool busy)
         print("record", type, recordSeries(driver, name, pictures, interval, dir));
         print("timer", "-", bareTimer(pictures, interval));
         print("thread", "-", deadlineThread(pictures, interval));
+    }
+    return 0;
+}
+
+// The series' timing with scripts on the session bus: no bus, the bus with nobody listening, and a
+// client subscribed to every signal, taken in turns so that the machine's moods fall on all three.
+int busTiming(const QTemporaryDir &tmp, int pictures, int interval, int rounds)
+{
+    if (!QDBusConnection::sessionBus().isConnected()) {
+        std::fprintf(stderr, "bus needs a session bus: run it under dbus-run-session\n");
+        return 2;
+    }
+    const QString driver = writeTestPatternDriver(tmp.filePath(QStringLiteral("camera.vin")), 2048, 2048);
+    const std::unique_ptr<Form1> window = numberedWindow(driver);
+    Form1 &form = *window;
+    QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY"})
+        noBus.remove(QLatin1String(name));
+    const QString heardFile = tmp.filePath(QStringLiteral("heard.txt"));
+    const char *variants[] = {"no bus", "bus", "watched"};
+    std::map<std::string, std::vector<double>> errors; // of every picture of a kind, in all rounds
+    auto report = [&](const char *series, int v, const Timing &t) {
+        std::printf("%-7s | %-7s | %6.3f | %6.2f | %7.2f | %d | %zu | %lld\n", series, variants[v], median(t.errors),
+                    percentile(t.errors, 0.99), percentile(t.errors, 1.0), t.missed, t.errors.size(),
+                    (long long)heard(heardFile, "PictureSaved ("));
+        std::vector<double> &all = errors[std::string(series) + " " + variants[v]];
+        all.insert(all.end(), t.errors.begin(), t.errors.end());
+    };
+    std::printf("%d pictures of 2048x2048 Mono8 as .mio every %d ms (errors in ms)\n", pictures, interval);
+    std::printf("series  | bus     | median |    p99 |     max | missed | steps | signals heard\n");
+    for (int round = 0; round < rounds; ++round) {
+        // Each round begins with another of the three, so that none always follows the same one.
+        for (int k = 0; k < 3; ++k) {
+            const int v = (round + k) % 3;
+            const QString dir = freshSubfolder(tmp, QStringLiteral("pictures"));
+            if (dir.isEmpty())
+                return 1;
+            QFile::remove(heardFile);
+            Timing t;
+            {
+                const std::unique_ptr<RemoteControl> remote =
+                    v > 0 ? std::make_unique<RemoteControl>(form, windowServiceName()) : nullptr;
+                const Child watcher(v == 2 ? QStringLiteral("gdbus") : QString(), monitorArguments(windowServiceName()),
+                                    heardFile);
+                for (int wait = 0; v == 2 && wait < 250 && heard(heardFile, "is owned by") == 0; ++wait)
+                    QThread::msleep(20);
+                t = windowSeries(form, QStringLiteral(".mio"), pictures, interval, dir,
+                                 QStringLiteral("window%1_%2").arg(round).arg(v));
+            }
+            report("window", v, t);
+            QFile::remove(heardFile);
+            t = recordSeries(driver, QStringLiteral(".mio"), pictures, interval,
+                             freshSubfolder(tmp, QStringLiteral("pictures")),
+                             v == 0 ? noBus : QProcessEnvironment::systemEnvironment(), v == 2 ? heardFile : QString());
+            report("record", v, t);
+        }
+    }
+    std::printf("median error of all the pictures of each kind in the %d rounds, and its ratio to the series without a "
+                "bus and to the series on the bus with nobody listening:\n",
+                rounds);
+    for (const char *series : {"window", "record"}) {
+        const double none = median(errors[std::string(series) + " no bus"]);
+        const double bus = median(errors[std::string(series) + " bus"]);
+        for (const char *variant : variants) {
+            const double m = median(errors[std::string(series) + " " + variant]);
+            std::printf("  %s %-7s %.4f ms  x%.3f  x%.3f\n", series, variant, m, m / none, m / bus);
+        }
     }
     return 0;
 }
@@ -304,9 +411,11 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     const QString mode = args.value(1);
-    if (!QStringList{QStringLiteral("timing"), QStringLiteral("stop"), QStringLiteral("memory")}.contains(mode) ||
+    if (!QStringList{QStringLiteral("timing"), QStringLiteral("stop"), QStringLiteral("memory"), QStringLiteral("bus")}
+             .contains(mode) ||
         args.size() < 3) {
-        std::fprintf(stderr, "usage: %s timing|stop|memory DIR [pictures] [interval-ms] [stop-ms]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s timing|stop|memory|bus DIR [pictures] [interval-ms] [stop-ms|rounds]\n",
+                     argv[0]);
         return 2;
     }
     const std::unique_ptr<QTemporaryDir> tmp = makeScratchFolder(args[2], QStringLiteral("bench-record"));
@@ -318,5 +427,7 @@ int main(int argc, char **argv)
         return memory(*tmp, pictures, interval);
     if (mode == u"stop")
         return stopped(*tmp, pictures, interval, args.size() > 5 ? args[5].toInt() : 330);
+    if (mode == u"bus")
+        return busTiming(*tmp, pictures, interval, args.size() > 5 ? args[5].toInt() : 3);
     return timing(*tmp, pictures, interval, false) + timing(*tmp, pictures, interval, true);
 }

@@ -3,7 +3,8 @@
 
 PIR_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# Debian packages the build, the tests and the camera emulator need.
+# Debian packages the build, the tests and the camera emulator need; the remote-control test
+# runs a private session bus and drives it with gdbus and python3-dbus.
 PIR_PACKAGES=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
@@ -14,7 +15,9 @@ PIR_PACKAGES=(
     fonts-liberation2
     desktop-file-utils appstream dpkg-dev file lintian
     iproute2 util-linux
+    dbus libglib2.0-bin python3 python3-dbus python3-gi gir1.2-glib-2.0
     clang libclang-rt-14-dev
+    python3-xmlschema python3-tifffile python3-numpy
 )
 
 pir_install_packages() {

@@ -13,6 +13,15 @@
 
 namespace {
 
+// The keys every source takes, which no camera can tell: left for the user to fill in.
+const char kCommonSettings[] =
+    "\n# Any source\n"
+    "# pixel-size-um: the size of one pixel in the sample plane, after the optics, in micrometres;\n"
+    "# without it the pictures claim no pixel size\n"
+    "# pixel-size-um = 6.5\n"
+    "# channel-name: what the pictures' OME-XML calls their channel; the camera's model without it\n"
+    "# channel-name = GFP\n";
+
 CamerasReport refuse(const QString &message)
 {
     return CamerasReport{kExitUsage, QString(), message.endsWith(QLatin1Char('\n')) ? message : message + u'\n'};
@@ -53,7 +62,7 @@ CamerasReport settingsReport(const FoundCamera &camera)
                          camera.driverFile +
                              QStringLiteral("\n# Every setting of this camera at its current value: keep the lines to "
                                             "fix and delete\n# the others (a line starting with # is not read).\n") +
-                             lines,
+                             lines + QLatin1String(kCommonSettings),
                          QString()};
 }
 

@@ -52,7 +52,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
         QStringLiteral("command"),
         QStringLiteral("Without a command the window opens. Commands, each with --help of its own:\n"
                        "record   takes a series of pictures without a window\n"
-                       "cameras  lists the cameras and writes driver files for them"),
+                       "cameras  lists the cameras and writes driver files for them\n"
+                       "control  drives and watches a series over the session bus"),
         QStringLiteral("[command [options]]"));
     // Options after the first positional argument are left to it: a command named there will
     // read its own options.
@@ -71,6 +72,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
             result.action = CommandLine::Action::Record;
         else if (command == u"cameras")
             result.action = CommandLine::Action::Cameras;
+        else if (command == u"control")
+            result.action = CommandLine::Action::Control;
         else
             return exitWith(kExitUsage, QStringLiteral("%1: Unknown command '%2'.\n\n%3")
                                             .arg(kProgramName, command, helpText(parser)));

@@ -24,6 +24,7 @@ struct CommandLine
         CheckDriver, // open `driverPath`, take one picture, report, exit
         Record,      // `record`: a series without a window, with `commandArguments`
         Cameras,     // `cameras`: list the cameras, with `commandArguments`
+        Control,     // `control`: drive a series over the session bus, with `commandArguments`
         Exit,        // print `output` and leave with `exitCode`
     };
 

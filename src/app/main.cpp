@@ -1,9 +1,12 @@
 #include "app/cameras_command.h"
 #include "app/command_line.h"
+#include "app/control_command.h"
 #include "app/open_display.h"
 #include "recording/paths.h"
 #include "app/record_command.h"
 #include "recording/disk_sync.h"
+#include "remote/bus_names.h"
+#include "remote/remote_control.h"
 #include "ui/form1.h"
 
 #include <QCoreApplication>
@@ -55,6 +58,10 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         return runCamerasCommand(commandLine.commandArguments);
     }
+    case CommandLine::Action::Control: {
+        QCoreApplication app(argc, argv);
+        return runControlCommand(commandLine.commandArguments);
+    }
     case CommandLine::Action::ShowWindow:
     case CommandLine::Action::Exit:
         break;
@@ -65,6 +72,12 @@ int main(int argc, char *argv[])
     int code = 0;
     {
         Form1 window(commandLine.driverPath.isEmpty() ? defaultDriverPath() : commandLine.driverPath);
+        // Scripts of this user reach the window's series on the session bus, unless another window has it.
+        const RemoteControl remote(window, windowServiceName());
+        window.engine().setRemoteControlNote(remote.note());
+        if (remote.nameTaken())
+            std::fprintf(stderr, "%s: another window has %s on the session bus; scripts cannot reach this one.\n",
+                         kProgramName, qPrintable(windowServiceName()));
         window.show();
         code = app->exec();
     }

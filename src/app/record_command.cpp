@@ -3,6 +3,7 @@
 #include "analog/analog_card.h"
 #include "analog/card_factory.h"
 #include "app/command_line.h"
+#include "app/record_remote.h"
 #include "app/record_times.h"
 #include "base/stopwatch.h"
 #include "recording/disk_space.h"
@@ -429,6 +430,7 @@ int runRecord(const RecordSettings &settings)
 {
     SeriesEngine engine;
     SeriesSetup setup(engine);
+    const RecordRemote remote(engine); // scripts watch and stop the series on the session bus
     CaptureState &state = engine.state();
     state.BoardNumber = 0;
     setup.open(settings.driverPath);

@@ -2,6 +2,7 @@
 
 #include "base/frame.h"
 #include "base/status.h"
+#include "cameras/driver_file.h"
 #include "cameras/frame_slot.h"
 
 #include <QObject>
@@ -11,8 +12,6 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
-
-struct DriverFile;
 
 // What tells the camera a picture came from, for the records of a series.
 struct CameraIdentity
@@ -48,6 +47,8 @@ struct CameraSettingsInForce
     // How the frames' capture instants are found, where the back-end says: the series log's
     // `# frame_ms:` line.
     QString frameTime;
+    // What the driver file says of the optics and the channel, whatever the source.
+    CommonSettings common;
 };
 
 // How the capture of a series' tick ended. Each back-end decides what a silence means: a
@@ -129,6 +130,9 @@ public:
     // What the camera is set to now, as far as it tells. Asks the device, so it is meant for the
     // start of a series, not for every picture.
     virtual CameraSettingsInForce settingsInForce() const { return {}; }
+    // The driver file's keys that every source takes; set by the camera factory.
+    const CommonSettings &commonSettings() const { return m_common; }
+    void setCommonSettings(const CommonSettings &settings) { m_common = settings; }
 
     // The receiver of `frameReady` calls this once it has taken the frame. Until then no
     // further frame is signalled, so a busy receiving thread drops live frames instead of
@@ -174,6 +178,7 @@ protected:
     FrameSlot m_slot;
 
 private:
+    CommonSettings m_common;
     std::atomic<std::uint64_t> m_sequence{0};    // of the frame numbered last
     std::optional<std::uint64_t> m_lastFrameId;  // the camera's number of it, in this stream
     std::atomic<bool> m_deliveryPending{false};

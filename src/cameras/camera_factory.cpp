@@ -1,5 +1,6 @@
 #include "cameras/camera_factory.h"
 
+#include "cameras/camera_settings.h"
 #include "cameras/driver_file.h"
 #include "cameras/test_pattern_camera.h"
 #include "cameras/v4l2/v4l2_camera.h"
@@ -30,9 +31,14 @@ std::unique_ptr<Camera> createCamera(const DriverFile &driver, QString &error)
 {
     std::unique_ptr<Camera> camera;
     DriverFile settings = driver;
+    CommonSettings common;
+    if (Status s = takeCommonSettings(settings, common); !s) {
+        error = s.reason();
+        return nullptr;
+    }
     switch (sourceOf(driver.source)) {
     case Source::Auto: {
-        if (Status s = driver.checkKeys({}); !s) {
+        if (Status s = settings.checkKeys({}); !s) {
             error = s.reason();
             return nullptr;
         }
@@ -70,6 +76,7 @@ std::unique_ptr<Camera> createCamera(const DriverFile &driver, QString &error)
         error = opened.reason();
         return nullptr;
     }
+    camera->setCommonSettings(common);
     return camera;
 }
 

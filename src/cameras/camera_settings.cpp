@@ -86,6 +86,18 @@ Status readSize(const DriverFile &driver, int &width, int &height)
 
 } // namespace
 
+Status takeCommonSettings(DriverFile &driver, CommonSettings &out)
+{
+    CommonSettings settings;
+    // From a tenth of a nanometre (an electron microscope's) to 10 cm (a photographed field).
+    if (Status s = readOptionalDouble(driver, "pixel-size-um", 0.0001, 100000.0, settings.pixelSizeUm); !s)
+        return s;
+    settings.channelName = driver.values.take(QStringLiteral("channel-name"));
+    driver.values.remove(QStringLiteral("pixel-size-um"));
+    out = settings;
+    return Status::success();
+}
+
 Status readGenicamSettings(const DriverFile &driver, GenicamSettings &out)
 {
     GenicamSettings settings;

@@ -39,6 +39,9 @@ struct V4l2Settings
     QList<NamedSetting> controls; // `control.<name>` lines, in the order written
 };
 
+// Reads the keys that every source takes and takes them out of `driver`, so that each back-end
+// checks only its own.
+Status takeCommonSettings(DriverFile &driver, CommonSettings &out);
 // Check every key and value of the driver file; the reason names the first bad one.
 Status readGenicamSettings(const DriverFile &driver, GenicamSettings &out);
 Status readV4l2Settings(const DriverFile &driver, V4l2Settings &out);

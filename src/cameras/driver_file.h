@@ -6,6 +6,8 @@
 #include <QMap>
 #include <QString>
 
+#include <optional>
+
 // One line of a driver file that sets a camera's own control or feature by its own name:
 // `control.brightness = 128` (V4L2) or `feature.ExposureAuto = Off` (GenICam).
 struct NamedSetting
@@ -17,6 +19,14 @@ struct NamedSetting
 
     // "feature.ExposureAuto", for messages.
     QString key() const { return prefix + QLatin1Char('.') + name; }
+};
+
+// The keys that every source takes, whatever its camera: what the pictures' records say of the
+// optics and of their channel.
+struct CommonSettings
+{
+    std::optional<double> pixelSizeUm; // `pixel-size-um`: one pixel in the sample plane, after the optics
+    QString channelName;               // `channel-name`
 };
 
 // An acquisition driver file: `key = value` lines naming a camera source and its settings.

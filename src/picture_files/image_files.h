@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QUuid>
 
 #include <optional>
 
@@ -15,6 +16,19 @@ struct ChannelSample
     bool ok = false;  // false: the card refused the reading; count and value mean nothing
     int count = 0;    // raw count of the card
     double value = 0; // mA on channel 0, V on channel 1
+};
+
+// What the pictures of a series share, and what is known of their camera and optics: the
+// OME-XML of a .tif picture says it (docs/tif-metadata.md); .mio keeps the pixel size.
+struct PictureOrigin
+{
+    QDateTime start; // the series' Start, every picture's time origin; invalid outside a series
+    QString series;  // the series' name: its log's, without ".csv"
+    std::optional<double> intervalMs;
+    std::optional<double> pixelSizeUm; // one pixel in the sample plane, after the optics
+    QString cameraModel;
+    QString cameraSerial;
+    QString channelName; // what the pictures' one channel is called
 };
 
 // What a saved picture records about itself beside its pixels: the series log's row for it,
@@ -34,6 +48,8 @@ struct ImageMetadata
     std::optional<double> exposureUs; // the exposure of the frame, in microseconds
     std::optional<double> gain;
     QString gainUnit; // with a gain: "dB", or "raw" for the camera's own units
+    QUuid uuid;       // the picture's own, in the OME-XML of a .tif; a new one when null
+    PictureOrigin origin;
 };
 
 // Writes the frame to `path` in the format its extension names (.bmp, .tif, .jpg, .mio; the

@@ -18,7 +18,10 @@
 Status writeBmp(const Frame &frame, SafeFile &file);
 // One row as a bitmap stores it: 8-bit grey, or blue, green, red; without the padding.
 void convertRowForBmp(const Frame &frame, int y, std::uint8_t *out);
+// A picture with its OME-XML as the description; the UUID is `metadata.uuid`, or a new one.
 Status writeTiff(const Frame &frame, const ImageMetadata &metadata, SafeFile &file);
+// The same with the description given, for measuring what the OME-XML costs.
+Status writeTiff(const Frame &frame, const ImageMetadata &metadata, const QByteArray &description, SafeFile &file);
 Status writeJpeg(const Frame &frame, SafeFile &file);
 Status writeMio(const Frame &frame, const ImageMetadata &metadata, SafeFile &file);
 

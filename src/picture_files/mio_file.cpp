@@ -14,8 +14,9 @@ namespace {
 constexpr std::array<std::uint8_t, 8> mioMagic = {0x89, 'M', 'I', 'O', '\r', '\n', 0x1a, '\n'};
 // Version 2 added the capture record (stopwatch time, analog channels) in bytes 40..74,
 // version 3 the frame's capture time in bytes 80..87, version 4 its exposure and gain in
-// bytes 88..103.
-constexpr int mioVersion = 4;
+// bytes 88..103, version 5 the pixel size in bytes 104..111.
+constexpr int mioVersion = 5;
+constexpr int mioPixelSizeVersion = 5;
 constexpr int mioExposureVersion = 4;
 constexpr int mioFrameTimeVersion = 3;
 constexpr int mioRecordVersion = 2;
@@ -54,7 +55,9 @@ enum MioOffset : int {
     offFrameTime = 80,   // from version 3
     offExposure = 88,    // from version 4; reserved to 123 in version 3
     offGain = 96,        // from version 4
-    offReserved4 = 104,  // from version 4
+    offReserved4 = 104,  // in version 4
+    offPixelSize = 104,  // from version 5
+    offReserved5 = 112,  // from version 5
     offChecksum = 124,
 };
 
@@ -68,6 +71,8 @@ constexpr std::uint8_t flagFrameTime = 0x02;
 constexpr std::uint8_t flagExposure = 0x04;
 constexpr std::uint8_t flagGain = 0x08;
 constexpr std::uint8_t flagGainInDb = 0x10;
+// Bit 5: the pixel size is there (version 5).
+constexpr std::uint8_t flagPixelSize = 0x20;
 enum ChannelState : std::uint8_t { channelAbsent = 0, channelRead = 1, channelFailed = 2 };
 
 // CRC-32 as in zlib and PNG, so that `zlib.crc32` checks a header without our code.
@@ -172,6 +177,10 @@ void writeRecord(char *h, const ImageMetadata &metadata)
         flags |= flagGain | (metadata.gainUnit == u"dB" ? flagGainInDb : 0);
         qToLittleEndian<double>(*metadata.gain, h + offGain);
     }
+    if (metadata.origin.pixelSizeUm) {
+        flags |= flagPixelSize;
+        qToLittleEndian<double>(*metadata.origin.pixelSizeUm, h + offPixelSize);
+    }
     h[offRecordFlags] = char(flags);
     writeChannel(h, offChannelValue0, offChannelCount0, offChannelState0, metadata.channel0);
     writeChannel(h, offChannelValue1, offChannelCount1, offChannelState1, metadata.channel1);
@@ -209,6 +218,8 @@ Status readTime(const QString &path, const char *h, int offset, bool present, co
 // The record flags each version knows.
 std::uint8_t knownFlags(int version)
 {
+    if (version >= mioPixelSizeVersion)
+        return flagStopwatch | flagFrameTime | flagExposure | flagGain | flagGainInDb | flagPixelSize;
     if (version >= mioExposureVersion)
         return flagStopwatch | flagFrameTime | flagExposure | flagGain | flagGainInDb;
     return version >= mioFrameTimeVersion ? flagStopwatch | flagFrameTime : flagStopwatch;
@@ -236,6 +247,13 @@ Status readRecord(const QString &path, const char *h, int version, ImageMetadata
         if (metadata.gain)
             metadata.gainUnit = flags & flagGainInDb ? QStringLiteral("dB") : QStringLiteral("raw");
     }
+    if (version >= mioPixelSizeVersion) {
+        if (Status status = readTime(path, h, offPixelSize, flags & flagPixelSize, "pixel size", metadata.origin.pixelSizeUm);
+            !status)
+            return status;
+        if (metadata.origin.pixelSizeUm && !(*metadata.origin.pixelSizeUm > 0))
+            return damaged(path, QStringLiteral("impossible pixel size"));
+    }
     if (Status status = readChannel(path, h, 0, metadata.channel0); !status)
         return status;
     return readChannel(path, h, 1, metadata.channel1);
@@ -248,8 +266,10 @@ Status checkHeader(const QString &path, const QByteArray &header, Frame &frame, 
     // The bytes reserved in this version: those before the frame time and those after the record.
     const int reservedFrom = version == mioFirstVersion ? offRecord : offReserved3;
     const int reservedTo = version >= mioFrameTimeVersion ? offFrameTime : offChecksum;
-    const int tailFrom = version >= mioExposureVersion ? offReserved4 : version >= mioFrameTimeVersion ? offExposure
-                                                                                                      : offChecksum;
+    const int tailFrom = version >= mioPixelSizeVersion ? offReserved5
+                         : version >= mioExposureVersion ? offReserved4
+                         : version >= mioFrameTimeVersion ? offExposure
+                                                          : offChecksum;
     // A fuzzer could hardly get past the checksum to the checks behind it.
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     if (qFromLittleEndian<std::uint32_t>(h + offChecksum) != headerChecksum(header))

@@ -1,11 +1,10 @@
-// TIFF through libtiff, writing: uncompressed, full bit depth (tiff_reader.cpp reads).
+// TIFF through libtiff, writing: uncompressed, full bit depth, the picture's OME-XML in its
+// description (tiff_reader.cpp reads).
 #include "picture_files/image_formats.h"
-#include "picture_files/picture_record.h"
+#include "picture_files/ome_xml.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
-#include <QStringList>
 
 #include <tiffio.h>
 
@@ -135,42 +134,8 @@ TiffHandle openTiff(const QString &path, TiffContext &context)
     return TiffHandle(tiff);
 }
 
-void describeChannel(QStringList &lines, int channel, const char *unit, const std::optional<ChannelSample> &sample)
-{
-    if (!sample)
-        return;
-    const auto [count, value] = recordChannel(sample);
-    lines << QStringLiteral("channel%1_count=%2").arg(channel).arg(count)
-          << QStringLiteral("channel%1_%2=%3").arg(channel).arg(QLatin1String(unit), value);
-}
-
-// The picture's row of the series log as `key=value` lines (docs/tif-metadata.md), with the
-// log's names and number formats, so that a picture and its row can be matched by eye.
-QByteArray describe(const ImageMetadata &metadata, const QDateTime &time)
-{
-    QStringList lines;
-    lines << QStringLiteral("capture_time=%1").arg(time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs));
-    if (metadata.picture)
-        lines << QStringLiteral("picture=%1").arg(*metadata.picture);
-    if (metadata.scheduledMs)
-        lines << QStringLiteral("scheduled_ms=%1").arg(recordMilliseconds(*metadata.scheduledMs));
-    if (metadata.stopwatchMs)
-        lines << QStringLiteral("stopwatch_ms=%1").arg(recordMilliseconds(*metadata.stopwatchMs));
-    if (metadata.scheduledMs && metadata.stopwatchMs)
-        lines << QStringLiteral("lateness_ms=%1").arg(recordMilliseconds(*metadata.stopwatchMs - *metadata.scheduledMs));
-    if (metadata.frameMs)
-        lines << QStringLiteral("frame_ms=%1").arg(recordMilliseconds(*metadata.frameMs));
-    describeChannel(lines, 0, "mA", metadata.channel0);
-    describeChannel(lines, 1, "V", metadata.channel1);
-    if (metadata.exposureUs)
-        lines << QStringLiteral("exposure_us=%1").arg(recordNumber(*metadata.exposureUs));
-    if (metadata.gain)
-        lines << QStringLiteral("gain=%1").arg(recordNumber(*metadata.gain))
-              << QStringLiteral("gain_unit=%1").arg(metadata.gainUnit);
-    return lines.join(QLatin1Char('\n')).toLatin1();
-}
-
-void setTags(TIFF *tiff, const Frame &frame, const ImageMetadata &metadata, std::uint32_t rowsPerStrip)
+void setTags(TIFF *tiff, const Frame &frame, const ImageMetadata &metadata, const QByteArray &description,
+             std::uint32_t rowsPerStrip)
 {
     const bool colour = frame.format == PixelFormat::RGB8;
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, std::uint32_t(frame.width));
@@ -182,9 +147,13 @@ void setTags(TIFF *tiff, const Frame &frame, const ImageMetadata &metadata, std:
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-    TIFFSetField(tiff, TIFFTAG_XRESOLUTION, 72.0);
-    TIFFSetField(tiff, TIFFTAG_YRESOLUTION, 72.0);
-    TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    // The pixel size also for readers that take only TIFF tags. Without one none is claimed: a
+    // resolution made up for the purpose would read as a calibration.
+    if (const std::optional<double> um = metadata.origin.pixelSizeUm) {
+        TIFFSetField(tiff, TIFFTAG_XRESOLUTION, 1e4 / *um);
+        TIFFSetField(tiff, TIFFTAG_YRESOLUTION, 1e4 / *um);
+        TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER);
+    }
     // A 10- or 12-bit camera's samples keep their range in MaxSampleValue, so that a reader
     // can scale them.
     if (frame.format == PixelFormat::Mono16)
@@ -193,7 +162,7 @@ void setTags(TIFF *tiff, const Frame &frame, const ImageMetadata &metadata, std:
     TIFFSetField(tiff, TIFFTAG_DATETIME,
                  time.toLocalTime().toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")).toLatin1().constData());
     TIFFSetField(tiff, TIFFTAG_SOFTWARE, softwareName);
-    TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, describe(metadata, time).constData());
+    TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description.constData());
 }
 
 Status writeStrips(TIFF *tiff, const Frame &frame, std::uint32_t rowsPerStrip)
@@ -221,6 +190,14 @@ Status writeStrips(TIFF *tiff, const Frame &frame, std::uint32_t rowsPerStrip)
 
 Status writeTiff(const Frame &frame, const ImageMetadata &metadata, SafeFile &file)
 {
+    ImageMetadata described = metadata;
+    if (described.uuid.isNull())
+        described.uuid = QUuid::createUuid();
+    return writeTiff(frame, metadata, pictureOmeXml(frame, described, QFileInfo(file.path()).fileName()), file);
+}
+
+Status writeTiff(const Frame &frame, const ImageMetadata &metadata, const QByteArray &description, SafeFile &file)
+{
     TiffContext context;
     context.file = &file;
     TiffHandle tiff = openTiff(file.path(), context);
@@ -230,7 +207,7 @@ Status writeTiff(const Frame &frame, const ImageMetadata &metadata, SafeFile &fi
     // Strips of about 256 KiB let most of every strip go from the frame to the file without a
     // copy, while readers still take the picture in small parts.
     const auto rowsPerStrip = std::uint32_t(std::max<std::size_t>(1, 4 * SafeFile::pieceSize / rowBytes));
-    setTags(tiff.get(), frame, metadata, rowsPerStrip);
+    setTags(tiff.get(), frame, metadata, description, rowsPerStrip);
     Status status = writeStrips(tiff.get(), frame, rowsPerStrip);
     // The directory is written at the end, after the pixels.
     if (status && !TIFFFlush(tiff.get()))

@@ -1,6 +1,9 @@
 // TIFF through libtiff, reading: grey and RGB strips or tiles straight into the frame, every other
-// layout libtiff understands through its RGBA raster, and the picture's own row of the series log.
+// layout libtiff understands through its RGBA raster, and the picture's own row of the series log
+// from its OME-XML or the `key=value` description of earlier versions.
 #include "picture_files/image_formats.h"
+#include "picture_files/ome_xml.h"
+#include "picture_files/picture_record.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -54,51 +57,19 @@ TiffHandle openForReading(const QString &path, TiffErrors &errors)
     return TiffHandle(tiff);
 }
 
-std::optional<ChannelSample> parseChannel(const QHash<QString, QString> &pairs, int channel, const char *unit)
+// The picture's record: OME-XML, or the `key=value` lines of earlier versions. Keys of other
+// programs' descriptions are passed over.
+void parseDescription(const QByteArray &text, ImageMetadata &metadata)
 {
-    const QString count = pairs.value(QStringLiteral("channel%1_count").arg(channel));
-    const QString value = pairs.value(QStringLiteral("channel%1_%2").arg(channel).arg(QLatin1String(unit)));
-    if (count.isEmpty())
-        return std::nullopt;
-    ChannelSample sample;
-    bool countOk = false, valueOk = false;
-    sample.count = count.toInt(&countOk);
-    sample.value = value.toDouble(&valueOk);
-    sample.ok = countOk && valueOk;
-    if (!sample.ok)
-        sample = ChannelSample{};
-    return sample;
-}
-
-// Reads what describe() wrote; keys of other programs' descriptions are passed over.
-void parseDescription(const QString &text, ImageMetadata &metadata)
-{
+    if (readPictureOmeXml(text, metadata))
+        return;
     QHash<QString, QString> pairs;
-    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    for (const QString &line : QString::fromLatin1(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const qsizetype equals = line.indexOf(QLatin1Char('='));
         if (equals > 0)
             pairs.insert(line.left(equals).trimmed(), line.mid(equals + 1).trimmed());
     }
-    bool ok = false;
-    if (const qint64 picture = pairs.value(QStringLiteral("picture")).toLongLong(&ok); ok)
-        metadata.picture = picture;
-    if (const double ms = pairs.value(QStringLiteral("stopwatch_ms")).toDouble(&ok); ok)
-        metadata.stopwatchMs = ms;
-    if (const double ms = pairs.value(QStringLiteral("frame_ms")).toDouble(&ok); ok)
-        metadata.frameMs = ms;
-    if (const double ms = pairs.value(QStringLiteral("scheduled_ms")).toDouble(&ok); ok)
-        metadata.scheduledMs = ms;
-    if (const double us = pairs.value(QStringLiteral("exposure_us")).toDouble(&ok); ok)
-        metadata.exposureUs = us;
-    if (const double gain = pairs.value(QStringLiteral("gain")).toDouble(&ok); ok) {
-        metadata.gain = gain;
-        metadata.gainUnit = pairs.value(QStringLiteral("gain_unit"));
-    }
-    const QDateTime time = QDateTime::fromString(pairs.value(QStringLiteral("capture_time")), Qt::ISODateWithMs);
-    if (time.isValid())
-        metadata.captureTime = time;
-    metadata.channel0 = parseChannel(pairs, 0, "mA");
-    metadata.channel1 = parseChannel(pairs, 1, "V");
+    readRecordPairs(pairs, metadata);
 }
 
 // What the reader makes of the file's samples: grey or RGB decoded straight into the frame, strip
@@ -321,7 +292,7 @@ Status readTiff(const QString &path, Frame &out, ImageMetadata &metadata)
             QDateTime::fromString(QString::fromLatin1(dateTime), QStringLiteral("yyyy:MM:dd HH:mm:ss"));
     char *description = nullptr;
     if (TIFFGetField(tiff.get(), TIFFTAG_IMAGEDESCRIPTION, &description) && description)
-        parseDescription(QString::fromLatin1(description), record);
+        parseDescription(QByteArray(description), record);
     out = frame;
     metadata = record;
     return Status::success();

@@ -12,11 +12,20 @@ public:
     explicit CaptureTimer(QObject *parent = nullptr) : QObject(parent) { setObjectName(QStringLiteral("Timer1")); }
 
     // Takes effect at the next Start.
-    void setInterval(int milliseconds) { m_interval = milliseconds; }
+    void setInterval(int milliseconds)
+    {
+        if (milliseconds == m_interval)
+            return;
+        m_interval = milliseconds;
+        Q_EMIT intervalChanged(milliseconds);
+    }
     int interval() const { return m_interval; }
     // Enabled from Start to Stop.
     bool isActive() const { return m_active; }
     void setActive(bool active) { m_active = active; }
+
+Q_SIGNALS:
+    void intervalChanged(int milliseconds);
 
 private:
     int m_interval = 500;

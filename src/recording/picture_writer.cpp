@@ -26,7 +26,8 @@ PictureWriter::PictureWriter(const SeriesSettings &settings, const SeriesLogHead
                              std::int64_t queuePictures, std::int64_t queueBytes, Saver saver, Callbacks callbacks)
     : m_settings(settings), m_header(header), m_queue(queuePictures, queueBytes), m_saver(std::move(saver)),
       m_callbacks(std::move(callbacks)),
-      m_disk(settings.directory, settings.pictureBytes, settings.diskReserveBytes, settings.intervalMs)
+      m_disk(settings.directory, settings.pictureBytes, settings.diskReserveBytes, settings.intervalMs),
+      m_companion(settings, header)
 {
 }
 
@@ -91,7 +92,10 @@ void PictureWriter::openLog(const QString &schedule)
     // where a file system could not take unnamed ones go before the series writes there.
     if (makeOutputDirectory(m_settings.directory))
         removeStaleTemporaries(m_settings.directory);
+    m_header.companion = m_companion.isWanted();
     m_logFailure = m_log.open(path, m_header);
+    if (m_logFailure.ok())
+        m_companion.open(m_log.path());
     const std::lock_guard lock(m_mutex);
     if (m_logFailure.ok())
         m_logPath = m_log.path();
@@ -125,8 +129,10 @@ void PictureWriter::write(const PictureJob &job)
     // The disk keeps its reserve: a picture that would eat into it ends the series.
     if (saved)
         saved = m_disk.roomForNext();
+    ImageMetadata record = job.record;
+    m_companion.describe(record);
     if (saved)
-        saved = m_saver(job.frame, job.fileName, job.record, m_savedNames.contains(job.fileName));
+        saved = m_saver(job.frame, job.fileName, record, m_savedNames.contains(job.fileName));
     const qint64 bytes = saved ? QFileInfo(job.fileName).size() : 0;
     if (saved)
         m_disk.saved(bytes, job.record.stopwatchMs.value_or(0));
@@ -136,6 +142,7 @@ void PictureWriter::write(const PictureJob &job)
         return;
     }
     ++m_saved;
+    m_companion.add(job.fileName, job.frame, record, !replaced.isEmpty());
     // The pictures' folder may lie on a file system of its own, which the end syncs too.
     if (const QString folder = job.fileName.left(job.fileName.lastIndexOf(QLatin1Char('/')) + 1);
         !m_folders.contains(folder))
@@ -207,6 +214,7 @@ void PictureWriter::finish(const SeriesLogEnd &end)
     if (m_log.isOpen()) {
         SeriesLogEnd counted = end;
         counted.pictures = m_saved;
+        counted.companionFailure = m_companion.finish();
         m_log.finish(counted);
     }
     if (m_saved == 0)

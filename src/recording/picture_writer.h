@@ -3,6 +3,7 @@
 #include "base/status.h"
 #include "recording/disk_space.h"
 #include "recording/picture_queue.h"
+#include "recording/series_companion.h"
 #include "recording/series_log.h"
 #include "recording/series_scheduler.h"
 
@@ -87,6 +88,7 @@ private:
 
     DiskGuard m_disk;
     SeriesLog m_log;
+    SeriesCompanion m_companion;
     QString m_logPath;    // under m_mutex
     QString m_logProblem; // under m_mutex
     Status m_logFailure = Status::success();

@@ -156,8 +156,10 @@ SeriesSettings SeriesEngine::seriesSettings() const
     s.locale = QLocale();
     s.maxPictures = m_maxPictures;
     s.maxDurationMs = m_maxDurationMs;
-    if (const Camera *camera = m_source.camera())
+    if (const Camera *camera = m_source.camera()) {
         s.cameraAtStart = camera->settingsInForce();
+        s.cameraAtStart.common = camera->commonSettings();
+    }
     s.stopOnCameraLoss = m_stopOnCameraLoss;
     s.startNs = m_startNs;
     const Frame &first = m_source.firstFrame();
@@ -441,6 +443,7 @@ SeriesLogHeader SeriesEngine::logHeader(const SeriesSettings &settings) const
     header.intervalMs = settings.intervalMs;
     header.cameraRateNote = ::cameraRateNote(m_source, settings.intervalMs, m_streamDuringSeries);
     header.diskNote = diskForecast();
+    header.remoteControl = m_remoteControlNote;
     const std::pair<bool, const char *> options[] = {{m_options.number, "number"},
                                                      {m_options.time, "time"},
                                                      {m_options.channel0, "channel 0"},

@@ -64,6 +64,8 @@ public:
     void setDiskReserve(std::optional<std::int64_t> bytes) { m_diskReserve = bytes; }
     // The instant of the stopwatch's clock the next series starts at; none: at once.
     void setStartInstant(std::optional<std::int64_t> clockNs) { m_startNs = clockNs; }
+    // Whether scripts can reach the series on the session bus, as the log's header says it.
+    void setRemoteControlNote(const QString &note) { m_remoteControlNote = note; }
 
     // Composes FullFileName from the state, the options and fresh readings of the ticked
     // channels; reports the pieces through channelRead and composed.
@@ -175,6 +177,7 @@ private:
     bool m_stopOnCameraLoss = false;
     std::optional<std::int64_t> m_diskReserve;
     std::optional<std::int64_t> m_startNs;
+    QString m_remoteControlNote;
 
     SeriesClock m_systemClock;
     SeriesClock *m_clock = &m_systemClock;

@@ -4,7 +4,9 @@
 #include "picture_files/safe_file.h"
 #include "recording/series.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -80,6 +82,10 @@ QString describeSettingsInForce(const CameraSettingsInForce &s)
         parts << QStringLiteral("%1 significant bits").arg(s.significantBits);
     if (!s.trigger.isEmpty())
         parts << QStringLiteral("trigger ") + s.trigger;
+    if (s.common.pixelSizeUm)
+        parts << QStringLiteral("pixel size %1 um").arg(recordNumber(*s.common.pixelSizeUm));
+    if (!s.common.channelName.isEmpty())
+        parts << QStringLiteral("channel name ") + s.common.channelName;
     return parts.join(QStringLiteral(", "));
 }
 
@@ -108,7 +114,13 @@ QString commentLine(const QString &text)
     return QStringLiteral("# ") + escaped + QLatin1Char('\n');
 }
 
-QString formatLogHeader(const SeriesLogHeader &h)
+QString seriesCompanionPath(const QString &logPath)
+{
+    const QFileInfo log(logPath);
+    return log.dir().filePath(log.completeBaseName() + QStringLiteral(".companion.ome"));
+}
+
+QString formatLogHeader(const SeriesLogHeader &h, const QString &logPath)
 {
     QString text;
     text += commentLine(QStringLiteral("%1 %2").arg(h.program, h.version));
@@ -135,6 +147,12 @@ QString formatLogHeader(const SeriesLogHeader &h)
         text += commentLine(QStringLiteral("frame rate: %1").arg(h.cameraRateNote));
     if (!h.diskNote.isEmpty())
         text += commentLine(QStringLiteral("disk: %1").arg(h.diskNote));
+    if (h.companion && !logPath.isEmpty())
+        text += commentLine(QStringLiteral("companion: %1 (OME-XML of the series; a picture's DeltaT is its frame_ms, "
+                                           "else its stopwatch_ms, in s)")
+                                .arg(QFileInfo(seriesCompanionPath(logPath)).fileName()));
+    if (!h.remoteControl.isEmpty())
+        text += commentLine(QStringLiteral("remote control: %1").arg(h.remoteControl));
     text += QStringLiteral("picture,file,scheduled_ms,stopwatch_ms,lateness_ms,channel0_count,channel0_mA,"
                            "channel1_count,channel1_V,result,bytes,replaced,frame_id,frame_ms,frame_age_ms,"
                            "exposure_us,gain\n");
@@ -168,6 +186,8 @@ QString formatLogEnd(const SeriesLogEnd &e)
         text += QStringLiteral("# frames: %1 received from the camera, %2 lost by the camera or transport\n")
                     .arg(*e.framesReceived)
                     .arg(e.framesLost);
+    if (!e.companionFailure.isEmpty())
+        text += commentLine(QStringLiteral("companion not written: %1").arg(e.companionFailure));
     return text;
 }
 
@@ -250,7 +270,7 @@ Status SeriesLog::open(const QString &path, const SeriesLogHeader &header)
     close();
     if (Status status = create(path); !status)
         return status;
-    const Status written = write(formatLogHeader(header));
+    const Status written = write(formatLogHeader(header, m_path));
     if (!written)
         removeCreated();
     return written;

@@ -33,12 +33,14 @@ struct SeriesLogHeader
     QString schedule;       // how the schedule's thread runs: real-time or normal priority
     QString cameraRateNote; // said when the camera streams more slowly than the ticks come
     QString diskNote;       // said when the series will not fit on its disk
+    QString remoteControl;  // where scripts reach the series, or why they cannot
     // How the camera was set up at Start; empty for a still picture.
     std::optional<CameraSettingsInForce> settings;
     // The frame's significant bits and how many of them the pictures keep, in files of `fileType`.
     int significantBits = 8;
     int bitsKept = 8;
     QString fileType;
+    bool companion = false; // the series has an OME companion file, named after its log
 };
 
 struct SeriesLogRow
@@ -68,11 +70,15 @@ struct SeriesLogEnd
     // Frames while the camera streamed through the series; empty when it did not stream.
     std::optional<std::uint64_t> framesReceived;
     std::uint64_t framesLost = 0;
+    QString companionFailure; // why the companion file could not be written
 };
 
 // `<directory><base name>_<yyyyMMdd-HHmmss>.csv`
 QString seriesLogPath(const QString &directory, const QString &baseName, const QDateTime &start);
-QString formatLogHeader(const SeriesLogHeader &header);
+// `<log name without .csv>.companion.ome` beside the log at `logPath`.
+QString seriesCompanionPath(const QString &logPath);
+// The '#' lines and the header row of the log at `logPath`, which names the companion file.
+QString formatLogHeader(const SeriesLogHeader &header, const QString &logPath = {});
 // "exposure 10000 us, gain 6 dB, frame rate 25 frames/s, ...": the settings in force.
 QString describeSettingsInForce(const CameraSettingsInForce &settings);
 // "the camera gives 12 significant bits; .bmp pictures keep the upper 8", or empty when the

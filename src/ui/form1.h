@@ -3,6 +3,7 @@
 #include "analog/analog_card.h"
 #include "recording/capture_state.h"
 #include "recording/series.h"
+#include "recording/series_control.h"
 #include "recording/series_engine.h"
 #include "recording/series_setup.h"
 #include "ui/focus_guard.h"
@@ -26,8 +27,9 @@ class ImageControl;
 class StatusLine;
 
 // The main window, "Pictures in a row". Its controls carry the system's names; handlers
-// read controls, call the plain logic of the core library and write the controls back.
-class Form1 : public QWidget
+// read controls, call the plain logic of the core library and write the controls back. A
+// script's requests (SeriesControl) go through the same controls and checks.
+class Form1 : public QWidget, public SeriesControl
 {
     Q_OBJECT
 public:
@@ -38,7 +40,17 @@ public:
 
     CaptureState &state() { return m_engine->state(); }
     AnalogCard &card() { return m_engine->card(); }
-    SeriesEngine &engine() { return *m_engine; }
+    SeriesEngine &engine() override { return *m_engine; }
+
+    // A script's requests, each answered as the window's own controls answer it (form1_remote.cpp).
+    QString requestStart() override;
+    QString requestStop() override;
+    bool offersSetup() const override { return true; }
+    QString requestDirectory(const QString &directory) override;
+    QString requestBaseName(const QString &baseName) override;
+    QString requestFileType(const QString &fileType) override;
+    QString requestInterval(uint milliseconds) override;
+    QString requestOptions(const QStringList &options) override;
 
     // Window operations. The capture step runs on the series' own thread (SeriesEngine).
     void SetupUI();
@@ -106,7 +118,7 @@ private:
     // Series recording (form1_recording.cpp).
     void connectRecordingHandlers();
     void StartStop_Click();
-    void startSeries();
+    QString startSeries();
     void lockForSeries();
     void seriesStopped(SeriesEvent why, const QString &message);
     FocusGuard::Verdict Frames_Validate();

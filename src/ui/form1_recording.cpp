@@ -53,20 +53,20 @@ void Form1::StartStop_Click()
 {
     if (m_engine->isRecording())
         m_engine->stop();
-    else
-        startSeries();
+    else if (const QString refusal = startSeries(); !refusal.isEmpty())
+        showMessage(this, refusal);
 }
 
-void Form1::startSeries()
+// Starts a series unless a check refuses it: then the message, and nothing has changed.
+QString Form1::startSeries()
 {
     const StartRequest request{FileLabel->text(), SaveText->text(), state().LastBaseName, state().FullFileName};
     const QString refusal = m_setup->startRefusal(request);
-    if (!refusal.isEmpty()) {
-        showMessage(this, refusal);
-        return;
-    }
+    if (!refusal.isEmpty())
+        return refusal;
     m_engine->setOptions(nameOptions());
     m_engine->start();
+    return {};
 }
 
 void Form1::lockForSeries()

@@ -88,12 +88,20 @@ void TestCamerasCommand::settingsOpenTheCamera()
                             "control.auto_exposure = Aperture Priority Mode\n"
                             "# Exposure Time, Absolute: whole number from 3 to 2047, in units of 100 us (exposure-us "
                             "sets it in us); inactive while an automatic mode sets it\n"
-                            "# control.exposure_time_absolute = 250\n"));
+                            "# control.exposure_time_absolute = 250\n"
+                            "\n# Any source\n"
+                            "# pixel-size-um: the size of one pixel in the sample plane, after the optics, in "
+                            "micrometres;\n# without it the pictures claim no pixel size\n# pixel-size-um = 6.5\n"
+                            "# channel-name: what the pictures' OME-XML calls their channel; the camera's model "
+                            "without it\n# channel-name = GFP\n"));
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     PictureSource source;
-    source.load(writeTextFile(dir.filePath(QStringLiteral("settings.vin")), report.output));
+    // The keys of any source are taken by this one too.
+    source.load(writeTextFile(dir.filePath(QStringLiteral("settings.vin")),
+                              report.output + QStringLiteral("pixel-size-um = 6.5\n")));
     QVERIFY2(!source.firstFrame().isNull(), qPrintable(source.statusText()));
+    QCOMPARE(source.camera()->commonSettings().pixelSizeUm, 6.5);
 
     const CamerasReport busy = camerasReport({QStringLiteral("--settings"), QStringLiteral("2")});
     QCOMPARE(busy.exitCode, 1);

@@ -43,6 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     if (driver.source.isEmpty())
         std::abort();
+    // As the camera factory does: the keys of every source first, then the back-end's own.
+    CommonSettings common;
+    if (takeCommonSettings(driver, common).ok() && common.pixelSizeUm && !(*common.pixelSizeUm > 0))
+        std::abort();
     GenicamSettings genicam;
     V4l2Settings v4l2;
     (void)readGenicamSettings(driver, genicam);

@@ -14,11 +14,19 @@ cmake --install "$build" --prefix "$stage" >/dev/null
 id="$(sed -n 's/^PIR_APP_ID:[A-Z]*=//p' "$build/CMakeCache.txt")"
 for f in bin/pictures-in-a-row share/pictures-in-a-row/drivers/camera.vin \
     share/applications/$id.desktop share/icons/hicolor/scalable/apps/$id.svg \
-    share/metainfo/$id.metainfo.xml share/man/man1/pictures-in-a-row.1.gz; do
+    share/metainfo/$id.metainfo.xml share/man/man1/pictures-in-a-row.1.gz \
+    share/dbus-1/interfaces/$id.Series.xml share/dbus-1/interfaces/$id.Setup.xml; do
     [ -s "$stage/$f" ] || { echo "missing from the install tree: $f"; exit 1; }
 done
 desktop-file-validate "$stage/share/applications/$id.desktop"
 appstreamcli validate --no-net "$stage/share/metainfo/$id.metainfo.xml" >/dev/null
+# Each interface file is well-formed and describes the interface it is named after.
+for interface in Series Setup; do
+    /usr/bin/python3 -c 'import sys, xml.etree.ElementTree as t
+names = [i.get("name") for i in t.parse(sys.argv[1]).getroot().iter("interface")]
+sys.exit(0 if names == [sys.argv[2]] else "%s describes %s" % (sys.argv[1], names))' \
+        "$stage/share/dbus-1/interfaces/$id.$interface.xml" "$id.$interface"
+done
 
 app="$stage/bin/pictures-in-a-row"
 run() { env -u PIR_DRIVERS_DIR -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$app" "$@"; }

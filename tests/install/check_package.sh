@@ -26,7 +26,9 @@ for f in ./usr/bin/pictures-in-a-row ./usr/share/pictures-in-a-row/drivers/camer
     ./usr/share/applications/$id.desktop ./usr/share/icons/hicolor/scalable/apps/$id.svg \
     ./usr/share/metainfo/$id.metainfo.xml ./usr/share/man/man1/pictures-in-a-row.1.gz \
     $doc/copyright $doc/changelog.Debian.gz $doc/README.md.gz $doc/driver-files.md.gz \
-    $doc/mio-format.md.gz $doc/tif-metadata.md.gz ./usr/share/lintian/overrides/pictures-in-a-row; do
+    $doc/mio-format.md.gz $doc/tif-metadata.md.gz $doc/remote-control.md.gz \
+    ./usr/share/dbus-1/interfaces/$id.Series.xml ./usr/share/dbus-1/interfaces/$id.Setup.xml \
+    ./usr/share/lintian/overrides/pictures-in-a-row; do
     grep -qF " $f" <<<"$contents" || { echo "missing from the package: $f"; exit 1; }
 done
 
@@ -52,6 +54,7 @@ source="$(cached CMAKE_HOME_DIRECTORY)"
 cmake -S "$source" -B "$out/other" -DPIR_BUILD_TESTS=OFF -DPIR_APP_ID=org.example.lab.Pictures \
     -DPIR_DEVELOPER_NAME="Example Lab" -DPIR_MAINTAINER="Example Lab <pictures@lab.example.org>" >/dev/null
 for f in data/org.example.lab.Pictures.desktop data/org.example.lab.Pictures.metainfo.xml \
+    data/org.example.lab.Pictures.Series.xml data/org.example.lab.Pictures.Setup.xml \
     doc/copyright doc/changelog.Debian; do
     [ -s "$out/other/$f" ] || { echo "another identity: $f was not made"; exit 1; }
 done

@@ -6,7 +6,7 @@ set -euo pipefail
 src="$1/src"
 [ -d "$src" ] || { echo "no source folder: $src"; exit 1; }
 
-declare -A floor=([base]=0 [cameras]=1 [picture_files]=1 [analog]=1 [naming]=1 [recording]=2 [ui]=3 [app]=4)
+declare -A floor=([base]=0 [cameras]=1 [picture_files]=1 [analog]=1 [naming]=1 [recording]=2 [ui]=3 [remote]=3 [app]=4)
 status=0
 while IFS=: read -r file line text; do
     from="${file#"$src"/}"

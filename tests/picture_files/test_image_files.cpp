@@ -262,7 +262,7 @@ void TestImageFiles::damagedMioRefused_data()
                                        << QStringLiteral("truncated");
     QTest::newRow("bytes appended") << -2 << 0 << qint64(3) << false << QStringLiteral("follow the last row");
     QTest::newRow("magic") << 1 << 1 << qint64('X') << false << QStringLiteral("header");
-    QTest::newRow("newer version") << 8 << 2 << qint64(5) << true << QStringLiteral("version 5");
+    QTest::newRow("newer version") << 8 << 2 << qint64(6) << true << QStringLiteral("version 6");
     QTest::newRow("header too short") << 10 << 2 << qint64(64) << true << QStringLiteral("header size");
     QTest::newRow("checksum") << 33 << 1 << qint64(0x55) << false << QStringLiteral("checksum");
     QTest::newRow("zero width") << 12 << 4 << qint64(0) << true << QStringLiteral("size");
@@ -273,8 +273,9 @@ void TestImageFiles::damagedMioRefused_data()
     QTest::newRow("significant bits") << 22 << 1 << qint64(17) << true << QStringLiteral("significant bits");
     QTest::newRow("stride too short") << 24 << 4 << qint64(79) << true << QStringLiteral("stride");
     QTest::newRow("stride overflows") << 24 << 4 << qint64(0xfffffff0) << true << QStringLiteral("stride");
-    QTest::newRow("reserved byte") << 110 << 1 << qint64(1) << true << QStringLiteral("reserved");
-    QTest::newRow("unknown record flag") << 72 << 1 << qint64(0x20) << true << QStringLiteral("record flags");
+    QTest::newRow("reserved byte") << 115 << 1 << qint64(1) << true << QStringLiteral("reserved");
+    QTest::newRow("unknown record flag") << 72 << 1 << qint64(0x40) << true << QStringLiteral("record flags");
+    QTest::newRow("pixel size not taken") << 111 << 1 << qint64(0x40) << true << QStringLiteral("pixel size");
     QTest::newRow("frame time not taken") << 87 << 1 << qint64(0x40) << true << QStringLiteral("frame time");
     QTest::newRow("exposure not taken") << 95 << 1 << qint64(0x40) << true << QStringLiteral("exposure");
     QTest::newRow("gain in dB, but no gain") << 72 << 1 << qint64(0x10) << true << QStringLiteral("record flags");

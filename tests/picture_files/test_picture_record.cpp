@@ -1,4 +1,5 @@
-// The series record a picture carries: the .tif description and the .mio capture record.
+// The series record a picture carries: the .tif OME-XML (or the key=value description of earlier
+// versions) and the .mio capture record.
 #include "picture_files/image_files.h"
 
 #include "image_file_support.h"
@@ -30,16 +31,22 @@ ImageMetadata seriesRecord(std::optional<ChannelSample> channel0, std::optional<
     metadata.gainUnit = QStringLiteral("dB");
     metadata.channel0 = channel0;
     metadata.channel1 = channel1;
+    metadata.uuid = QUuid::createUuid();
+    metadata.origin.pixelSizeUm = 0.65;
     return metadata;
 }
 
-QString tiffDescription(const QString &path)
+// The description, replaced by `replacement` when one is given.
+QString tiffDescription(const QString &path, const QByteArray &replacement = {})
 {
-    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), replacement.isEmpty() ? "r" : "r+");
     if (!tiff)
         return {};
     char *text = nullptr;
-    const QString description = TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text) ? QString::fromLatin1(text) : QString();
+    const QString description = TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text) ? QString::fromUtf8(text) : QString();
+    if (!replacement.isEmpty() &&
+        !(TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, replacement.constData()) && TIFFRewriteDirectory(tiff)))
+        return {};
     TIFFClose(tiff);
     return description;
 }
@@ -65,7 +72,7 @@ class TestPictureRecord : public QObject
 private Q_SLOTS:
     void readsBack_data();
     void readsBack();
-    void tiffDescriptionText();
+    void tiffRecordForms();
     void oldMioReadsWithoutRecord_data();
     void oldMioReadsWithoutRecord();
 };
@@ -122,6 +129,7 @@ void TestPictureRecord::readsBack()
     QCOMPARE(read.exposureUs, metadata.exposureUs);
     QCOMPARE(read.gain, metadata.gain);
     QCOMPARE(read.gainUnit, metadata.gainUnit);
+    QCOMPARE(read.origin.pixelSizeUm, metadata.origin.pixelSizeUm);
     if (name.endsWith(u".mio")) {
         QCOMPARE(read.captureTime.isValid(), true);
         if (metadata.stopwatchMs)
@@ -137,36 +145,44 @@ void TestPictureRecord::readsBack()
             QCOMPARE(*read.frameMs, 86.741);
         QCOMPARE(read.picture, metadata.picture);
         QCOMPARE(read.scheduledMs, metadata.scheduledMs);
+        if (!metadata.uuid.isNull())
+            QCOMPARE(read.uuid, metadata.uuid);
     }
     if (metadata.captureTime.isValid())
         QCOMPARE(read.captureTime, metadata.captureTime);
 }
 
-void TestPictureRecord::tiffDescriptionText()
+// The record keeps the log's number formats in a locale with a decimal comma, and a picture of
+// an earlier version, whose description held it as `key=value` lines, reads the same.
+void TestPictureRecord::tiffRecordForms()
 {
-    // A locale with a decimal comma must not reach the file.
     const QLocale previous;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("described.tif"));
-    ImageMetadata metadata = seriesRecord(ChannelSample{true, 2048, 106.5}, ChannelSample{});
-    metadata.captureTime = QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26, 535), Qt::OffsetFromUTC, 3600);
+    const ImageMetadata metadata = seriesRecord(ChannelSample{true, 2048, 106.5}, ChannelSample{});
     const Status saved = saveImage(testFrame(PixelFormat::Mono8, 8, 8), path, metadata);
     QLocale::setDefault(previous);
     QVERIFY2(saved.ok(), qPrintable(saved.reason()));
-    QCOMPARE(tiffDescription(path), QStringLiteral("capture_time=2026-03-14T15:09:26.535+01:00\n"
-                                                   "picture=3\n"
-                                                   "scheduled_ms=100.000\n"
-                                                   "stopwatch_ms=100.257\n"
-                                                   "lateness_ms=0.257\n"
-                                                   "frame_ms=86.741\n"
-                                                   "channel0_count=2048\n"
-                                                   "channel0_mA=106.5\n"
-                                                   "channel1_count=ERR\n"
-                                                   "channel1_V=ERR\n"
-                                                   "exposure_us=12500.5\n"
-                                                   "gain=6.02\n"
-                                                   "gain_unit=dB"));
+    const QByteArray earlier = "capture_time=2026-03-14T15:09:26.535+01:00\npicture=3\nscheduled_ms=100.000\n"
+                               "stopwatch_ms=100.257\nlateness_ms=0.257\nframe_ms=86.741\nchannel0_count=2048\n"
+                               "channel0_mA=106.5\nchannel1_count=ERR\nchannel1_V=ERR\nexposure_us=12500.5\n"
+                               "gain=6.02\ngain_unit=dB";
+    const QString ome = tiffDescription(path, earlier);
+    for (const char *text : {"<M K=\"channel0_mA\">106.5</M>", "<M K=\"stopwatch_ms\">100.257</M>",
+                             "PhysicalSizeX=\"0.65\"", "DeltaT=\"0.086741\"", "ExposureTime=\"12.5005\""})
+        QVERIFY2(ome.contains(QLatin1String(text)), text);
+
+    Frame out;
+    ImageMetadata read;
+    QVERIFY(loadImage(path, out, read).ok());
+    QCOMPARE(read.picture, metadata.picture);
+    QCOMPARE(read.stopwatchMs, 100.257);
+    QCOMPARE(read.frameMs, 86.741);
+    compareChannels(read.channel0, metadata.channel0);
+    compareChannels(read.channel1, metadata.channel1);
+    QCOMPARE(read.exposureUs, metadata.exposureUs);
+    QCOMPARE(read.captureTime, QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26, 535), Qt::OffsetFromUTC, 3600));
 }
 
 // What earlier versions wrote: version 1 kept the whole record's bytes zero, version 2 had no
@@ -180,6 +196,7 @@ void TestPictureRecord::oldMioReadsWithoutRecord_data()
     QTest::newRow("version 1") << 1 << 40 << 41;
     QTest::newRow("version 2") << 2 << 75 << 81;
     QTest::newRow("version 3") << 3 << 88 << 90;
+    QTest::newRow("version 4") << 4 << 104 << 105;
 }
 
 void TestPictureRecord::oldMioReadsWithoutRecord()
@@ -194,7 +211,7 @@ void TestPictureRecord::oldMioReadsWithoutRecord()
     QByteArray bytes = fileBytes(path);
     qToLittleEndian<std::uint16_t>(std::uint16_t(version), bytes.data() + 8);
     std::memset(bytes.data() + zeroFrom, 0, 124 - zeroFrom);
-    bytes[72] = char(bytes[72] & (version == 3 ? 0x03 : 0x01)); // the flags that version knows
+    bytes[72] = char(bytes[72] & (version == 4 ? 0x1f : version == 3 ? 0x03 : 0x01)); // the flags that version knows
     QByteArray header = bytes.left(128);
     std::memset(header.data() + 124, 0, 4);
     qToLittleEndian<std::uint32_t>(zlibCrc32(header), bytes.data() + 124);
@@ -206,8 +223,9 @@ void TestPictureRecord::oldMioReadsWithoutRecord()
     QVERIFY2(loaded.ok(), qPrintable(loaded.reason()));
     QVERIFY(samePixels(out, frame));
     QCOMPARE(read.captureTime, QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26, 535)));
-    QCOMPARE(read.frameMs.has_value(), version == 3);
-    QVERIFY(!read.exposureUs && !read.gain);
+    QCOMPARE(read.frameMs.has_value(), version >= 3);
+    QCOMPARE(read.exposureUs.has_value(), version >= 4);
+    QVERIFY(!read.origin.pixelSizeUm);
     QCOMPARE(read.stopwatchMs.has_value(), version >= 2);
     QCOMPARE(read.channel0.has_value(), version >= 2);
 

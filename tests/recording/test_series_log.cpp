@@ -138,9 +138,9 @@ void TestSeriesLog::settingsAndBits_data()
     QTest::addColumn<QString>("fileType");
     QTest::addColumn<QStringList>("expected");
 
-    CameraSettingsInForce fixed{10000, false, 6, false, "dB", 25, "Mono12", 12, "free-running", "the stamp"};
-    CameraSettingsInForce automatic{8000, true, 32, true, "raw", 30, "YUYV", 8, "free-running", ""};
-    CameraSettingsInForce pattern{std::nullopt, false, std::nullopt, false, "", 25, "Mono8", 8, "free-running", ""};
+    CameraSettingsInForce fixed{10000, false, 6, false, "dB", 25, "Mono12", 12, "free-running", "the stamp", {}};
+    CameraSettingsInForce automatic{8000, true, 32, true, "raw", 30, "YUYV", 8, "free-running", "", {0.65, "GFP"}};
+    CameraSettingsInForce pattern{std::nullopt, false, std::nullopt, false, "", 25, "Mono8", 8, "free-running", "", {}};
     QTest::newRow("fixed, into .bmp")
         << OptionalSettings(fixed) << ".bmp"
         << QStringList{"# settings: exposure 10000 us, gain 6 dB, frame rate 25 frames/s, pixel format Mono12, "
@@ -155,7 +155,8 @@ void TestSeriesLog::settingsAndBits_data()
     QTest::newRow("automatic, raw gain")
         << OptionalSettings(automatic) << ".jpg"
         << QStringList{"# settings: exposure automatic, 8000 us at Start, gain automatic, 32 (raw) at Start, frame "
-                       "rate 30 frames/s, pixel format YUYV, 8 significant bits, trigger free-running"};
+                       "rate 30 frames/s, pixel format YUYV, 8 significant bits, trigger free-running, pixel size 0.65 um, "
+                       "channel name GFP"};
     QTest::newRow("test pattern")
         << OptionalSettings(pattern) << ".bmp"
         << QStringList{"# settings: exposure unknown, gain unknown, frame rate 25 frames/s, pixel format Mono8, "
