@@ -4,9 +4,13 @@
 #include "analog/card_factory.h"
 #include "app/command_line.h"
 #include "app/record_remote.h"
+#include "app/record_times.h"
+#include "base/stopwatch.h"
+#include "recording/disk_space.h"
 #include "recording/interval.h"
 #include "recording/paths.h"
 #include "recording/series_log.h"
+#include "recording/series_progress.h"
 #include "recording/series_setup.h"
 
 #include <QCommandLineParser>
@@ -35,15 +39,21 @@ constexpr int kSyncPollMs = 50;
 const char kHelp[] =
     "Records one series of pictures without a window, exactly as Start and Stop in the window do:\n"
     "the same names, readings, pictures, series log and picture records.\n"
-    "It records until --count pictures are saved, --duration has passed, or it is interrupted\n"
-    "(Ctrl+C, SIGINT, SIGTERM or SIGHUP end it as Stop does).\n"
+    "It records until --count pictures are saved, --duration has passed, --until has come, or it\n"
+    "is interrupted (Ctrl+C, SIGINT, SIGTERM or SIGHUP end it as Stop does).\n"
     "It then waits for the pictures to be saved and synced, at most 60 s; a second signal ends\n"
     "the wait at once.\n"
+    "A camera that stops answering costs only the ticks it is away: it is opened again meanwhile,\n"
+    "and standard error says when it was lost and when it came back.\n"
+    "A picture that would leave less than the disk reserve free ends the series: \"The disk is\n"
+    "nearly full.\"\n"
     "On exit, standard output holds one line: the path of the series log.\n"
-    "Progress goes to standard error once a second while it is a terminal.\n"
+    "While standard error is a terminal, one line there shows the progress; a summary ends it.\n"
+    "--quiet leaves out both.\n"
     "Exit status: 0 every picture taken is saved and on the disk, also when interrupted;\n"
-    "1 a picture could not be taken or saved (the series stops as in the window), or the wait\n"
-    "ended before every picture taken was saved and synced; 2 refused before anything was written.";
+    "1 a picture could not be taken or saved, or the disk is nearly full (the series stops as in\n"
+    "the window), or the wait ended before every picture taken was saved and synced; 2 refused\n"
+    "before anything was written.";
 
 QString unitLine(const QString &text)
 {
@@ -145,7 +155,8 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
     const QCommandLineOption type(QStringLiteral("type"), QStringLiteral("File type: .bmp, .tif, .jpg or .mio (default: .bmp)."),
                                   QStringLiteral("TYPE"));
     const QCommandLineOption interval(QStringLiteral("interval"),
-                                      QStringLiteral("Milliseconds between two pictures, 50 to 65000 (default: 500)."),
+                                      QStringLiteral("Milliseconds between two pictures, 50 to 86400000 (24 h) "
+                                                     "(default: 500)."),
                                       QStringLiteral("MS"));
     const QCommandLineOption add(QStringLiteral("add"),
                                  QStringLiteral("What the names carry besides the base name: a comma list of number, "
@@ -155,8 +166,22 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
     const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("Stop after N pictures."), QStringLiteral("N"));
     const QCommandLineOption duration(QStringLiteral("duration"), QStringLiteral("Stop after SECONDS."),
                                       QStringLiteral("SECONDS"));
-    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No progress on standard error."));
-    parser.addOptions({driver, dir, name, type, interval, add, count, duration, quiet});
+    const QCommandLineOption startAt(QStringLiteral("start-at"),
+                                     QStringLiteral("Wait and start at TIME: HH:MM or HH:MM:SS (local time, today or "
+                                                    "tomorrow) or an ISO 8601 date and time."),
+                                     QStringLiteral("TIME"));
+    const QCommandLineOption until(QStringLiteral("until"), QStringLiteral("Stop at TIME, written as for --start-at."),
+                                   QStringLiteral("TIME"));
+    const QCommandLineOption stopOnLoss(QStringLiteral("stop-on-camera-loss"),
+                                        QStringLiteral("End the series with exit status 1 when the camera stops "
+                                                       "answering, instead of going on while it is away."));
+    const QCommandLineOption reserve(QStringLiteral("disk-reserve"),
+                                     QStringLiteral("Room the series leaves free on the disk, e.g. 2G or 500M "
+                                                    "(default: the larger of 10 pictures and 256 MiB)."),
+                                     QStringLiteral("SIZE"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("No progress line and no summary on standard error."));
+    parser.addOptions({driver, dir, name, type, interval, add, count, duration, startAt, until, stopOnLoss, reserve, quiet});
     if (const CommandWords words = parseCommandWords(parser, "record", arguments); words.exitCode) {
         if (*words.exitCode != 0)
             return refuse(words.output);
@@ -193,9 +218,10 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
         // Scripts write numbers the same way in every locale, and "65,000" is no number of theirs.
         QLocale c = QLocale::c();
         c.setNumberOptions(QLocale::RejectGroupSeparator);
-        const IntervalCheck check = checkInterval(parser.value(interval), c);
+        const IntervalCheck check = checkInterval(parser.value(interval), c, kLongestRecordIntervalMs);
         if (check.outcome != IntervalCheck::Accepted)
-            return refuse(QLatin1String(kIntervalMessage));
+            return refuse(QStringLiteral("--interval takes milliseconds from 50 to 86400000 (24 h), not \"%1\"")
+                              .arg(parser.value(interval)));
         s.intervalMs = check.milliseconds;
     }
     if (parser.isSet(add) && !parseAddList(parser.value(add), s.options))
@@ -217,6 +243,26 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
     if (makesHiddenFiles(s.baseName, s.options))
         return refuse(QStringLiteral("The pictures would be hidden files: their names would begin with \".\""));
     s.quiet = parser.isSet(quiet);
+    s.stopOnCameraLoss = parser.isSet(stopOnLoss);
+    if (parser.isSet(reserve)) {
+        s.diskReserveBytes = parseByteSize(parser.value(reserve));
+        if (!s.diskReserveBytes)
+            return refuse(QStringLiteral("--disk-reserve takes a size such as 2G, 500M or 0, not \"%1\"")
+                              .arg(parser.value(reserve)));
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const auto &[option, instant] : {std::pair{&startAt, &s.startAt}, std::pair{&until, &s.until}}) {
+        if (!parser.isSet(*option))
+            continue;
+        QString error;
+        const QDateTime at = parseRecordTime(parser.value(*option), now, error);
+        if (!at.isValid())
+            return refuse(QStringLiteral("--%1: %2").arg(option->names().constFirst(), error));
+        *instant = at;
+    }
+    if (s.startAt && s.until && *s.until <= *s.startAt)
+        return refuse(QStringLiteral("--until %1 does not come after --start-at %2")
+                          .arg(s.until->toString(Qt::ISODate), s.startAt->toString(Qt::ISODate)));
     return result;
 }
 
@@ -283,47 +329,99 @@ private:
     struct sigaction m_oldHup = {};
 };
 
-// One line a second on a terminal: pictures so far, the last name, how many were late (began
-// more than half an interval after they were due).
-class Progress
-{
-public:
-    Progress(SeriesEngine &engine, bool enabled) : m_enabled(enabled && ::isatty(STDERR_FILENO))
-    {
-        QObject::connect(&engine, &SeriesEngine::pictureSaved, &engine, [this, &engine](const StepReport &report) {
-            ++m_pictures;
-            m_last = report.fileName;
-            if (report.stopwatchMs - report.scheduledMs > engine.timer().interval() / 2.0)
-                ++m_late;
-        });
-        m_timer.setInterval(1000);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { print(); });
-        if (m_enabled)
-            m_timer.start();
-    }
-    void finish()
-    {
-        m_timer.stop();
-        if (m_enabled)
-            print();
-    }
-
-private:
-    void print() const
-    {
-        std::fprintf(stderr, "%lld pictures, last %s, %lld late\n", m_pictures, qPrintable(m_last), m_late);
-    }
-
-    bool m_enabled;
-    QTimer m_timer;
-    long long m_pictures = 0;
-    long long m_late = 0;
-    QString m_last;
-};
-
 void printError(const QString &text)
 {
     std::fputs(qPrintable(unitLine(text)), stderr);
+}
+
+// How the series goes, on standard error: while it is a terminal one line updated in place every
+// second, and a summary at the end also where it is not, both unless quiet; lines of their own for
+// the camera's loss and return and for messages in every case.
+class Progress
+{
+public:
+    Progress(SeriesEngine &engine, bool quiet)
+        : m_figures(engine), m_quiet(quiet), m_inPlace(!quiet && ::isatty(STDERR_FILENO))
+    {
+        QObject::connect(&engine, &SeriesEngine::cameraAway, &m_figures, [this](const QString &reason) {
+            say(QStringLiteral("Camera lost after %1: %2. Trying to open it again.")
+                    .arg(clockText(m_figures.figures().elapsedMs), reason));
+        });
+        QObject::connect(&engine, &SeriesEngine::cameraBack, &m_figures, [this] {
+            say(QStringLiteral("Camera back after %1.").arg(clockText(m_figures.figures().elapsedMs)));
+        });
+        m_timer.setInterval(1000);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { show(); });
+        if (m_inPlace)
+            m_timer.start();
+    }
+    // A line of its own, with the progress line after it.
+    void say(const QString &text)
+    {
+        clear();
+        printError(text);
+        show();
+    }
+    void finish(const QString &logPath)
+    {
+        m_timer.stop();
+        clear();
+        if (!m_quiet)
+            printError(summaryText(m_figures.figures(), logPath));
+    }
+
+private:
+    void show()
+    {
+        if (!m_inPlace || !m_figures.isRunning())
+            return;
+        std::fprintf(stderr, "\r%s\033[K", qPrintable(progressText(m_figures.figures())));
+        std::fflush(stderr);
+        m_shown = true;
+    }
+    void clear()
+    {
+        if (std::exchange(m_shown, false))
+            std::fputs("\r\033[K", stderr);
+    }
+
+    SeriesProgress m_figures;
+    bool m_quiet;
+    bool m_inPlace;
+    bool m_shown = false;
+    QTimer m_timer;
+};
+
+// The limits of a series that starts at `start`: --count, and the earlier of --duration and --until.
+void setLimits(SeriesEngine &engine, const RecordSettings &settings, const QDateTime &start)
+{
+    std::optional<double> durationMs;
+    if (settings.durationSeconds)
+        durationMs = *settings.durationSeconds * 1000.0;
+    if (settings.until)
+        durationMs = std::min(durationMs.value_or(HUGE_VAL), double(start.msecsTo(*settings.until)));
+    engine.setLimits(settings.count, durationMs);
+}
+
+// Waits in the event loop until a second before `startAt`, unless a signal comes first (false);
+// the schedule sleeps the last second itself, to the instant.
+bool waitForStart(SeriesEngine &engine, const QDateTime &startAt, const StopOnSignal &stopOnSignal)
+{
+    printError(QStringLiteral("Waiting to start at %1 (in %2).")
+                   .arg(startAt.toString(Qt::ISODate), spanText(QDateTime::currentDateTime().msecsTo(startAt) / 1000.0)));
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (stopOnSignal.askedAgain() || QDateTime::currentDateTime().msecsTo(startAt) <= 1000)
+            loop.quit();
+    });
+    poll.start(100);
+    loop.exec();
+    if (stopOnSignal.askedAgain())
+        return false;
+    const qint64 leftMs = QDateTime::currentDateTime().msecsTo(startAt);
+    engine.setStartInstant(leftMs > 0 ? std::optional(stopwatchClockNs() + leftMs * 1'000'000) : std::nullopt);
+    return true;
 }
 
 } // namespace
@@ -349,9 +447,9 @@ int runRecord(const RecordSettings &settings)
         printError(QStringLiteral("The base name is too long: %1").arg(fits.reason()));
         return kExitRefused;
     }
-    engine.setLimits(settings.count, settings.durationSeconds
-                                         ? std::optional<double>(*settings.durationSeconds * 1000.0)
-                                         : std::nullopt);
+    setLimits(engine, settings, settings.startAt.value_or(QDateTime::currentDateTime()));
+    engine.setStopOnCameraLoss(settings.stopOnCameraLoss);
+    engine.setDiskReserve(settings.diskReserveBytes);
     // The name of the first picture, as the window shows it before Start.
     engine.compose();
     QString refusal =
@@ -365,8 +463,13 @@ int runRecord(const RecordSettings &settings)
     }
     if (setup.cardIsSimulated() && (settings.options.channel0 || settings.options.channel1))
         printError(QStringLiteral("No analog card (/dev/comedi%1): the readings are simulated.").arg(state.BoardNumber));
+    // A night of the test pattern must not pass for a night of the camera.
+    if (engine.source().sourceName() == u"auto" && engine.source().cameraIdentity().source == u"test-pattern")
+        printError(QStringLiteral("No camera found (source = auto): the pictures are the test pattern."));
     if (const QString note = engine.cameraRateNote(); !note.isEmpty())
         printError(QStringLiteral("Note: %1.").arg(note));
+    if (const QString note = engine.diskForecast(); !note.isEmpty())
+        printError(QStringLiteral("Disk: %1.").arg(note));
     if (const QString note = namesNote(settings.options); !note.isEmpty() && settings.count != 1)
         printError(QStringLiteral("Note: %1.").arg(note));
     // The window says nothing of this; a script learns it before the series runs, and its log too.
@@ -380,34 +483,40 @@ int runRecord(const RecordSettings &settings)
     int status = 0;
     bool logWarned = false;
     QEventLoop loop;
+    Progress progress(engine, settings.quiet);
     QObject::connect(&engine, &SeriesEngine::stopped, &loop, [&](SeriesEvent why, const QString &message) {
         if (why == SeriesEvent::StepFailed) {
-            printError(message);
+            progress.say(message);
             status = kExitFailed;
         }
         loop.quit();
     });
     QObject::connect(&engine, &SeriesEngine::saveFailed, &loop, [&](const QString &message) {
-        printError(message);
+        progress.say(message);
         status = kExitFailed;
     });
     QObject::connect(&engine, &SeriesEngine::logWarning, &loop, [&](const QString &message) {
-        printError(message);
+        progress.say(message);
         logWarned = true;
     });
     QObject::connect(&engine, &SeriesEngine::synced, &loop, [&](const QString &, const Status &result) {
         if (!result) {
-            printError(result.reason());
+            progress.say(result.reason());
             status = kExitFailed;
         }
     });
-    Progress progress(engine, !settings.quiet);
     const StopOnSignal stopOnSignal(engine);
 
+    if (settings.startAt) {
+        if (!waitForStart(engine, *settings.startAt, stopOnSignal)) {
+            printError(QStringLiteral("Interrupted before the start: nothing was recorded."));
+            return 0;
+        }
+        setLimits(engine, settings, *settings.startAt);
+    }
     engine.start();
     if (engine.isRecording())
         loop.exec();
-    progress.finish();
     // The pictures taken are still being written, then synced: a second signal ends the wait.
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kSyncWaitMs);
@@ -432,6 +541,7 @@ int runRecord(const RecordSettings &settings)
     }
     if (const QString problem = engine.logProblem(); !problem.isEmpty() && !logWarned)
         printError(QStringLiteral("The series log cannot be written:\n%1").arg(problem));
+    progress.finish(engine.logPath());
     if (!engine.logPath().isEmpty())
         std::printf("%s\n", qPrintable(engine.logPath()));
     return status;

@@ -2,6 +2,7 @@
 
 #include "recording/series_engine.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +21,10 @@ struct RecordSettings
     std::optional<qint64> count;
     std::optional<double> durationSeconds;
     bool quiet = false;
+    std::optional<QDateTime> startAt; // Start waits for this instant
+    std::optional<QDateTime> until;   // the series ends at this instant
+    bool stopOnCameraLoss = false;
+    std::optional<std::int64_t> diskReserveBytes;
 };
 
 // The outcome of reading the command's arguments: settings to record with, or an exit

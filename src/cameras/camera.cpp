@@ -69,3 +69,12 @@ Status Camera::frameResult(FrameSlot::Result result, std::chrono::milliseconds w
     }
     return Status::failure(lostReason());
 }
+
+CaptureResult Camera::tickResult(const Status &status, const Frame &out) const
+{
+    if (status)
+        return {out.isNull() ? CaptureOutcome::NoFrame : CaptureOutcome::Picture, {}};
+    if (m_slot.isInterrupted())
+        return {CaptureOutcome::Interrupted, status.reason()};
+    return {CaptureOutcome::Lost, status.reason()};
+}

@@ -20,6 +20,7 @@ struct CameraIdentity
     QString device; // device node or network address; empty where there is none
     QString model;
     QString serial;
+    QString busInfo = {}; // where a V4L2 device is plugged in ("usb-0000:00:14.0-1"); empty elsewhere
 };
 
 // A camera found on this machine, as the `cameras` command lists it.
@@ -50,6 +51,22 @@ struct CameraSettingsInForce
     CommonSettings common;
 };
 
+// How the capture of a series' tick ended. Each back-end decides what a silence means: a
+// triggered camera whose frame never came has only missed its tick, a device that is gone is lost.
+enum class CaptureOutcome {
+    Picture,     // the tick's picture is in `out`
+    NoFrame,     // the camera is there but has no frame for this tick: the tick is missed
+    Interrupted, // Stop ended the wait
+    Lost,        // the camera stopped answering; the reason says how
+    Failed,      // there is nothing to take pictures from at all; the reason says why
+};
+
+struct CaptureResult
+{
+    CaptureOutcome outcome = CaptureOutcome::Picture;
+    QString reason; // why the camera was lost, or nothing can be taken
+};
+
 // A source of pictures: the test pattern, a V4L2 device or a GenICam camera.
 // It is opened, switched live and released by the thread it lives on. A series takes its
 // pictures with `capture` on a thread of its own meanwhile; frames pass from a back-end's
@@ -78,9 +95,9 @@ public:
     // The picture of a series' tick at `tickNs`, an instant of the stopwatch's clock, ticks
     // being `intervalNs` apart; called on the series' own thread. A camera that makes a picture
     // on demand makes it now; one that streams gives the frame captured nearest the tick that no
-    // tick had before, or, when none was captured within half an interval of it, leaves `out`
-    // null: the tick has no picture.
-    virtual Status capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) = 0;
+    // tick had before, or, when none was captured within half an interval of it, none: the tick
+    // has no picture.
+    virtual CaptureResult capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) = 0;
     // Whether a series keeps the camera streaming so that `capture` can choose from its frames.
     virtual bool streamsThroughSeries() const { return false; }
     // A series begins (true) or has ended. A camera told when to take each picture leaves the
@@ -103,6 +120,12 @@ public:
     // some cameras take a second or more to begin): a few of the camera's frame periods and
     // exposures, never less than the time a transfer may be held up.
     std::chrono::milliseconds frameWaitLimit(bool firstOfStream = false) const;
+
+    // Pins this camera in `driver`, where the driver file leaves it to the device or the network:
+    // the pixel format and size it delivers and, where the file names none, which camera it is,
+    // so that opening the driver again after a loss gives the same pictures of the same camera.
+    // Asks nothing of the device, which may be gone.
+    virtual void pinTo(DriverFile &driver) const { Q_UNUSED(driver); }
 
     // What the camera is set to now, as far as it tells. Asks the device, so it is meant for the
     // start of a series, not for every picture.
@@ -145,6 +168,9 @@ protected:
 
     // Turns a frame slot's answer into a status; a camera that sent nothing in time is lost.
     Status frameResult(FrameSlot::Result result, std::chrono::milliseconds waited);
+    // What became of a tick whose capture ended with `status` and `out`: a failure is a loss,
+    // unless Stop interrupted the wait.
+    CaptureResult tickResult(const Status &status, const Frame &out) const;
 
     // The next number of the camera's frames, for a frame made on demand.
     std::uint64_t nextSequence() { return ++m_sequence; }

@@ -79,3 +79,26 @@ std::unique_ptr<Camera> createCamera(const DriverFile &driver, QString &error)
     camera->setCommonSettings(common);
     return camera;
 }
+
+CameraReopening reopeningOf(const DriverFile &driver, const Camera &camera)
+{
+    CameraReopening reopening{driver, camera.identity()};
+    // An `auto` file chose the camera it found; it is that camera that is opened again.
+    reopening.driver.source = reopening.identity.source;
+    camera.pinTo(reopening.driver);
+    return reopening;
+}
+
+std::unique_ptr<Camera> reopenCamera(const CameraReopening &reopening, QString &error)
+{
+    DriverFile driver = reopening.driver;
+    if (sourceOf(driver.source) == Source::V4l2) {
+        const QString device = V4l2Camera::findDevice(reopening.identity);
+        if (device.isEmpty()) {
+            error = QStringLiteral("%1 is not plugged in").arg(reopening.identity.model);
+            return nullptr;
+        }
+        driver.values.insert(QStringLiteral("device"), device);
+    }
+    return createCamera(driver, error);
+}

@@ -181,3 +181,9 @@ Status DriverFile::readDouble(const char *key, double min, double max, double &v
 {
     return readNumberKey(values, key, min, max, value);
 }
+
+void DriverFile::pin(const QString &key, const QString &value)
+{
+    if (values.value(key).isEmpty() && !value.isEmpty())
+        values.insert(key, value);
+}

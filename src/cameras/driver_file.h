@@ -52,4 +52,6 @@ struct DriverFile
     // Reads an integer key within [min, max]; keeps `value` when the key is absent.
     Status readInt(const char *key, int min, int max, int &value) const;
     Status readDouble(const char *key, double min, double max, double &value) const;
+    // Sets `key` to `value` unless the file gives it a value of its own, or `value` is empty.
+    void pin(const QString &key, const QString &value);
 };

@@ -8,7 +8,8 @@ constexpr int kWatchdogPeriodMs = 200;
 
 } // namespace
 
-StreamingCamera::StreamingCamera(QObject *parent) : Camera(parent)
+// The watchdog is a child, so that it follows the camera to the thread it is moved to.
+StreamingCamera::StreamingCamera(QObject *parent) : Camera(parent), m_watchdog(this)
 {
     m_watchdog.setInterval(kWatchdogPeriodMs);
     connect(&m_watchdog, &QTimer::timeout, this, &StreamingCamera::checkSilence);
@@ -60,28 +61,36 @@ Status StreamingCamera::snap(Frame &out)
     return frameResult(m_slot.takeNewest(FrameSlot::Clock::now() + limit, out), limit);
 }
 
-Status StreamingCamera::capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out)
+CaptureResult StreamingCamera::capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out)
 {
-    if (Status s = usable(); !s)
-        return s;
-    if (!m_live.load())
-        return singleAcquisition(out);
-    const auto limit = frameWaitLimit(!m_arrived.load());
-    const auto period = std::chrono::duration_cast<std::chrono::nanoseconds>(framePeriod()).count();
-    // The wait runs from the tick: a frame captured at the tick arrives after it.
-    const auto late = std::chrono::nanoseconds(std::max<std::int64_t>(0, tickNs - stopwatchClockNs()));
-    const auto deadline = FrameSlot::Clock::now() + late + limit;
-    return frameResult(m_slot.takeNearest(tickNs, period, intervalNs / 2, deadline, out), limit);
+    Status status = usable();
+    if (status && !m_live.load()) {
+        status = singleAcquisition(out);
+    } else if (status) {
+        const auto limit = frameWaitLimit(!m_arrived.load());
+        const auto period = std::chrono::duration_cast<std::chrono::nanoseconds>(framePeriod()).count();
+        // The wait runs from the tick: a frame captured at the tick arrives after it.
+        const auto late = std::chrono::nanoseconds(std::max<std::int64_t>(0, tickNs - stopwatchClockNs()));
+        const auto deadline = FrameSlot::Clock::now() + late + limit;
+        const FrameSlot::Result result = m_slot.takeNearest(tickNs, period, intervalNs / 2, deadline, out);
+        // Where silence is not a loss, a frame that did not come only misses its tick.
+        status = result == FrameSlot::Result::Timeout && !silenceMeansLost() ? Status::success()
+                                                                             : frameResult(result, limit);
+    }
+    return tickResult(status, out);
 }
 
 void StreamingCamera::awaitFirstFrame()
 {
     // A camera told when to take each picture sends nothing until the first tick tells it to.
-    if (!m_live.load() || m_arrived.load() || !silenceMeansLost())
+    if (!m_live.load() || m_arrived.load() || waitsToBeTold())
         return;
     const auto limit = frameWaitLimit(true);
-    // A camera that sends nothing in time is lost; the first tick then says so.
-    frameResult(m_slot.awaitFirst(FrameSlot::Clock::now() + limit), limit);
+    // A camera that sends nothing in time is lost, where silence means that; the first tick then
+    // says so.
+    const FrameSlot::Result result = m_slot.awaitFirst(FrameSlot::Clock::now() + limit);
+    if (result != FrameSlot::Result::Timeout || silenceMeansLost())
+        frameResult(result, limit);
 }
 
 Status StreamingCamera::singleAcquisition(Frame &out)

@@ -21,7 +21,7 @@ public:
     void stopLive() override;
     bool isLive() const override { return m_live.load(); }
     Status snap(Frame &out) override;
-    Status capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) override;
+    CaptureResult capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) override;
     bool streamsThroughSeries() const override { return true; }
     void awaitFirstFrame() override;
 
@@ -32,9 +32,12 @@ protected:
     virtual void stopStream() = 0;
     // Whether the device was opened and can stream at all.
     virtual bool isOpen() const = 0;
-    // Whether a live stream that stays silent has lost its camera; not where the camera waits to
-    // be told to take a picture.
+    // Whether a stream that stays silent has lost its camera, for the watchdog and a series'
+    // ticks alike; not where the camera waits to be told to take a picture, nor where a
+    // heartbeat of its own tells whether it is there.
     virtual bool silenceMeansLost() const { return true; }
+    // Whether the camera sends a frame only when told to take it (a software trigger).
+    virtual bool waitsToBeTold() const { return false; }
 
     // Called on the stream thread for every frame that arrived whole.
     void deliver(const Frame &frame);

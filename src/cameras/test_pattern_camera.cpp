@@ -117,11 +117,11 @@ Status TestPatternCamera::snap(Frame &out)
 
 // The pattern has no sensor that keeps its own time: a series' picture is made at its tick,
 // whatever the frame rate of the live picture.
-Status TestPatternCamera::capture(std::int64_t, std::int64_t, Frame &out)
+CaptureResult TestPatternCamera::capture(std::int64_t, std::int64_t, Frame &out)
 {
     if (!m_generator)
-        return Status::failure(QStringLiteral("the test pattern is not open"));
+        return {CaptureOutcome::Lost, QStringLiteral("the test pattern is not open")};
     out = nextFrame();
     out.sequence = nextSequence();
-    return Status::success();
+    return {};
 }

@@ -23,7 +23,7 @@ public:
     void stopLive() override;
     bool isLive() const override { return m_thread.joinable(); }
     Status snap(Frame &out) override;
-    Status capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) override;
+    CaptureResult capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) override;
     std::chrono::nanoseconds framePeriod() const override;
     CameraSettingsInForce settingsInForce() const override;
 

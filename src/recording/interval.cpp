@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-IntervalCheck checkInterval(const QString &text, const QLocale &locale)
+IntervalCheck checkInterval(const QString &text, const QLocale &locale, int longestMs)
 {
     IntervalCheck check;
     bool ok = false;
@@ -13,7 +13,7 @@ IntervalCheck checkInterval(const QString &text, const QLocale &locale)
     const double rounded = std::nearbyint(value);
     // The timer runs at whole milliseconds, so the lower bound holds for the rounded value:
     // 49.4 would otherwise run the series every 49 ms.
-    if (rounded >= 50 && value <= 65000) {
+    if (rounded >= 50 && value <= longestMs) {
         check.outcome = IntervalCheck::Accepted;
         check.milliseconds = int(rounded);
     } else {

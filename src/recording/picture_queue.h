@@ -20,6 +20,7 @@ struct PictureJob
         Picture, // a picture taken: save it and log its row
         Failed,  // a picture that could not be taken: log its row with the reason
         End,     // the series is over: write the end of its log
+        Note,    // a line of the log on what happened to the series, in its place among the rows
     };
     Kind kind = Kind::Picture;
     QString fileName;
@@ -28,6 +29,7 @@ struct PictureJob
     std::optional<std::uint64_t> frameId;
     std::optional<double> frameAgeMs;
     QString failure;  // Failed: why the picture could not be taken
+    QString note;     // Note: the log's line, without its '#'
     SeriesLogEnd end; // End
     QString schedule; // how the schedule's thread runs, for the log's header
     std::int64_t tickNs = 0; // the tick's instant on the stopwatch's clock

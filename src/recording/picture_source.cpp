@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <utility>
+
 PictureSource::PictureSource(QObject *parent) : QObject(parent) {}
 
 PictureSource::~PictureSource()
@@ -24,6 +26,8 @@ void PictureSource::load(const QString &path)
     m_fileName = path;
     m_first = Frame();
     m_source.clear();
+    m_driver.reset();
+    m_awayReason.clear();
 
     if (QFileInfo(path).suffix().compare(QLatin1String("vin"), Qt::CaseInsensitive) == 0) {
         DriverFile driver;
@@ -38,6 +42,8 @@ void PictureSource::load(const QString &path)
             return;
         }
         useCamera(std::move(camera), driver.source);
+        if (m_camera)
+            m_driver = driver;
         return;
     }
 
@@ -55,12 +61,23 @@ void PictureSource::load(const QString &path)
 
 void PictureSource::useCamera(std::unique_ptr<Camera> camera, const QString &sourceName)
 {
+    m_driver.reset();
+    m_awayReason.clear();
     Frame first;
     const Status snapped = camera->snap(first);
     if (!snapped) {
         clear(QStringLiteral("%1: %2").arg(camera->description(), snapped.reason()));
         return;
     }
+    adopt(std::move(camera));
+    m_source = sourceName;
+    m_first = first;
+    updateStreaming();
+    Q_EMIT changed();
+}
+
+void PictureSource::adopt(std::unique_ptr<Camera> camera)
+{
     m_camera = std::move(camera);
     // What a camera sent is queued; by the time it arrives, that camera may have been replaced
     // by another, even one at the same address. Its generation tells.
@@ -74,10 +91,6 @@ void PictureSource::useCamera(std::unique_ptr<Camera> camera, const QString &sou
             Q_EMIT cameraLost(reason);
     }, Qt::QueuedConnection);
     m_status = m_camera->description();
-    m_source = sourceName;
-    m_first = first;
-    updateStreaming();
-    Q_EMIT changed();
 }
 
 void PictureSource::clear(const QString &reason)
@@ -145,11 +158,12 @@ Status PictureSource::snap(Frame &out)
     return Status::success();
 }
 
-Status PictureSource::capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out)
+CaptureResult PictureSource::capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out)
 {
     if (m_camera)
         return m_camera->capture(tickNs, intervalNs, out);
-    return snap(out);
+    const Status snapped = snap(out);
+    return {snapped ? CaptureOutcome::Picture : CaptureOutcome::Failed, snapped ? QString() : snapped.reason()};
 }
 
 void PictureSource::onFrameReady(const Frame &frame)
@@ -162,12 +176,41 @@ void PictureSource::onFrameReady(const Frame &frame)
 
 void PictureSource::releaseLostCamera()
 {
+    if (!m_camera && !m_awayReason.isEmpty()) {
+        clear(QStringLiteral("Camera lost: %1").arg(std::exchange(m_awayReason, QString())));
+        return;
+    }
     if (!m_camera || !m_camera->isLost())
         return;
     const QString reason = m_camera->lostReason();
+    letLostCameraGo(reason);
+    m_awayReason.clear();
+    clear(QStringLiteral("Camera lost: %1").arg(reason));
+}
+
+std::optional<CameraReopening> PictureSource::reopening() const
+{
+    if (!m_driver || !m_camera)
+        return std::nullopt;
+    return reopeningOf(*m_driver, *m_camera);
+}
+
+void PictureSource::letLostCameraGo(const QString &reason)
+{
+    m_awayReason = reason;
+    if (!m_camera)
+        return;
     m_camera->stopLive();
     // Deleted later: this may run on behalf of the camera's own signal.
     m_camera.release()->deleteLater();
     ++m_generation;
-    clear(QStringLiteral("Camera lost: %1").arg(reason));
+}
+
+void PictureSource::useReopened(std::unique_ptr<Camera> camera)
+{
+    m_awayReason.clear();
+    adopt(std::move(camera));
+    if (m_seriesStreaming)
+        m_camera->setSeriesRunning(true);
+    updateStreaming();
 }

@@ -3,10 +3,12 @@
 #include "base/frame.h"
 #include "base/status.h"
 #include "cameras/camera.h"
+#include "cameras/camera_factory.h"
 
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 // Where the pictures come from: the camera a driver file (.vin) opens, or a picture file that
 // stands still. The series engine owns it; the window's image control shows what it sends.
@@ -49,11 +51,18 @@ public:
     Status snap(Frame &out);
     // The picture of a series' tick (see Camera::capture); the still picture for a file. Called
     // on the series' own thread.
-    Status capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out);
+    CaptureResult capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out);
 
     // A camera that was lost is let go once no series uses it any more: the source then holds
     // nothing and says why.
     void releaseLostCamera();
+
+    // A series goes on while its camera is away: the lost camera is let go at once, but the
+    // source keeps its picture and driver file, so that the camera can be opened again and
+    // taken back. How to open it, while the lost camera is still held; none without a driver file.
+    std::optional<CameraReopening> reopening() const;
+    void letLostCameraGo(const QString &reason);
+    void useReopened(std::unique_ptr<Camera> camera);
 
 Q_SIGNALS:
     // Another source was loaded, or there is none now.
@@ -65,10 +74,14 @@ Q_SIGNALS:
 
 private:
     void clear(const QString &reason);
+    // Holds `camera` and hears what it sends.
+    void adopt(std::unique_ptr<Camera> camera);
     void updateStreaming();
     void onFrameReady(const Frame &frame);
 
     QString m_fileName;
+    std::optional<DriverFile> m_driver; // what the camera was opened from
+    QString m_awayReason;               // why the camera let go during a series was lost
     std::unique_ptr<Camera> m_camera;
     Frame m_first;
     QString m_status;

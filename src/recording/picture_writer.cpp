@@ -25,7 +25,9 @@ QString nowIso()
 PictureWriter::PictureWriter(const SeriesSettings &settings, const SeriesLogHeader &header,
                              std::int64_t queuePictures, std::int64_t queueBytes, Saver saver, Callbacks callbacks)
     : m_settings(settings), m_header(header), m_queue(queuePictures, queueBytes), m_saver(std::move(saver)),
-      m_callbacks(std::move(callbacks)), m_companion(settings, header)
+      m_callbacks(std::move(callbacks)),
+      m_disk(settings.directory, settings.pictureBytes, settings.diskReserveBytes, settings.intervalMs),
+      m_companion(settings, header)
 {
 }
 
@@ -103,6 +105,11 @@ void PictureWriter::openLog(const QString &schedule)
 
 void PictureWriter::write(const PictureJob &job)
 {
+    if (job.kind == PictureJob::Kind::Note) {
+        if (m_log.isOpen())
+            m_log.note(job.note);
+        return;
+    }
     // A picture that could not be taken has ended its series already, with its message.
     if (job.kind == PictureJob::Kind::Failed) {
         logRow(job, Status::failure(job.failure), 0, QString());
@@ -119,11 +126,16 @@ void PictureWriter::write(const PictureJob &job)
     // temporary files in too.
     if (saved && m_saved == 0 && QFileInfo(job.fileName).absolutePath() != QFileInfo(m_settings.directory).absolutePath())
         removeStaleTemporaries(QFileInfo(job.fileName).absolutePath());
+    // The disk keeps its reserve: a picture that would eat into it ends the series.
+    if (saved)
+        saved = m_disk.roomForNext();
     ImageMetadata record = job.record;
     m_companion.describe(record);
     if (saved)
         saved = m_saver(job.frame, job.fileName, record, m_savedNames.contains(job.fileName));
     const qint64 bytes = saved ? QFileInfo(job.fileName).size() : 0;
+    if (saved)
+        m_disk.saved(bytes, job.record.stopwatchMs.value_or(0));
     logRow(job, saved, bytes, saved ? replaced : QString());
     if (!saved) {
         fail(job.fileName, saved.reason());
@@ -150,7 +162,7 @@ void PictureWriter::write(const PictureJob &job)
         const double durationMs = double(stopwatchClockNs() - job.tickNs) / 1e6;
         m_callbacks.saved(StepReport{job.record.picture.value_or(0), job.fileName, saved,
                                      job.record.stopwatchMs.value_or(0), job.record.scheduledMs.value_or(0),
-                                     durationMs, job.record.frameMs, job.frameAgeMs, job.frame});
+                                     durationMs, job.record.frameMs, job.frameAgeMs, job.frame, m_disk.secondsLeft()});
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/status.h"
+#include "recording/disk_space.h"
 #include "recording/picture_queue.h"
 #include "recording/series_companion.h"
 #include "recording/series_log.h"
@@ -29,6 +30,7 @@ struct StepReport
     std::optional<double> frameMs;
     std::optional<double> frameAgeMs;
     Frame frame; // the picture, for the display
+    std::optional<double> diskSecondsLeft; // until the disk's reserve, at the rate so far
 };
 
 // Writes the pictures of one series and its log on a thread of its own, in the order they were
@@ -84,6 +86,7 @@ private:
     Saver m_saver;
     Callbacks m_callbacks;
 
+    DiskGuard m_disk;
     SeriesLog m_log;
     SeriesCompanion m_companion;
     QString m_logPath;    // under m_mutex

@@ -2,8 +2,11 @@
 
 #include "analog/analog_card.h"
 #include "analog/channel_reading.h"
+#include "base/stopwatch.h"
 #include "naming/file_name.h"
 #include "picture_files/image_files.h"
+#include "recording/camera_reconnect.h"
+#include "recording/disk_space.h"
 #include "recording/disk_sync.h"
 
 #include <QCoreApplication>
@@ -46,6 +49,7 @@ struct SeriesEngine::Run
     std::unique_ptr<SeriesScheduler> scheduler;
     bool endAsked = false;
     QString failure; // the message of a picture that could not be saved, once one could not
+    std::unique_ptr<CameraReconnect> reconnect; // while the camera is away
 };
 
 namespace {
@@ -156,6 +160,11 @@ SeriesSettings SeriesEngine::seriesSettings() const
         s.cameraAtStart = camera->settingsInForce();
         s.cameraAtStart.common = camera->commonSettings();
     }
+    s.stopOnCameraLoss = m_stopOnCameraLoss;
+    s.startNs = m_startNs;
+    const Frame &first = m_source.firstFrame();
+    s.pictureBytes = pictureBytesAtMost(first.width, first.height, first.format, s.extension);
+    s.diskReserveBytes = m_diskReserve;
     return s;
 }
 
@@ -232,6 +241,15 @@ void SeriesEngine::start()
             e.end(message.isEmpty() ? SeriesEvent::Stop : SeriesEvent::StepFailed, message);
         });
     };
+    callbacks.away = [link, id](const QString &reason) {
+        link->post([id, reason](SeriesEngine &e) { e.onCameraAway(id, reason); });
+    };
+    callbacks.missed = [link, id](qint64 total) {
+        link->post([id, total](SeriesEngine &e) {
+            if (e.m_run && e.m_run->id == id)
+                Q_EMIT e.ticksMissedChanged(total);
+        });
+    };
     m_run->scheduler = std::make_unique<SeriesScheduler>(settings, m_source, *m_card, m_cardMutex,
                                                          m_run->writer->queue(), *m_clock, callbacks);
     m_run->writer->start();
@@ -269,6 +287,8 @@ void SeriesEngine::requestEnd(const QString &failure)
     if (m_run->endAsked)
         return;
     m_run->endAsked = true;
+    // A camera opened again after this would come too late for the series.
+    m_run->reconnect.reset();
     m_run->scheduler->requestStop();
     // Tick 0 may still wait for its frame: it gets a frame's time more.
     std::chrono::nanoseconds frameTime{0};
@@ -290,6 +310,7 @@ void SeriesEngine::end(SeriesEvent why, const QString &message, bool announce)
     m_state.Recording = *next;
     m_timer.setActive(false);
     const std::unique_ptr<Run> run = std::move(m_run);
+    run->reconnect.reset();
     run->scheduler->stop(); // its thread has ended, or is ended now
     m_state.FrameCounter = 1;
     m_state.ElapsedMsec = 0;
@@ -402,6 +423,9 @@ SeriesLogHeader SeriesEngine::logHeader(const SeriesSettings &settings) const
     header.program = QStringLiteral("Pictures in a row");
     header.version = QCoreApplication::applicationVersion();
     header.start = QDateTime::currentDateTime();
+    // A start set for an instant to come is that instant.
+    if (m_startNs)
+        header.start = header.start.addMSecs(std::llround(double(*m_startNs - stopwatchClockNs()) / 1e6));
     header.driverFile = m_source.fileName();
     header.requestedSource = m_source.sourceName();
     header.camera = m_source.cameraIdentity();
@@ -418,6 +442,7 @@ SeriesLogHeader SeriesEngine::logHeader(const SeriesSettings &settings) const
                                         : QStringLiteral("comedi /dev/comedi%1").arg(m_state.BoardNumber);
     header.intervalMs = settings.intervalMs;
     header.cameraRateNote = ::cameraRateNote(m_source, settings.intervalMs, m_streamDuringSeries);
+    header.diskNote = diskForecast();
     header.remoteControl = m_remoteControlNote;
     const std::pair<bool, const char *> options[] = {{m_options.number, "number"},
                                                      {m_options.time, "time"},
@@ -429,4 +454,49 @@ SeriesLogHeader SeriesEngine::logHeader(const SeriesSettings &settings) const
     }
     header.namesNote = namesNote(m_options);
     return header;
+}
+
+QString SeriesEngine::diskForecast() const
+{
+    const std::optional<std::int64_t> free = freeBytes(m_state.SaveDirectory);
+    if (!free)
+        return {};
+    const Frame &first = m_source.firstFrame();
+    const std::int64_t picture = pictureBytesAtMost(first.width, first.height, first.format, m_state.FileExtension);
+    const int intervalMs = std::max(1, m_timer.interval());
+    DiskPlan plan{*free, diskReserve(picture, m_diskReserve), picture, intervalMs, m_maxPictures};
+    // A series that ends after a time takes the pictures of the ticks before it.
+    if (m_maxDurationMs) {
+        const auto ticks = std::int64_t(std::ceil(*m_maxDurationMs / intervalMs));
+        plan.pictures = std::min(plan.pictures.value_or(ticks), ticks);
+    }
+    return ::diskForecast(plan);
+}
+
+void SeriesEngine::onCameraAway(std::uint64_t id, const QString &reason)
+{
+    if (!m_run || m_run->id != id)
+        return;
+    const std::optional<CameraReopening> reopening = m_source.reopening();
+    m_source.letLostCameraGo(reason);
+    Q_EMIT cameraAway(reason);
+    // A camera given without a driver file cannot be opened again: the series goes on without it.
+    if (!reopening || m_run->endAsked)
+        return;
+    const std::shared_ptr<Link> link = m_link;
+    m_run->reconnect = std::make_unique<CameraReconnect>(*reopening, thread(), [link, id](std::unique_ptr<Camera> c) {
+        // Held through a shared pointer, since a queued call is copied; a call dropped lets it go.
+        auto camera = std::make_shared<std::unique_ptr<Camera>>(std::move(c));
+        link->post([id, camera](SeriesEngine &e) { e.onCameraReopened(id, std::move(*camera)); });
+    });
+}
+
+void SeriesEngine::onCameraReopened(std::uint64_t id, std::unique_ptr<Camera> camera)
+{
+    if (!m_run || m_run->id != id || m_run->endAsked || !camera)
+        return;
+    m_run->reconnect.reset();
+    m_source.useReopened(std::move(camera));
+    m_run->scheduler->cameraBack();
+    Q_EMIT cameraBack();
 }

@@ -57,6 +57,13 @@ public:
     void setLiveAfterSeries(bool on) { m_liveAfterSeries = on; }
     // Where the next series ends by itself; none by default.
     void setLimits(std::optional<qint64> pictures, std::optional<double> durationMs);
+    // Whether a camera that stops answering ends the series (as `record --stop-on-camera-loss`
+    // asks); by default the series goes on without pictures while it is away.
+    void setStopOnCameraLoss(bool on) { m_stopOnCameraLoss = on; }
+    // The room the writer keeps free on the disk; none: the larger of ten pictures and 256 MiB.
+    void setDiskReserve(std::optional<std::int64_t> bytes) { m_diskReserve = bytes; }
+    // The instant of the stopwatch's clock the next series starts at; none: at once.
+    void setStartInstant(std::optional<std::int64_t> clockNs) { m_startNs = clockNs; }
     // Whether scripts can reach the series on the session bus, as the log's header says it.
     void setRemoteControlNote(const QString &note) { m_remoteControlNote = note; }
 
@@ -90,6 +97,9 @@ public:
     // Said before Start when the camera streams more slowly than the interval asks: how many of
     // the ticks will have no picture. Empty otherwise.
     QString cameraRateNote() const;
+    // Said before Start when the next series will not fit on its disk above the reserve, or an
+    // open-ended one reaches the reserve within an hour. Empty otherwise.
+    QString diskForecast() const;
 
     // The log of the last series started, once it was opened; empty when it could not be.
     QString logPath() const;
@@ -149,6 +159,9 @@ private:
     std::shared_ptr<PictureWriter> makeWriter(const SeriesSettings &settings);
     void onTaken(std::uint64_t runId, const TakenPicture &taken);
     void onCameraLost();
+    // The series' camera is away (camera_loss.cpp): it is let go and opened again meanwhile.
+    void onCameraAway(std::uint64_t runId, const QString &reason);
+    void onCameraReopened(std::uint64_t runId, std::unique_ptr<Camera> camera);
 
     CaptureState m_state;
     NameOptions m_options;
@@ -161,6 +174,9 @@ private:
     bool m_shutDown = false;
     std::optional<qint64> m_maxPictures;
     std::optional<double> m_maxDurationMs;
+    bool m_stopOnCameraLoss = false;
+    std::optional<std::int64_t> m_diskReserve;
+    std::optional<std::int64_t> m_startNs;
     QString m_remoteControlNote;
 
     SeriesClock m_systemClock;

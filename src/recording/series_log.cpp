@@ -145,6 +145,8 @@ QString formatLogHeader(const SeriesLogHeader &h, const QString &logPath)
         text += commentLine(QStringLiteral("schedule: %1").arg(h.schedule));
     if (!h.cameraRateNote.isEmpty())
         text += commentLine(QStringLiteral("frame rate: %1").arg(h.cameraRateNote));
+    if (!h.diskNote.isEmpty())
+        text += commentLine(QStringLiteral("disk: %1").arg(h.diskNote));
     if (h.companion && !logPath.isEmpty())
         text += commentLine(QStringLiteral("companion: %1 (OME-XML of the series; a picture's DeltaT is its frame_ms, "
                                            "else its stopwatch_ms, in s)")
@@ -309,6 +311,13 @@ Status SeriesLog::append(const SeriesLogRow &row)
     if (!isOpen())
         return Status::failure(QStringLiteral("the series log is not open"));
     return write(formatLogRow(row));
+}
+
+Status SeriesLog::note(const QString &text)
+{
+    if (!isOpen())
+        return Status::failure(QStringLiteral("the series log is not open"));
+    return write(commentLine(text));
 }
 
 Status SeriesLog::write(const QString &text)

@@ -32,6 +32,7 @@ struct SeriesLogHeader
     QString namesNote;      // said when the names of the series may repeat
     QString schedule;       // how the schedule's thread runs: real-time or normal priority
     QString cameraRateNote; // said when the camera streams more slowly than the ticks come
+    QString diskNote;       // said when the series will not fit on its disk
     QString remoteControl;  // where scripts reach the series, or why they cannot
     // How the camera was set up at Start; empty for a still picture.
     std::optional<CameraSettingsInForce> settings;
@@ -101,6 +102,8 @@ public:
     // or replaced. path() tells the name chosen. A log whose header cannot be written is removed.
     Status open(const QString &path, const SeriesLogHeader &header);
     Status append(const SeriesLogRow &row);
+    // A '#' line among the rows, on what happened to the series.
+    Status note(const QString &text);
     void close();
     // Writes the lines that end the series and closes the log.
     Status finish(const SeriesLogEnd &end);

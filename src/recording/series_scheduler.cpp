@@ -68,9 +68,7 @@ QString SeriesScheduler::priority() const
 
 std::optional<std::uint64_t> SeriesScheduler::framesReceived() const
 {
-    if (!m_firstSequence)
-        return std::nullopt;
-    return m_lastSequence - *m_firstSequence + 1;
+    return m_framesReceived;
 }
 
 void SeriesScheduler::run()
@@ -82,23 +80,32 @@ void SeriesScheduler::run()
     }
     if (Camera *camera = m_source.camera())
         camera->awaitFirstFrame();
-    const std::int64_t startNs = m_clock.now();
+    // A start set for an instant to come is slept to, as a tick is; a Stop before it ends the
+    // series without a picture.
+    bool started = true;
+    if (m_settings.startNs) {
+        std::unique_lock lock(m_mutex);
+        started = m_clock.sleepUntil(*m_settings.startNs, lock, m_changed, m_stop);
+    }
+    const std::int64_t startNs = m_settings.startNs.value_or(m_clock.now());
     StopwatchStartAt(m_settings.stopwatch, 0, startNs);
     m_schedule.emplace(startNs, std::int64_t(m_settings.intervalMs) * 1'000'000);
     m_endTick = endTick(m_settings, m_schedule->interval());
     std::int64_t tick = 0;
-    while (serve(tick)) {
+    while (started && serve(tick)) {
         Schedule::Next next = m_schedule->afterCapture(tick, m_clock.now());
-        if (!countMissed(next) || !sleepTo(next))
+        const bool goOn = countMissed(next);
+        reportMissed();
+        if (!goOn || !sleepTo(next))
             break;
+        reportMissed();
         tick = next.tick;
     }
+    reportMissed();
     // The counts at the end of a streaming series, while the camera is still there: a camera that
-    // was lost is released only once the series has ended.
-    if (Camera *camera = m_source.camera(); camera && m_firstSequence) {
-        m_lastSequence = camera->framesPublished();
-        m_framesLost = camera->framesLost() - m_lostAtFirst;
-    }
+    // was lost is released only once the series has ended. One away is no longer this thread's.
+    if (!m_away)
+        tallyFrames();
     // The writer ends the log with what the series came to, whenever the engine hears of it.
     PictureJob end;
     end.kind = PictureJob::Kind::End;
@@ -154,6 +161,11 @@ bool SeriesScheduler::sleepTo(Schedule::Next &next)
 
 bool SeriesScheduler::serve(std::int64_t tick)
 {
+    // While the camera is away every tick is missed.
+    if (m_away && !comeBack(tick)) {
+        ++m_missed;
+        return true;
+    }
     // A picture that would find no room in the writer's queue is not taken at all.
     if (!m_queue.hasRoomFor(m_lastFrameBytes)) {
         ++m_missed;
@@ -191,20 +203,26 @@ bool SeriesScheduler::serve(std::int64_t tick)
     // Picture 1 is taken at Start whatever the camera's rate: tick 0 takes the frame nearest it,
     // however far, where a later tick has none beyond half an interval.
     const std::int64_t window = tick == 0 ? std::numeric_limits<std::int64_t>::max() / 4 : m_schedule->interval();
-    const Status captured = m_source.capture(tickNs, window, job.frame);
+    const CaptureResult captured = m_source.capture(tickNs, window, job.frame);
     {
         const std::lock_guard lock(m_mutex);
         m_firstServed = true;
         // Stop ended the wait for this picture's frame: the series is over without it.
-        if (!captured && m_stop)
+        if (captured.outcome == CaptureOutcome::Interrupted ||
+            (captured.outcome == CaptureOutcome::Lost && m_stop))
             return false;
     }
     // No frame was captured within half an interval of the tick: it has no picture.
-    if (captured && job.frame.isNull()) {
+    if (captured.outcome == CaptureOutcome::NoFrame) {
         ++m_missed;
         return true;
     }
-    if (captured) {
+    if (captured.outcome == CaptureOutcome::Lost && !m_settings.stopOnCameraLoss) {
+        goAway(captured.reason);
+        return true;
+    }
+    const bool pictured = captured.outcome == CaptureOutcome::Picture;
+    if (pictured) {
         double frameMs = 0;
         double nowMs = 0;
         if (job.frame.captureNs != 0 && StopwatchReadAt(m_settings.stopwatch, 0, job.frame.captureNs, frameMs) == 0 &&
@@ -216,20 +234,74 @@ bool SeriesScheduler::serve(std::int64_t tick)
         takeExposure(job.record, job.frame, m_settings.cameraAtStart);
         countFrames(job.frame);
         m_lastFrameBytes = job.bytes();
+        m_lastPictureTick = tick;
         ++m_pictures;
     } else {
         job.kind = PictureJob::Kind::Failed;
-        job.failure = captured.reason();
+        job.failure = captured.reason;
         job.frame = Frame();
         m_failed = true;
         m_failure = captureFailureMessage(job.fileName, job.failure);
     }
     if (m_callbacks.taken)
         m_callbacks.taken(taken);
-    job.schedule = m_priority; // written by this thread only
     job.tickNs = tickNs;
+    pushJob(std::move(job));
+    return pictured && !(m_settings.maxPictures && m_pictures >= *m_settings.maxPictures);
+}
+
+void SeriesScheduler::pushJob(PictureJob job)
+{
+    job.schedule = m_priority; // written by this thread only
     m_queue.push(std::move(job));
-    return captured && !(m_settings.maxPictures && m_pictures >= *m_settings.maxPictures);
+}
+
+void SeriesScheduler::reportMissed()
+{
+    if (m_missed != m_missedReported && m_callbacks.missed)
+        m_callbacks.missed(m_missed);
+    m_missedReported = m_missed;
+}
+
+void SeriesScheduler::goAway(const QString &reason)
+{
+    ++m_missed;
+    tallyFrames();
+    m_away = true;
+    // The camera fell silent after its last picture, whenever its loss was noticed.
+    m_awayTick = m_lastPictureTick + 1;
+    PictureJob note;
+    note.kind = PictureJob::Kind::Note;
+    note.note = QStringLiteral("camera lost at %1 ms: %2")
+                    .arg(qint64(m_awayTick) * m_settings.intervalMs)
+                    .arg(reason);
+    pushJob(std::move(note));
+    if (m_callbacks.away)
+        m_callbacks.away(reason);
+}
+
+bool SeriesScheduler::comeBack(std::int64_t tick)
+{
+    if (!m_cameraBack.exchange(false))
+        return false;
+    m_away = false;
+    PictureJob note;
+    note.kind = PictureJob::Kind::Note;
+    note.note = QStringLiteral("camera back at %1 ms (%2 ticks missed)")
+                    .arg(qint64(tick) * m_settings.intervalMs)
+                    .arg(tick - m_awayTick);
+    pushJob(std::move(note));
+    return true;
+}
+
+void SeriesScheduler::tallyFrames()
+{
+    Camera *camera = m_source.camera();
+    if (!camera || !m_firstSequence)
+        return;
+    m_framesReceived = m_framesReceived.value_or(0) + camera->framesPublished() - *m_firstSequence + 1;
+    m_framesLost += camera->framesLost() - m_lostAtFirst;
+    m_firstSequence.reset();
 }
 
 void SeriesScheduler::countFrames(const Frame &frame)

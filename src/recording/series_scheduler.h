@@ -18,6 +18,7 @@
 
 class AnalogCard;
 class PictureQueue;
+struct PictureJob;
 class PictureSource;
 
 // What a series was started with; it does not change while the series runs.
@@ -37,6 +38,14 @@ struct SeriesSettings
     std::optional<double> maxDurationMs;
     // How the camera was set up at Start: each picture's exposure and gain where its frame has none.
     CameraSettingsInForce cameraAtStart;
+    // A camera that stops answering ends the series, instead of costing only the ticks it is away.
+    bool stopOnCameraLoss = false;
+    // The instant of Start on the series' clock; empty: when the schedule's thread begins.
+    std::optional<std::int64_t> startNs;
+    // The most a picture takes on the disk, and the reserve the writer keeps free there (empty:
+    // the larger of ten pictures and 256 MiB).
+    std::int64_t pictureBytes = 0;
+    std::optional<std::int64_t> diskReserveBytes;
 };
 
 // A picture the schedule took, as the window shows it: the name and the readings in it.
@@ -66,6 +75,10 @@ public:
         // was reached, or a picture could not be taken (then `failure` is the three-line message
         // it stops with).
         std::function<void(const QString &failure)> finished;
+        // The camera stopped answering; until cameraBack() every tick is missed.
+        std::function<void(const QString &reason)> away;
+        // The count of missed ticks grew.
+        std::function<void(qint64 total)> missed;
     };
 
     SeriesScheduler(const SeriesSettings &settings, PictureSource &source, AnalogCard &card, std::mutex &cardMutex,
@@ -83,6 +96,8 @@ public:
     void interruptWaits();
     // Ends the series at once, tick 0's wait too, and waits for the thread.
     void stop();
+    // The source holds the camera again, after `away`: the next tick takes its picture.
+    void cameraBack() { m_cameraBack = true; }
 
     // What the series came to; read once the thread has ended.
     qint64 picturesTaken() const { return m_pictures; }
@@ -102,6 +117,14 @@ private:
     bool countMissed(const Schedule::Next &next);
     static std::optional<std::int64_t> endTick(const SeriesSettings &settings, std::int64_t intervalNs);
     void countFrames(const Frame &frame);
+    // The frames the camera in use gave from the first picture's frame on, added to the counts.
+    void tallyFrames();
+    // The camera was lost: the gap is logged from the first tick after the last picture.
+    void goAway(const QString &reason);
+    // Whether the camera is back for `tick`; logs the gap's end.
+    bool comeBack(std::int64_t tick);
+    void pushJob(PictureJob job);
+    void reportMissed();
 
     SeriesSettings m_settings;
     PictureSource &m_source;
@@ -125,8 +148,14 @@ private:
     bool m_failed = false;
     QString m_failure;
     std::int64_t m_lastFrameBytes = 0;
-    std::optional<std::uint64_t> m_firstSequence;
-    std::uint64_t m_lastSequence = 0;
+    std::optional<std::uint64_t> m_firstSequence; // of the camera in use
     std::uint64_t m_lostAtFirst = 0;
+    std::optional<std::uint64_t> m_framesReceived; // by the cameras tallied
     std::uint64_t m_framesLost = 0;
+
+    qint64 m_missedReported = 0;
+    std::int64_t m_lastPictureTick = -1;
+    bool m_away = false;
+    std::int64_t m_awayTick = 0; // the first tick of the gap
+    std::atomic<bool> m_cameraBack{false};
 };

@@ -8,6 +8,7 @@
 #include "ui/caption_fit.h"
 #include "ui/common_dialog.h"
 #include "ui/design_units.h"
+#include "ui/status_line.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -137,7 +138,10 @@ void Form1::createControls()
         return f;
     };
 
-    placements.push_back([this](const DesignUnits &du) { setFixedSize(du.px(10035), du.px(8640)); });
+    // The status line lies under the design area: the window grows by its height and no more.
+    constexpr int statusLineHeight = 270;
+    placements.push_back(
+        [this](const DesignUnits &du) { setFixedSize(du.px(10035), du.px(8640 + statusLineHeight)); });
     // The layout was designed around an 8-point face. Liberation Sans, as wide as Arial, comes
     // closest of the faces Debian ships and looks the same on every desktop; where a wider face
     // stands in, the design grows as a whole until every caption fits.
@@ -217,6 +221,8 @@ void Form1::createControls()
     Read1Command = button(Channel1Frame, "Read1Command", QStringLiteral("Read"), 1560, 240, 855, 375);
     Channel1OutLabel = label(Channel1Frame, "Channel1OutLabel", QString(), Qt::AlignHCenter, 120, 720, 1455, 195);
     Channel1Check = check(Channel1Frame, "Channel1Check", QStringLiteral("Add"), true, 1680, 690, 615, 255);
+    StatusLabel = named(new StatusLine(*m_engine, this), "StatusLabel", QStringLiteral("Series status"));
+    place(StatusLabel, 120, 8640, 9795, statusLineHeight);
 
     // The keyboard visits the controls that can take the focus in this order.
     const QList<QWidget *> tabOrder = {OpenImage,  SaveText, FileType,    Frames,       StartStop,

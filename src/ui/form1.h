@@ -24,6 +24,7 @@ class CommonDialog;
 class DisplayControl;
 class GrabberControl;
 class ImageControl;
+class StatusLine;
 
 // The main window, "Pictures in a row". Its controls carry the system's names; handlers
 // read controls, call the plain logic of the core library and write the controls back. A
@@ -90,6 +91,8 @@ public:
     QPushButton *Read1Command = nullptr;
     QLabel *Channel1OutLabel = nullptr;
     QCheckBox *Channel1Check = nullptr;
+    // Under the design area: how the series goes, and after it a summary.
+    StatusLine *StatusLabel = nullptr;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

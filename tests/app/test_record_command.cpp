@@ -1,6 +1,7 @@
 // `pictures-in-a-row record` as a user runs it: a process with no display, its exit status,
 // its output and its files.
 #include "picture_files/image_files.h"
+#include "app/record_times.h"
 #include "test_files.h"
 
 #include <QDir>
@@ -22,6 +23,8 @@ private Q_SLOTS:
     void interruptedSeries();
     void refusals_data();
     void refusals();
+    void times_data();
+    void times();
     void repeatingNamesAreAnnounced();
     void failedSaveStopsTheSeries();
     void twoSeriesAtOnce_data();
@@ -172,8 +175,14 @@ void TestRecordCommand::refusals_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("interval below") << QStringList{"--interval", "49"} << "Only Numbers between 50 and 65000 are allowed";
-    QTest::newRow("interval not a number") << QStringList{"--interval", "fast"} << "Only Numbers between 50 and 65000 are allowed";
+    QTest::newRow("interval below") << QStringList{"--interval", "49"} << "--interval takes milliseconds from 50 to";
+    QTest::newRow("interval above a day") << QStringList{"--interval", "86400001"} << "not \"86400001\"";
+    QTest::newRow("interval not a number") << QStringList{"--interval", "fast"} << "not \"fast\"";
+    QTest::newRow("start at no time") << QStringList{"--start-at", "24:00"} << "--start-at: \"24:00\" is not a time";
+    QTest::newRow("until a time passed") << QStringList{"--until", "2001-01-01T00:00"} << "--until: 2001-01-01T00:00:00 has passed";
+    QTest::newRow("until before the start") << QStringList{"--start-at", "2999-01-02T00:00", "--until", "2999-01-01T00:00"}
+                                            << "does not come after --start-at";
+    QTest::newRow("disk reserve no size") << QStringList{"--disk-reserve", "lots"} << "--disk-reserve takes a size";
     QTest::newRow("unknown option") << QStringList{"--colour"} << "Unknown option 'colour'";
     QTest::newRow("unknown type") << QStringList{"--type", ".png"} << "Unknown file type \".png\"";
     QTest::newRow("unknown add item") << QStringList{"--add", "number,date"} << "--add takes";
@@ -185,7 +194,7 @@ void TestRecordCommand::refusals_data()
     QTest::newRow("base name not UTF-8") << QStringList{"--name", QString::fromUtf8("bad\xff")} << "not UTF-8";
     QTest::newRow("log name too long") << QStringList{"--name", QString(240, u'n'), "--add", ""} << "too long";
     // A number with a group separator is not taken for another one.
-    QTest::newRow("interval with a separator") << QStringList{"--interval", "65,000"} << "Only Numbers between 50 and 65000";
+    QTest::newRow("interval with a separator") << QStringList{"--interval", "65,000"} << "not \"65,000\"";
     QTest::newRow("count with a separator") << QStringList{"--count", "1,000"} << "--count takes";
     QTest::newRow("duration with a separator") << QStringList{"--duration", "1,5"} << "--duration takes";
     QTest::newRow("an option twice") << QStringList{"--interval", "100", "--interval=200"} << "--interval is given more than once";
@@ -247,6 +256,36 @@ void TestRecordCommand::repeatingNamesAreAnnounced()
     }
 }
 
+void TestRecordCommand::times_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("instant"); // ISO 8601; empty: refused
+    // Now is 2024-05-01T21:00:00, local time.
+    QTest::newRow("later today") << "22:00" << "2024-05-01T22:00:00";
+    QTest::newRow("passed today: tomorrow") << "20:59:59" << "2024-05-02T20:59:59";
+    QTest::newRow("now: tomorrow") << "21:00" << "2024-05-02T21:00:00";
+    QTest::newRow("with seconds") << "21:00:30" << "2024-05-01T21:00:30";
+    QTest::newRow("ISO, local") << "2024-05-02T06:30" << "2024-05-02T06:30:00";
+    QTest::newRow("ISO with a blank") << "2024-05-02 06:30" << "2024-05-02T06:30:00";
+    QTest::newRow("ISO, UTC") << "2099-05-02T06:30:00Z" << "2099-05-02T06:30:00Z";
+    QTest::newRow("ISO with an offset") << "2099-05-02T06:30:00+02:00" << "2099-05-02T06:30:00+02:00";
+    QTest::newRow("hour 24") << "24:00" << "";
+    QTest::newRow("a date alone") << "2024-05-02" << "";
+    QTest::newRow("passed") << "2024-05-01T20:00" << "";
+    QTest::newRow("words") << "tomorrow" << "";
+}
+
+void TestRecordCommand::times()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, instant);
+    const QDateTime now(QDate(2024, 5, 1), QTime(21, 0));
+    QString error;
+    const QDateTime at = parseRecordTime(text, now, error);
+    QCOMPARE(at, instant.isEmpty() ? QDateTime() : QDateTime::fromString(instant, Qt::ISODate));
+    QCOMPARE(error.isEmpty(), !instant.isEmpty());
+}
+
 // The folder goes away mid-series: the series stops with the window's message, the log holds
 // the failed row, and the exit status says so.
 void TestRecordCommand::failedSaveStopsTheSeries()
@@ -263,11 +302,13 @@ void TestRecordCommand::failedSaveStopsTheSeries()
     blocker.close();
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitCode(), 1);
-    // The message of the failed step follows the note on the bits .bmp loses.
+    // The message of the failed step follows the note on the bits .bmp loses; the summary ends
+    // standard error.
     QStringList message = QString::fromUtf8(process.readAllStandardError()).trimmed().split(QLatin1Char('\n'));
     // The folder that went cannot be synced either.
-    QCOMPARE(message.size(), 5);
+    QCOMPARE(message.size(), 6);
     QVERIFY(message.takeFirst().startsWith(QStringLiteral("The camera gives 16 significant bits")));
+    QVERIFY2(message.takeLast().startsWith(QStringLiteral("Series ended: ")), qPrintable(message.join(u'\n')));
     QVERIFY(message.takeLast().startsWith(QStringLiteral("Cannot write the pictures in \"") + m_out));
     QCOMPARE(message[0], QStringLiteral("Could not save the picture:"));
     QVERIFY(message[1].startsWith(m_out + QStringLiteral("/VideoBasename_")));
@@ -301,7 +342,7 @@ void TestRecordCommand::twoSeriesAtOnce()
         const QString log = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
         QCOMPARE(log.isEmpty(), process.exitCode() == 2);
         QVERIFY(process.exitCode() == 0 || (secondAdd == u"number" && (process.exitCode() == 2 ||
-                                            process.readAllStandardError().endsWith("\nFile already exists.\n"))));
+                                            process.readAllStandardError().contains("\nFile already exists.\n"))));
         for (const QString &row : logRows(log).filter(QRegularExpression(QStringLiteral("^\\d+,.*,ok,"))))
             saved << m_out + u'/' + row.section(QLatin1Char(','), 1, 1) + u' ' + row.section(QLatin1Char(','), 10, 10);
         if (!log.isEmpty())

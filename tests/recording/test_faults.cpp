@@ -8,6 +8,7 @@
 #include "analog/simulated_card.h"
 #include "ui/image_control.h"
 #include "picture_files/image_files.h"
+#include "recording/disk_space.h"
 #include "recording/series_log.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
@@ -78,7 +79,7 @@ private Q_SLOTS:
     void hostileBaseNames();
     void folderRemovedMidSeries();
     void linkMadeMidSeries();
-    void diskFull();
+    void diskNearlyFull();
     void folderMadeReadOnly();
     void diskFullOnTheLogRow();
     void recordOnAFaultyDisk_data();
@@ -107,6 +108,8 @@ void TestFaults::makeForm(int width, int height)
     const QString text = QStringLiteral("source = test-pattern\nwidth = %1\nheight = %2\n").arg(width).arg(height);
     QVERIFY(!writeTextFile(driver, text).isEmpty());
     m_form = std::make_unique<Form1>(driver, std::make_unique<SimulatedCard>());
+    // The small disks here fill up past any reserve: what is tested is how the saves fail.
+    m_form->engine().setDiskReserve(0);
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     // Numbered names and nothing else, so that every picture of a series has its own name.
@@ -310,19 +313,31 @@ void TestFaults::linkMadeMidSeries()
     QCOMPARE(filesBelow(elsewhere), QStringList());
 }
 
-void TestFaults::diskFull()
+// A series that fills its disk ends before the reserve: 2048 x 2048 pictures of 4 MiB on 64 MiB,
+// 16 MiB kept free. Every picture saved is whole, nothing half-written is left, the log is complete
+// and synced, the reserve is still free, and with room again the window saves anew.
+void TestFaults::diskNearlyFull()
 {
     QString disk;
-    if (!mountTmpfs(QStringLiteral("2m"), disk))
+    if (!mountTmpfs(QStringLiteral("64m"), disk))
         QSKIP(qPrintable(disk));
-    // 640 x 480 grey pictures take 300 KiB each: the 2 MiB disk is full after six.
-    makeForm(640, 480);
+    makeForm(2048, 2048);
+    constexpr std::int64_t reserve = 16 << 20;
+    m_form->engine().setDiskReserve(reserve);
     const QString out = disk + QStringLiteral("/out");
     startSeries(out, QStringLiteral("Full"), 50);
-    verifySeriesStoppedBy(out, QStringLiteral("no space"), 3);
+    verifySeriesStoppedBy(out, QStringLiteral("The disk is nearly full."), 10);
+    QVERIFY(m_form->engine().waitForSync(5000));
+    QFile log(m_form->engine().logPath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(lines.constLast().startsWith(QStringLiteral("# synced ")), qPrintable(lines.constLast()));
+    QVERIFY(lines[lines.size() - 2].startsWith(QStringLiteral("# end: ")));
+    QVERIFY(freeBytes(out).value_or(0) >= reserve);
     // The window keeps working: with room again, the next series saves.
     const QStringList pictures = QDir(out).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
-    QVERIFY(QFile::remove(out + QLatin1Char('/') + pictures.last()));
+    for (const QString &name : pictures.mid(0, 3))
+        QVERIFY(QFile::remove(out + QLatin1Char('/') + name));
     startSeries(out, QStringLiteral("Again"), 1000);
     QCOMPARE(m_form->state().Recording, RecordingState::Recording);
     QTest::mouseClick(m_form->StartStop, Qt::LeftButton);
@@ -418,7 +433,7 @@ void TestFaults::recordOnAFaultyDisk()
     Frozen frozen{disk}; // thawed before the process is waited for
     QVERIFY(full || frozen.set(true));
     record.start(PIR_APP_PATH, {"record", "--driver", m_dir->filePath("camera.vin"), "--dir", out, "--add", "number",
-                                "--interval", "50", "--count", "10", "--quiet"});
+                                "--interval", "50", "--count", "10", "--quiet", "--disk-reserve", "0"});
     QTest::qWait(2000); // the series has ended; its pictures wait for the disk
     for (int i = 0; i < signals; ++i, QTest::qWait(100))
         ::kill(pid_t(record.processId()), SIGTERM);

@@ -5,6 +5,7 @@
 #include "cameras/test_pattern_camera.h"
 #include "ui/common_dialog.h"
 #include "ui/form1.h"
+#include "ui/status_line.h"
 #include "ui/window_units.h"
 #include "test_files.h"
 
@@ -149,7 +150,9 @@ void TestForm1::layoutFollowsDesignUnits()
     Form1 &f = *m_form;
     const DesignUnits du = windowUnits(f);
     auto px = [&du](int twips) { return du.px(twips); };
-    QCOMPARE(f.size(), QSize(px(10035), px(8640)));
+    // The status line lies under the design area, which it makes higher by its own height alone.
+    QCOMPARE(f.size(), QSize(px(10035), px(8640 + 270)));
+    QCOMPARE(f.StatusLabel->geometry(), du.rect(120, 8640, 9795, 270));
     QCOMPARE(f.minimumSize(), f.maximumSize());
     QCOMPARE(f.CVdisplay1->geometry(), QRect(0, px(1320), px(7095), px(1320 + 7215) - px(1320)));
     QCOMPARE(f.SaveText->parentWidget(), f.FileSetupFrame);

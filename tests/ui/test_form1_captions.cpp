@@ -185,7 +185,7 @@ void TestForm1Captions::windowIsTheDesignScaled()
 {
     Form1 &f = *m_form;
     const DesignUnits du = windowUnits(f);
-    QCOMPARE(f.size(), QSize(du.px(10035), du.px(8640)));
+    QCOMPARE(f.size(), QSize(du.px(10035), du.px(8640 + 270)));
     QCOMPARE(f.CVdisplay1->geometry(), du.rect(0, 1320, 7095, 7215));
     QCOMPARE(f.ADFrame->geometry(), du.rect(7200, 4200, 2775, 2415));
     QCOMPARE(f.Channel0Label->geometry(), du.rect(120, 240, 1335, 495));

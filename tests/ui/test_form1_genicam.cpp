@@ -8,6 +8,8 @@
 #include "picture_files/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
+#include "base/stopwatch.h"
+#include "recording/camera_gap.h"
 #include "test_files.h"
 
 #include <QCheckBox>
@@ -34,7 +36,8 @@ private Q_SLOTS:
     void cleanupTestCase();
     void seriesKeepsPaceWithTheStream_data();
     void seriesKeepsPaceWithTheStream();
-    void cameraKilledMidSeriesStopsTheSeries();
+    void cameraAwayForThreeSeconds_data();
+    void cameraAwayForThreeSeconds();
     void lostLivePictureComesBackThroughOpenImage();
 
 private:
@@ -79,6 +82,11 @@ void TestForm1Genicam::init()
 void TestForm1Genicam::cleanup()
 {
     m_form.reset();
+    // An emulator a test started goes with it.
+    if (m_emulator.state() != QProcess::NotRunning) {
+        m_emulator.kill();
+        m_emulator.waitForFinished();
+    }
     setMessageSink({});
 }
 
@@ -220,28 +228,57 @@ void TestForm1Genicam::seriesKeepsPaceWithTheStream()
     QTRY_VERIFY_WITH_TIMEOUT(f.CVdisplay1->framesPainted() >= painted + 3, 5000);
 }
 
-void TestForm1Genicam::cameraKilledMidSeriesStopsTheSeries()
+void TestForm1Genicam::cameraAwayForThreeSeconds_data()
 {
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<bool>("killed"); // else stopped (SIGSTOP) past its heartbeat and continued
+    QTest::addColumn<int>("interval");
+    QTest::newRow("stopped") << "free-running" << false << 50;
+    // A trigger, its frame and the next tick's trigger take more than 50 ms of a loaded machine.
+    QTest::newRow("stopped, software trigger") << "software" << false << 100;
+    // Last: the emulator of the harness is gone after it.
+    QTest::newRow("killed and started again") << "free-running" << true << 50;
+}
+
+// A series of 10 s whose camera is away from second 3 to second 6 goes on and ends as
+// planned: only the ticks of the gap are missed, and the log says when and why.
+void TestForm1Genicam::cameraAwayForThreeSeconds()
+{
+    QFETCH(QString, trigger);
+    QFETCH(bool, killed);
+    QFETCH(int, interval);
     Form1 &f = *m_form;
+    const QString driver = m_dir.filePath(QStringLiteral("gap.vin"));
+    writeTextFile(driver, QStringLiteral("source = genicam\ncamera = 127.0.0.1\nwidth = 512\nheight = 512\n"
+                                         "pixel-format = Mono8\ntrigger = %1\n").arg(trigger));
+    f.CVimage1->setFileName(driver);
+    f.SetupUI();
     QVERIFY2(f.CVimage1->imageHandle() != 0, qPrintable(f.CVimage1->statusText()));
-    f.SaveText->setText(QStringLiteral("Killed"));
+    f.Timer1->setInterval(interval);
+    f.engine().setLimits(std::nullopt, 10000.0);
+    f.SaveText->setText(QStringLiteral("Gap"));
     f.StartStop->click();
-    QTRY_VERIFY_WITH_TIMEOUT(pictures().size() >= 3, 10000);
-    QCOMPARE(::kill(qEnvironmentVariableIntValue("PIR_EMULATOR_PID"), SIGKILL), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(f.state().Recording == RecordingState::Idle, 15000);
-    QCOMPARE(m_messages.size(), 1);
-    QVERIFY(m_messages.first().startsWith(QStringLiteral("Could not take the picture:\n")));
-    const int saved = pictures().size();
-    for (const QString &file : pictures()) {
-        Frame frame;
-        QVERIFY(loadImage(m_dir.path() + QStringLiteral("/out/") + file, frame).ok());
-    }
-    // The display tells why there is no picture.
-    QTRY_COMPARE_WITH_TIMEOUT(f.CVimage1->imageHandle(), quintptr(0), 5000);
-    QVERIFY2(f.CVimage1->statusText().contains(QStringLiteral("lost"), Qt::CaseInsensitive),
-             qPrintable(f.CVimage1->statusText()));
-    QTest::qWait(300);
-    QCOMPARE(pictures().size(), saved);
+    QTest::qWait(3000);
+    const qint64 emulator = qEnvironmentVariableIntValue("PIR_EMULATOR_PID");
+    double awayMs = 0, backMs = 0;
+    StopwatchRead(f.state().StopwatchHandle, 0, awayMs);
+    QCOMPARE(::kill(emulator, killed ? SIGKILL : SIGSTOP), 0);
+    QTest::qWait(3000);
+    StopwatchRead(f.state().StopwatchHandle, 0, backMs);
+    if (killed)
+        QVERIFY(startOwnEmulator());
+    else
+        QCOMPARE(::kill(emulator, SIGCONT), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(f.state().Recording, RecordingState::Idle, 15000);
+    const CameraGap gap = readCameraGap(logLines(), interval);
+    QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join(u'\n')));
+    QVERIFY2(gap.problem.isEmpty(), qPrintable(gap.problem));
+    // From the moment the camera fell silent; back soon after it answers again.
+    QVERIFY2(std::abs(gap.lostMs - awayMs) <= 2 * interval, qPrintable(QString::number(awayMs)));
+    QVERIFY2(gap.backMs > backMs && gap.backMs < backMs + 2500, qPrintable(QString::number(backMs)));
+    qInfo("away %.0f ms; lost %lld to %lld ms: %lld ticks missed (%lld beside the gap), %.1f a second of the gap",
+          backMs - awayMs, gap.lostMs, gap.backMs, gap.missedTicks, qint64(gap.strays.size()),
+          (gap.missedTicks - gap.strays.size()) * 1000.0 / (backMs - awayMs));
 }
 
 void TestForm1Genicam::lostLivePictureComesBackThroughOpenImage()

@@ -3,6 +3,7 @@
 #include "picture_files/image_files.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
+#include "ui/status_line.h"
 #include "test_files.h"
 
 #include <QApplication>
@@ -47,6 +48,7 @@ private Q_SLOTS:
     void outputDirectoryIsCreated();
     void failedSaveStopsTheSeries();
     void noImageStopsTheSeries();
+    void statusLine();
 
 private:
     void makeForm(const QString &driverText);
@@ -341,6 +343,42 @@ void TestForm1Recording::noImageStopsTheSeries()
     QVERIFY(m_messages.first().startsWith(QStringLiteral("Could not take the picture:\n")));
     QVERIFY(m_messages.first().contains(QStringLiteral("unknown source")));
     QVERIFY(pictures().isEmpty());
+}
+
+// The line under the design area: the series' figures while it runs, a summary with its log
+// after it; a warning of the disk at Start, which the log's header gives too.
+void TestForm1Recording::statusLine()
+{
+    Form1 &f = *m_form;
+    QCOMPARE(f.StatusLabel->fullText(), QString());
+    f.NumberCheck->setChecked(true);
+    f.Timer1->setInterval(100);
+    useNewSeries(QStringLiteral("Shown"));
+    QTest::mouseClick(f.StartStop, Qt::LeftButton);
+    QTRY_VERIFY(pictures().size() >= 3);
+    const QRegularExpression running(QStringLiteral(
+        "^\\d+ pictures?, \\d+ ticks? missed, 0:00:0\\d since Start, disk full in \\d+ (days|h \\d\\d min)$"));
+    QTRY_VERIFY2(running.match(f.StatusLabel->fullText()).hasMatch(), qPrintable(f.StatusLabel->fullText()));
+    QTest::mouseClick(f.StartStop, Qt::LeftButton);
+    QVERIFY(f.engine().waitForSync(5000));
+    QTRY_COMPARE(f.StatusLabel->fullText(),
+                 QStringLiteral("Series ended: %1 pictures, 0 ticks missed in 0:00:00; log %2")
+                     .arg(pictures().size())
+                     .arg(f.engine().logPath()));
+    // A reserve larger than the disk: said at Start, and the series ends at its first picture.
+    f.engine().setDiskReserve(std::int64_t(1) << 60);
+    useNewSeries(QStringLiteral("NoRoom"));
+    QTest::mouseClick(f.StartStop, Qt::LeftButton);
+    const QString warning = f.StatusLabel->fullText();
+    QVERIFY2(warning.startsWith(QStringLiteral("Disk: ")) && warning.endsWith(QStringLiteral("the series will end at its first")),
+             qPrintable(warning));
+    QTRY_COMPARE(f.state().Recording, RecordingState::Idle);
+    QVERIFY(f.engine().waitForSync(5000));
+    QVERIFY2(m_messages.value(0).endsWith(QStringLiteral("\nThe disk is nearly full.")), qPrintable(m_messages.value(0)));
+    QFile log(f.engine().logPath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("\n# disk: " + warning.mid(6).toUtf8() + '\n'));
+    QTRY_VERIFY(f.StatusLabel->fullText().startsWith(QStringLiteral("Series ended: 0 pictures, ")));
 }
 
 QTEST_MAIN(TestForm1Recording)

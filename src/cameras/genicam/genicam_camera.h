@@ -36,11 +36,12 @@ public:
     Status startLive() override;
     void stopLive() override;
     Status snap(Frame &out) override;
-    Status capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) override;
+    CaptureResult capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) override;
     void setSeriesRunning(bool running) override;
     std::chrono::nanoseconds framePeriod() const override { return m_framePeriod; }
     std::chrono::nanoseconds exposure() const override { return m_exposure; }
     CameraSettingsInForce settingsInForce() const override;
+    void pinTo(DriverFile &driver) const override;
 
     // Frames the camera began to send on this stream, and how many of them arrived whole.
     struct StreamCounts
@@ -57,8 +58,11 @@ public:
     static Status describeSettings(const QString &name, QString &text);
 
 protected:
-    // Between the ticks of a series a triggered camera has nothing to send.
-    bool silenceMeansLost() const override { return !(m_softwareTrigger && m_inSeries.load()); }
+    // During a series the heartbeat tells whether the camera is there: a frame that does not come
+    // (between the ticks of a triggered camera, or over a link that drops for a moment) only
+    // misses its tick.
+    bool silenceMeansLost() const override { return !m_inSeries.load(); }
+    bool waitsToBeTold() const override { return m_softwareTrigger; }
 
 private:
     Status connectCamera(const QString &name);
@@ -90,7 +94,8 @@ private:
     void takeBuffer();
     Frame convertBuffer(ArvBuffer *buffer) const;
 
-    // The software trigger: the frame of a trigger fired now, and the live picture's triggers.
+    // The software trigger: the frame of a trigger fired now (none when it did not come and
+    // silence is no loss), and the live picture's triggers.
     Status triggeredFrame(Frame &out);
     Status fireTrigger();
     void fireLiveTrigger();
@@ -108,6 +113,9 @@ private:
     ArvStream *m_stream = nullptr;
     QString m_description;
     CameraIdentity m_identity;
+    QString m_pixelFormat; // as opened, for pinTo()
+    int m_width = 0;
+    int m_height = 0;
     std::chrono::nanoseconds m_framePeriod{0};
     std::chrono::nanoseconds m_exposure{0};
 
@@ -118,7 +126,7 @@ private:
 
     bool m_softwareTrigger = false; // the camera waits for TriggerSoftware, as open() left it
     std::atomic<bool> m_inSeries{false};
-    QTimer m_liveTrigger; // on the camera's thread, while live and no series runs
+    QTimer m_liveTrigger{this}; // on the camera's thread, while live and no series runs
     // The last live trigger: when it was fired (0: its frame is no longer awaited) and the
     // newest frame before it.
     std::atomic<std::int64_t> m_liveTriggerNs{0};

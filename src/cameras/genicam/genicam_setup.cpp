@@ -3,6 +3,7 @@
 #include "cameras/genicam/genicam_camera.h"
 
 #include "cameras/camera_settings.h"
+#include "cameras/driver_file.h"
 #include "cameras/pixel_formats.h"
 #include "cameras/genicam/genicam_error.h"
 #include "cameras/genicam/genicam_features.h"
@@ -221,12 +222,24 @@ Status GenicamCamera::readBack()
                   QString::fromUtf8(arv_camera_get_device_serial_number(m_camera, nullptr))};
     if (m_identity.device.isEmpty())
         m_identity.device = id;
+    m_pixelFormat = formatName;
+    m_width = width;
+    m_height = height;
     m_description = QStringLiteral("GenICam %1 %2 (%3) %4x%5 %6")
                         .arg(vendor, model, id)
                         .arg(width)
                         .arg(height)
                         .arg(formatName);
     return Status::success();
+}
+
+void GenicamCamera::pinTo(DriverFile &driver) const
+{
+    driver.pin(QStringLiteral("pixel-format"), m_pixelFormat);
+    driver.pin(QStringLiteral("width"), QString::number(m_width));
+    driver.pin(QStringLiteral("height"), QString::number(m_height));
+    // Where the file names no camera, the first found would do; after a loss it must be this one.
+    driver.pin(QStringLiteral("camera"), m_identity.serial);
 }
 
 Status GenicamCamera::applyTrigger(const QString &trigger)

@@ -164,10 +164,13 @@ Status GenicamCamera::snap(Frame &out)
     return m_softwareTrigger ? triggeredFrame(out) : StreamingCamera::snap(out);
 }
 
-Status GenicamCamera::capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out)
+CaptureResult GenicamCamera::capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out)
 {
     // A triggered camera takes the picture when the tick tells it to.
-    return m_softwareTrigger ? triggeredFrame(out) : StreamingCamera::capture(tickNs, intervalNs, out);
+    if (!m_softwareTrigger)
+        return StreamingCamera::capture(tickNs, intervalNs, out);
+    const Status status = triggeredFrame(out);
+    return tickResult(status, out);
 }
 
 Status GenicamCamera::triggeredFrame(Frame &out)
@@ -185,8 +188,11 @@ Status GenicamCamera::triggeredFrame(Frame &out)
     const auto limit = frameWaitLimit(!live);
     const std::uint64_t before = m_slot.newestSequence();
     Status result = fireTrigger();
-    if (result)
-        result = frameResult(m_slot.takeFirstAfter(before, FrameSlot::Clock::now() + limit, out), limit);
+    if (result) {
+        const FrameSlot::Result taken = m_slot.takeFirstAfter(before, FrameSlot::Clock::now() + limit, out);
+        if (taken != FrameSlot::Result::Timeout || silenceMeansLost())
+            result = frameResult(taken, limit);
+    }
     if (!live)
         stopStream();
     return result;

@@ -28,11 +28,15 @@ public:
     Status open(const DriverFile &driver) override;
     std::chrono::nanoseconds framePeriod() const override { return std::chrono::nanoseconds(m_framePeriodNs.load()); }
     CameraSettingsInForce settingsInForce() const override;
+    void pinTo(DriverFile &driver) const override;
 
     // The first /dev/video* that can stream pictures in a format this program reads, or
     // an empty text when there is none. A node that another program holds or this user
     // may not open counts as found, so that opening it tells why.
     static QString findFirstDevice();
+    // The node of the capture device that `identity` names (its card, where it is plugged in and
+    // its serial number), whatever number it has now; empty while there is none.
+    static QString findDevice(const CameraIdentity &identity);
     // Every capture device, with its formats and sizes, in the order of its node numbers.
     static QList<FoundCamera> listCameras();
     // The driver-file lines of everything the device at `path` can be set to, at its current

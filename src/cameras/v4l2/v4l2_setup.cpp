@@ -37,8 +37,9 @@ int nodeNumber(const QString &path)
     return path.mid(digits).toInt();
 }
 
-// Whether the open device captures video by streaming; its card name goes to `card`.
-bool canCapture(int fd, QString *card = nullptr)
+// Whether the open device captures video by streaming; its card name goes to `card`, where it is
+// plugged in to `busInfo`.
+bool canCapture(int fd, QString *card = nullptr, QString *busInfo = nullptr)
 {
     v4l2_capability cap{};
     if (v4l2Ioctl(fd, VIDIOC_QUERYCAP, &cap) < 0)
@@ -46,6 +47,8 @@ bool canCapture(int fd, QString *card = nullptr)
     const std::uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
     if (card)
         *card = QString::fromUtf8(reinterpret_cast<const char *>(cap.card));
+    if (busInfo)
+        *busInfo = QString::fromUtf8(reinterpret_cast<const char *>(cap.bus_info));
     return (caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_STREAMING);
 }
 
@@ -154,6 +157,23 @@ QString V4l2Camera::findFirstDevice()
     return {};
 }
 
+QString V4l2Camera::findDevice(const CameraIdentity &identity)
+{
+    V4l2DeviceIo &io = V4l2DeviceIo::current();
+    for (const QString &path : sortedNodes()) {
+        const int fd = io.open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        QString card, busInfo;
+        const bool same = canCapture(fd, &card, &busInfo) && card == identity.model && busInfo == identity.busInfo;
+        io.close(fd);
+        // Two cameras of one model on one hub differ only by their serial numbers, where they have one.
+        if (same && (identity.serial.isEmpty() || usbSerialNumber(path) == identity.serial))
+            return path;
+    }
+    return {};
+}
+
 QList<FoundCamera> V4l2Camera::listCameras()
 {
     V4l2DeviceIo &io = V4l2DeviceIo::current();
@@ -228,11 +248,11 @@ Status V4l2Camera::openDevice(const QString &path)
     m_fd = V4l2DeviceIo::current().open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
     if (m_fd < 0)
         return Status::failure(QStringLiteral("cannot open %1: %2").arg(path, v4l2ErrorText()));
-    QString card;
-    if (!canCapture(m_fd, &card))
+    QString card, busInfo;
+    if (!canCapture(m_fd, &card, &busInfo))
         return Status::failure(QStringLiteral("%1 is not a V4L2 device that can stream pictures").arg(path));
     m_description = QStringLiteral("V4L2 %1 (%2)").arg(card, path);
-    m_identity = {QStringLiteral("v4l2"), path, card, usbSerialNumber(path)};
+    m_identity = {QStringLiteral("v4l2"), path, card, usbSerialNumber(path), busInfo};
     return Status::success();
 }
 
@@ -309,6 +329,14 @@ Status V4l2Camera::mapBuffers()
         m_buffers.push_back({start, buffer.length});
     }
     return Status::success();
+}
+
+void V4l2Camera::pinTo(DriverFile &driver) const
+{
+    if (const NamedPixelFormat *format = readableFormat(m_fourcc))
+        driver.pin(QStringLiteral("pixel-format"), QLatin1String(format->name));
+    driver.pin(QStringLiteral("width"), QString::number(m_width));
+    driver.pin(QStringLiteral("height"), QString::number(m_height));
 }
 
 void V4l2Camera::unmapBuffers()

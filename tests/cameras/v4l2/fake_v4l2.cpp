@@ -30,20 +30,25 @@ long sizeDistance(QSize a, QSize b)
 
 FakeV4l2::FakeV4l2(std::vector<Node> nodes)
 {
-    for (Node &node : nodes) {
-        auto d = std::make_unique<Device>();
-        d->node = std::move(node);
-        if (d->node.capture) {
-            v4l2_format f{};
-            f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            f.fmt.pix.pixelformat = d->node.formats.front();
-            f.fmt.pix.width = std::uint32_t(d->node.sizes.front().width());
-            f.fmt.pix.height = std::uint32_t(d->node.sizes.front().height());
-            setFormat(*d, f, true);
-        }
-        m_devices.push_back(std::move(d));
-    }
+    for (Node &node : nodes)
+        addDevice(std::move(node));
     m_previous = V4l2DeviceIo::install(this);
+}
+
+// A new device starts in its first format and size, as a camera does when it is plugged in.
+void FakeV4l2::addDevice(Node node)
+{
+    auto d = std::make_unique<Device>();
+    d->node = std::move(node);
+    if (d->node.capture) {
+        v4l2_format f{};
+        f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        f.fmt.pix.pixelformat = d->node.formats.front();
+        f.fmt.pix.width = std::uint32_t(d->node.sizes.front().width());
+        f.fmt.pix.height = std::uint32_t(d->node.sizes.front().height());
+        setFormat(*d, f, true);
+    }
+    m_devices.push_back(std::move(d));
 }
 
 FakeV4l2::~FakeV4l2()
@@ -95,6 +100,20 @@ void FakeV4l2::unplug(const QString &path)
     lock.unlock();
     if (producer.joinable())
         producer.join();
+}
+
+void FakeV4l2::plugBackIn(const QString &path, const QString &newPath)
+{
+    const std::lock_guard lock(m_mutex);
+    // The handles of the old device stay with it, gone; the camera is a new device.
+    const auto old = std::find_if(m_devices.rbegin(), m_devices.rend(),
+                                  [&](const auto &d) { return d->node.path == path && d->gone; });
+    if (old == m_devices.rend())
+        return;
+    Node node = (*old)->node;
+    if (!newPath.isEmpty())
+        node.path = newPath;
+    addDevice(std::move(node));
 }
 
 std::uint64_t FakeV4l2::framesMade(const QString &path) const
@@ -229,7 +248,7 @@ int FakeV4l2::control(Device &d, const Handle &h, unsigned long request, void *a
         cap = {};
         std::strncpy(reinterpret_cast<char *>(cap.driver), "uvcvideo", sizeof cap.driver - 1);
         std::strncpy(reinterpret_cast<char *>(cap.card), d.node.card.constData(), sizeof cap.card - 1);
-        std::strncpy(reinterpret_cast<char *>(cap.bus_info), "usb-0000:00:14.0-1", sizeof cap.bus_info - 1);
+        std::strncpy(reinterpret_cast<char *>(cap.bus_info), d.node.busInfo.constData(), sizeof cap.bus_info - 1);
         cap.device_caps = (d.node.capture ? V4L2_CAP_VIDEO_CAPTURE : V4L2_CAP_META_CAPTURE) | V4L2_CAP_STREAMING |
                           V4L2_CAP_EXT_PIX_FORMAT;
         cap.capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING |

@@ -44,6 +44,7 @@ struct FakeV4l2Node
 {
     QString path = QStringLiteral("/dev/video0");
     QByteArray card = "Fake UVC Camera";
+    QByteArray busInfo = "usb-0000:00:14.0-1";
     // False: the metadata node a UVC camera registers beside its capture node.
     bool capture = true;
     // Offered in this order; the first is the one a driver falls back to.
@@ -104,6 +105,9 @@ public:
     void interruptNextPoll();        // one poll fails with EINTR
     void setStalled(bool stalled);   // the sensor stops sending
     void unplug(const QString &path);
+    // The camera unplugged from `path` comes back, as a new device at `newPath` (its old path
+    // when empty), as the kernel may number a camera that re-enumerates afresh.
+    void plugBackIn(const QString &path, const QString &newPath = {});
 
     // What happened so far.
     std::uint64_t framesMade(const QString &path) const;
@@ -158,6 +162,7 @@ private:
         bool nonBlocking = false;
     };
 
+    void addDevice(Node node);
     Device *deviceOf(const QString &path) const;
     Device *deviceOfFd(int fd) const;
     int control(Device &d, const Handle &h, unsigned long request, void *arg, std::unique_lock<std::mutex> &lock);
