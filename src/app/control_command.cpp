@@ -164,7 +164,11 @@ private Q_SLOTS:
     void started(const QString &logPath) { printError(QStringLiteral("Series started, log %1").arg(logPath)); }
     void stopped(bool ok, const QString &reason, uint pictures, uint ticksMissed)
     {
-        printError(QStringLiteral("Series stopped: %1 pictures saved, %2 ticks missed").arg(pictures).arg(ticksMissed));
+        const auto count = [](uint n, const char *one, const char *many) {
+            return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+        };
+        printError(QStringLiteral("Series stopped: %1 saved, %2 missed")
+                       .arg(count(pictures, "picture", "pictures"), count(ticksMissed, "tick", "ticks")));
         if (!ok)
             printError(reason);
         end(ok ? 0 : kExitRefused);

@@ -48,8 +48,8 @@ const char kHelp[] =
     "A picture that would leave less than the disk reserve free ends the series: \"The disk is\n"
     "nearly full.\"\n"
     "On exit, standard output holds one line: the path of the series log.\n"
-    "While standard error is a terminal, one line there shows the progress; a summary ends it.\n"
-    "--quiet leaves out both.\n"
+    "While standard error is a terminal, one line there shows the progress (not with --quiet);\n"
+    "a summary line always ends it.\n"
     "Exit status: 0 every picture taken is saved and on the disk, also when interrupted;\n"
     "1 a picture could not be taken or saved, or the disk is nearly full (the series stops as in\n"
     "the window), or the wait ended before every picture taken was saved and synced; 2 refused\n"
@@ -180,7 +180,7 @@ RecordArguments parseRecordArguments(const QStringList &arguments)
                                                     "(default: the larger of 10 pictures and 256 MiB)."),
                                      QStringLiteral("SIZE"));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
-                                   QStringLiteral("No progress line and no summary on standard error."));
+                                   QStringLiteral("No progress line on standard error; the summary still ends it."));
     parser.addOptions({driver, dir, name, type, interval, add, count, duration, startAt, until, stopOnLoss, reserve, quiet});
     if (const CommandWords words = parseCommandWords(parser, "record", arguments); words.exitCode) {
         if (*words.exitCode != 0)
@@ -335,13 +335,14 @@ void printError(const QString &text)
 }
 
 // How the series goes, on standard error: while it is a terminal one line updated in place every
-// second, and a summary at the end also where it is not, both unless quiet; lines of their own for
-// the camera's loss and return and for messages in every case.
+// second unless quiet; a summary at the end, also where it is not a terminal, and lines of their own
+// for the camera's loss and return and for messages in every case. A script that runs record
+// quietly still learns how its series went.
 class Progress
 {
 public:
     Progress(SeriesEngine &engine, bool quiet)
-        : m_figures(engine), m_quiet(quiet), m_inPlace(!quiet && ::isatty(STDERR_FILENO))
+        : m_figures(engine), m_inPlace(!quiet && ::isatty(STDERR_FILENO))
     {
         QObject::connect(&engine, &SeriesEngine::cameraAway, &m_figures, [this](const QString &reason) {
             say(QStringLiteral("Camera lost after %1: %2. Trying to open it again.")
@@ -366,8 +367,7 @@ public:
     {
         m_timer.stop();
         clear();
-        if (!m_quiet)
-            printError(summaryText(m_figures.figures(), logPath));
+        printError(summaryText(m_figures.figures(), logPath));
     }
 
 private:
@@ -386,7 +386,6 @@ private:
     }
 
     SeriesProgress m_figures;
-    bool m_quiet;
     bool m_inPlace;
     bool m_shown = false;
     QTimer m_timer;

@@ -408,7 +408,7 @@ void TestFaults::recordOnAFaultyDisk_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error");
     QTest::newRow("full at Start") << true << 0 << 1 << "The series log cannot be written:";
-    QTest::newRow("frozen, one signal after the series") << false << 1 << 0 << "";
+    QTest::newRow("frozen, one signal after the series") << false << 1 << 0 << "Series ended: 10 pictures";
     QTest::newRow("frozen, a second signal") << false << 2 << 1
                                              << "pictures taken were not saved: a second signal ended the wait for the disk.";
 }
