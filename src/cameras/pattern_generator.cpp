@@ -45,9 +45,12 @@ PatternGenerator::PatternGenerator(int width, int height, PixelFormat format)
             break;
         }
     }
+    // The frames of a series' first ticks find their memory ready: the scheduler's, one queued,
+    // one being saved and one shown.
+    m_buffers.prepare(qsizetype(width) * bytesPerPixel(format) * height, 4);
 }
 
-Frame PatternGenerator::frame(std::uint64_t sequence) const
+Frame PatternGenerator::frame(std::uint64_t sequence)
 {
     Frame frame;
     frame.width = m_width;
@@ -56,7 +59,7 @@ Frame PatternGenerator::frame(std::uint64_t sequence) const
     frame.significantBits = m_format == PixelFormat::Mono16 ? 16 : 8;
     frame.stride = m_width * bytesPerPixel(m_format);
     frame.sequence = sequence;
-    frame.data = QByteArray(qsizetype(frame.stride) * m_height, Qt::Uninitialized);
+    frame.data = m_buffers.take(qsizetype(frame.stride) * m_height);
     const int shift = int((sequence * kStepPerFrame) % kPeriod);
     for (int y = 0; y < m_height; ++y) {
         const int start = (y + shift) % kPeriod;
@@ -64,6 +67,7 @@ Frame PatternGenerator::frame(std::uint64_t sequence) const
                     std::size_t(frame.stride));
     }
     drawNumber(frame, sequence);
+    m_buffers.keep(frame.data);
     return frame;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/frame.h"
+#include "cameras/frame_buffers.h"
 
 #include <vector>
 
@@ -12,8 +13,8 @@ class PatternGenerator
 public:
     PatternGenerator(int width, int height, PixelFormat format);
 
-    // The picture with the given sequence number (from 1).
-    Frame frame(std::uint64_t sequence) const;
+    // The picture with the given sequence number (from 1). Safe to call from several threads.
+    Frame frame(std::uint64_t sequence);
 
 private:
     void drawNumber(Frame &frame, std::uint64_t number) const;
@@ -24,4 +25,5 @@ private:
     // One ramp row longer than the picture by a full period, so that each picture row is a
     // single copy from a shifted start: drawing costs about as much as a memcpy.
     std::vector<std::uint8_t> m_ramp;
+    FrameBuffers m_buffers;
 };

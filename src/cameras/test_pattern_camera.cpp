@@ -2,14 +2,30 @@
 
 #include "cameras/driver_file.h"
 #include "base/stopwatch.h"
+#include "base/thread_name.h"
 
 #include <chrono>
 
 TestPatternCamera::TestPatternCamera(QObject *parent) : Camera(parent) {}
 
+namespace {
+
+// A series' frame is made at most this long before its tick: long enough for a making that
+// a busy machine slows to several intervals, short enough that the frame still shows its tick.
+constexpr std::int64_t kMakeAheadNs = 200'000'000;
+
+} // namespace
+
 TestPatternCamera::~TestPatternCamera()
 {
     stopLive();
+    {
+        const std::lock_guard lock(m_aheadMutex);
+        m_ahead.quit = true;
+    }
+    m_aheadChanged.notify_all();
+    if (m_maker.joinable())
+        m_maker.join();
 }
 
 QString TestPatternCamera::description() const
@@ -80,6 +96,7 @@ void TestPatternCamera::stopLive()
 
 void TestPatternCamera::run()
 {
+    nameThisThread("pir-pattern");
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / m_frameRate));
     auto due = Clock::now();
@@ -115,13 +132,69 @@ Status TestPatternCamera::snap(Frame &out)
     return Status::success();
 }
 
-// The pattern has no sensor that keeps its own time: a series' picture is made at its tick,
-// whatever the frame rate of the live picture.
-CaptureResult TestPatternCamera::capture(std::int64_t, std::int64_t, Frame &out)
+// The pattern has no sensor that keeps its own time: a series' picture is made for its tick,
+// whatever the frame rate of the live picture. A big frame takes milliseconds to draw, and a
+// machine busy writing the pictures before it can stretch that past the fastest interval; so
+// from the second tick on the next tick's frame is made ahead on a thread of its own, starting
+// right after this tick or kMakeAheadNs before the next, whichever is later, and the schedule's
+// thread only takes it. Its capture time stays the time it was made.
+CaptureResult TestPatternCamera::capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out)
 {
     if (!m_generator)
         return {CaptureOutcome::Lost, QStringLiteral("the test pattern is not open")};
-    out = nextFrame();
+    std::unique_lock lock(m_aheadMutex);
+    m_aheadChanged.wait(lock, [this] { return !m_ahead.making; });
+    if (m_ahead.frame && m_ahead.forTickNs == tickNs) {
+        out = std::move(*m_ahead.frame);
+    } else {
+        // The first ticks, and a tick after missed ones, which the frame made ahead was not for.
+        lock.unlock();
+        out = nextFrame();
+        lock.lock();
+    }
+    m_ahead.frame.reset();
+    m_ahead.forTickNs = 0;
+    // Tick 0 waits for its frame without bound and tells no interval.
+    if (m_maker.joinable() && intervalNs > 0 && intervalNs < std::int64_t(86'400) * 1'000'000'000) {
+        m_ahead.forTickNs = tickNs + intervalNs;
+        m_ahead.startNs = m_ahead.forTickNs - kMakeAheadNs;
+        m_aheadChanged.notify_all();
+    }
     out.sequence = nextSequence();
     return {};
+}
+
+void TestPatternCamera::setSeriesRunning(bool running)
+{
+    {
+        const std::lock_guard lock(m_aheadMutex);
+        m_ahead.forTickNs = 0;
+        m_ahead.frame.reset();
+    }
+    if (running && !m_maker.joinable())
+        m_maker = std::thread([this] { makeAhead(); });
+}
+
+void TestPatternCamera::makeAhead()
+{
+    nameThisThread("pir-make-ahead");
+    std::unique_lock lock(m_aheadMutex);
+    for (;;) {
+        m_aheadChanged.wait(lock, [this] { return m_ahead.quit || (m_ahead.forTickNs != 0 && !m_ahead.frame); });
+        if (m_ahead.quit)
+            return;
+        const std::int64_t forTick = m_ahead.forTickNs;
+        // Until the making may start; a new request or the end of the series wakes the wait.
+        const auto start = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(m_ahead.startNs));
+        if (m_aheadChanged.wait_until(lock, start, [&] { return m_ahead.quit || m_ahead.forTickNs != forTick; }))
+            continue;
+        m_ahead.making = true;
+        lock.unlock();
+        Frame frame = nextFrame();
+        lock.lock();
+        m_ahead.making = false;
+        if (m_ahead.forTickNs == forTick)
+            m_ahead.frame = std::move(frame);
+        m_aheadChanged.notify_all();
+    }
 }

@@ -3,12 +3,16 @@
 #include "cameras/camera.h"
 #include "cameras/pattern_generator.h"
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 // The built-in synthetic camera (`source = test-pattern`). While live it produces frames
 // at its frame rate on a thread of its own, on a fixed schedule that does not drift; a snap
-// outside the stream and every picture of a series are made at once, when asked for.
+// outside the stream is made at once, when asked for. A series' picture is made for its tick:
+// at once for the first ticks, then ahead, on a thread of its own (see capture()).
 class TestPatternCamera : public Camera
 {
     Q_OBJECT
@@ -24,6 +28,7 @@ public:
     bool isLive() const override { return m_thread.joinable(); }
     Status snap(Frame &out) override;
     CaptureResult capture(std::int64_t tickNs, std::int64_t intervalNs, Frame &out) override;
+    void setSeriesRunning(bool running) override;
     std::chrono::nanoseconds framePeriod() const override;
     CameraSettingsInForce settingsInForce() const override;
 
@@ -34,6 +39,7 @@ public:
 
 private:
     void run();
+    void makeAhead();
     Frame nextFrame();
 
     int m_width = 1280;
@@ -47,4 +53,18 @@ private:
     std::mutex m_stopMutex;
     std::condition_variable m_stopRequested;
     bool m_stop = false;
+
+    // The frame of a series' next tick, made ahead.
+    struct Ahead
+    {
+        std::int64_t forTickNs = 0; // the tick the frame is for; 0 none asked
+        std::int64_t startNs = 0;   // when to begin making it
+        bool making = false;
+        std::optional<Frame> frame;
+        bool quit = false;
+    };
+    std::mutex m_aheadMutex;
+    std::condition_variable m_aheadChanged;
+    Ahead m_ahead;
+    std::thread m_maker; // started with the first series
 };

@@ -1,4 +1,5 @@
 #include "recording/camera_reconnect.h"
+#include "base/thread_name.h"
 
 #include <QThread>
 
@@ -46,6 +47,7 @@ CameraReconnect::CameraReconnect(CameraReopening reopening, QThread *home, Opene
     : m_state(std::make_shared<State>())
 {
     std::thread([state = m_state, reopening = std::move(reopening), home, opened = std::move(opened)] {
+        nameThisThread("pir-reconnect");
         for (int attempt = 0; state->pauseFor(pauseBefore(attempt)); ++attempt) {
             QString error;
             std::unique_ptr<Camera> camera = reopenCamera(reopening, error);

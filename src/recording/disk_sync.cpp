@@ -1,6 +1,7 @@
 #include "recording/disk_sync.h"
 
 #include "picture_files/image_files.h"
+#include "base/thread_name.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,6 +68,7 @@ void DiskSync::requestOne(const QString &directory, Done done)
     d.running = true;
     std::thread([this, directory] {
         const OutlivingThread counted;
+        nameThisThread("pir-sync");
         run(directory);
     }).detach();
 }

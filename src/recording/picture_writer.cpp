@@ -5,6 +5,7 @@
 #include "recording/disk_sync.h"
 #include "recording/save_target.h"
 #include "recording/series.h"
+#include "base/thread_name.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -36,6 +37,7 @@ void PictureWriter::start()
     // Detached and holding itself: a disk that hangs must not hold the program's end.
     std::thread([self = shared_from_this()]() mutable {
         const OutlivingThread counted;
+        nameThisThread("pir-writer");
         self->run();
         self.reset(); // while still counted
     }).detach();

@@ -62,6 +62,26 @@ constexpr int kQueueMs = 5000;
 // After Stop, tick 0 waits for its frame a frame's time more, and at least this long.
 constexpr int kFirstFrameGraceMs = 100;
 
+// What the writer's queue holds at most: pictures of `frameBytes` each, `pictures` of them unless
+// fewer fill `maxBytes` (an empty queue takes one picture of any size).
+QString queueNote(std::int64_t pictures, std::int64_t maxBytes, std::int64_t frameBytes, int intervalMs)
+{
+    constexpr double MiB = 1 << 20;
+    const std::int64_t fit = frameBytes > 0 ? std::max<std::int64_t>(1, maxBytes / frameBytes) : pictures;
+    const std::int64_t held = std::min(pictures, fit);
+    const QString seconds = QString::number(double(held * intervalMs) / 1000.0, 'g', 3);
+    const QString count = held == 1 ? QStringLiteral("1 picture") : QStringLiteral("%1 pictures").arg(held);
+    if (held == pictures)
+        return QStringLiteral("%1, %2 s of the series (time bound; memory bound %3 MiB not reached)")
+            .arg(count, seconds)
+            .arg(double(maxBytes) / MiB, 0, 'f', 0);
+    return QStringLiteral("%1, %2 s of the series (memory bound %3 MiB; %4 pictures would take %5 MiB)")
+        .arg(count, seconds)
+        .arg(double(maxBytes) / MiB, 0, 'f', 0)
+        .arg(pictures)
+        .arg(double(pictures * frameBytes) / MiB, 0, 'f', 0);
+}
+
 // Said before a series whose camera streams more slowly than its ticks come.
 QString cameraRateNote(const PictureSource &source, int intervalMs, bool streams)
 {
@@ -173,6 +193,8 @@ std::shared_ptr<PictureWriter> SeriesEngine::makeWriter(const SeriesSettings &se
     const std::int64_t pictures =
         m_queueBound ? m_queueBound->first : std::max<std::int64_t>(1, (kQueueMs + settings.intervalMs - 1) / settings.intervalMs);
     const std::int64_t bytes = m_queueBound ? m_queueBound->second : kQueueBytes;
+    SeriesLogHeader header = logHeader(settings);
+    header.queue = queueNote(pictures, bytes, m_source.firstFrame().data.size(), settings.intervalMs);
     const std::uint64_t id = m_run ? m_run->id : 0;
     const std::shared_ptr<Link> link = m_link;
     PictureWriter::Callbacks callbacks;
@@ -204,7 +226,7 @@ std::shared_ptr<PictureWriter> SeriesEngine::makeWriter(const SeriesSettings &se
     callbacks.synced = [link](const QString &logPath, const Status &result) {
         link->post([logPath, result](SeriesEngine &e) { Q_EMIT e.synced(logPath, result); });
     };
-    return std::make_shared<PictureWriter>(settings, logHeader(settings), pictures, bytes, m_saver, callbacks);
+    return std::make_shared<PictureWriter>(settings, header, pictures, bytes, m_saver, callbacks);
 }
 
 void SeriesEngine::start()

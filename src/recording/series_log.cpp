@@ -143,6 +143,8 @@ QString formatLogHeader(const SeriesLogHeader &h, const QString &logPath)
         text += commentLine(QStringLiteral("bits: %1").arg(note));
     if (!h.schedule.isEmpty())
         text += commentLine(QStringLiteral("schedule: %1").arg(h.schedule));
+    if (!h.queue.isEmpty())
+        text += commentLine(QStringLiteral("queue: %1").arg(h.queue));
     if (!h.cameraRateNote.isEmpty())
         text += commentLine(QStringLiteral("frame rate: %1").arg(h.cameraRateNote));
     if (!h.diskNote.isEmpty())

@@ -31,6 +31,7 @@ struct SeriesLogHeader
     QStringList options;
     QString namesNote;      // said when the names of the series may repeat
     QString schedule;       // how the schedule's thread runs: real-time or normal priority
+    QString queue;          // how many pictures the writer's queue holds, and what bounds it
     QString cameraRateNote; // said when the camera streams more slowly than the ticks come
     QString diskNote;       // said when the series will not fit on its disk
     QString remoteControl;  // where scripts reach the series, or why they cannot

@@ -6,6 +6,7 @@
 #include "naming/file_name.h"
 #include "recording/picture_queue.h"
 #include "recording/picture_source.h"
+#include "base/thread_name.h"
 
 #include <QDateTime>
 
@@ -26,7 +27,10 @@ SeriesScheduler::~SeriesScheduler()
 
 void SeriesScheduler::start()
 {
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] {
+        nameThisThread("pir-schedule");
+        run();
+    });
 }
 
 void SeriesScheduler::requestStop()
@@ -166,10 +170,25 @@ bool SeriesScheduler::serve(std::int64_t tick)
         ++m_missed;
         return true;
     }
-    // A picture that would find no room in the writer's queue is not taken at all.
+    // A picture that would find no room in the writer's queue is not taken at all. The log says
+    // when the disk fell behind and for how long, in its place among the rows.
+    const std::int64_t tickMs = tick * m_settings.intervalMs;
     if (!m_queue.hasRoomFor(m_lastFrameBytes)) {
+        if (!m_queueFullTick) {
+            m_queueFullTick = tick;
+            pushNote(QStringLiteral("queue full at %1 ms: the disk takes the pictures more slowly than they come")
+                         .arg(tickMs));
+        }
         ++m_missed;
         return true;
+    }
+    if (m_queueFullTick) {
+        const std::int64_t missed = tick - *m_queueFullTick;
+        pushNote(QStringLiteral("queue has room again at %1 ms (%2 %3 missed)")
+                     .arg(tickMs)
+                     .arg(missed)
+                     .arg(missed == 1 ? QStringLiteral("tick") : QStringLiteral("ticks")));
+        m_queueFullTick.reset();
     }
     const std::int64_t tickNs = m_schedule->tickTime(tick);
     PictureJob job;
@@ -254,6 +273,14 @@ void SeriesScheduler::pushJob(PictureJob job)
 {
     job.schedule = m_priority; // written by this thread only
     m_queue.push(std::move(job));
+}
+
+void SeriesScheduler::pushNote(const QString &note)
+{
+    PictureJob job;
+    job.kind = PictureJob::Kind::Note;
+    job.note = note;
+    pushJob(std::move(job));
 }
 
 void SeriesScheduler::reportMissed()

@@ -124,6 +124,7 @@ private:
     // Whether the camera is back for `tick`; logs the gap's end.
     bool comeBack(std::int64_t tick);
     void pushJob(PictureJob job);
+    void pushNote(const QString &note);
     void reportMissed();
 
     SeriesSettings m_settings;
@@ -157,5 +158,6 @@ private:
     std::int64_t m_lastPictureTick = -1;
     bool m_away = false;
     std::int64_t m_awayTick = 0; // the first tick of the gap
+    std::optional<std::int64_t> m_queueFullTick; // the first tick the writer's queue had no room for
     std::atomic<bool> m_cameraBack{false};
 };

@@ -17,6 +17,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <limits>
 #include <thread>
 
 class TestCameras : public QObject
@@ -28,6 +29,7 @@ private Q_SLOTS:
     void patternFramesDiffer_data();
     void patternFramesDiffer();
     void snapTakesANewFrameLiveAndStill();
+    void seriesFramesAreMadeForTheirTicks();
     void liveFramesArriveWithoutPilingUp();
     void showingKeepsTheBufferOfTheSameSize();
     void stopwatch();
@@ -89,9 +91,13 @@ void TestCameras::patternFramesDiffer_data()
 void TestCameras::patternFramesDiffer()
 {
     QFETCH(PixelFormat, format);
-    const PatternGenerator generator(100, 70, format);
+    PatternGenerator generator(100, 70, format);
     const Frame a = generator.frame(1);
+    const QByteArray drawn(a.data.constData(), a.data.size());
     const Frame b = generator.frame(2);
+    for (std::uint64_t n = 3; n < 12; ++n) // every buffer the generator keeps comes round again
+        generator.frame(n);
+    QCOMPARE(a.data, drawn); // a frame still held is never drawn over
     QCOMPARE(a.width, 100);
     QCOMPARE(a.height, 70);
     QCOMPARE(a.stride, 100 * bytesPerPixel(format));
@@ -127,6 +133,38 @@ void TestCameras::snapTakesANewFrameLiveAndStill()
     QVERIFY(next.sequence > live.sequence);
     camera.stopLive();
     QVERIFY(!camera.isLive());
+}
+
+// From the second tick on a series' frame is made ahead, for its tick alone: never more than
+// 0.2 s before it, never one made for another tick, and each a picture of its own.
+void TestCameras::seriesFramesAreMadeForTheirTicks()
+{
+    DriverFile driver;
+    QString error;
+    QVERIFY(DriverFile::parse("source = test-pattern\nwidth = 64\nheight = 48\n", driver, error));
+    TestPatternCamera camera;
+    QVERIFY(camera.open(driver).ok());
+    camera.setSeriesRunning(true);
+    constexpr std::int64_t ms = 1'000'000, interval = 300 * ms;
+    const std::int64_t start = stopwatchClockNs();
+    std::uint64_t lastId = 0;
+    // Tick 3 is skipped, as a tick the queue had no room for: the frame made for it is not taken.
+    for (const std::int64_t k : {0, 1, 2, 4, 5}) {
+        const std::int64_t tick = start + k * interval;
+        std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::nanoseconds(tick)));
+        Frame frame;
+        const CaptureResult taken = camera.capture(tick, k == 0 ? std::numeric_limits<std::int64_t>::max() / 4 : interval, frame);
+        QVERIFY(taken.outcome == CaptureOutcome::Picture);
+        QVERIFY2(frame.cameraFrameId > lastId, qPrintable(QString::number(k)));
+        lastId = frame.cameraFrameId;
+        QVERIFY(frame.captureNs <= stopwatchClockNs());
+        // Made at once for the first two ticks and after the skipped one, ahead for the others.
+        if (k == 2 || k == 5)
+            QVERIFY2(frame.captureNs >= tick - 200 * ms - 20 * ms && frame.captureNs < tick, qPrintable(QString::number(k)));
+        else
+            QVERIFY2(frame.captureNs >= tick, qPrintable(QString::number(k)));
+    }
+    camera.setSeriesRunning(false);
 }
 
 void TestCameras::liveFramesArriveWithoutPilingUp()

@@ -302,6 +302,12 @@ void TestSeriesEngine::scheduleKeepsTheGrid()
     QCOMPARE(rowLate, late);
     if (failAt >= 0)
         QVERIFY(lines.contains(QStringLiteral("# camera lost at %1 ms: the camera stopped answering").arg(failAt * 50)));
+    // A queue that fills is told once, at the first tick it has no room for.
+    const QStringList full = lines.filter(QStringLiteral("# queue full at "));
+    QCOMPARE(full, queueBound && missed ? QStringList{QStringLiteral("# queue full at %1 ms: the disk takes the pictures "
+                                                                     "more slowly than they come")
+                                                          .arg(scheduled.size() * 50)}
+                                        : QStringList());
     const QString end = lines.filter(QStringLiteral("# end: ")).value(0);
     const QString word = missed == 1 ? QStringLiteral("tick") : QStringLiteral("ticks");
     QVERIFY2(end.endsWith(QStringLiteral(", %1 pictures, %2 %3 missed").arg(scheduled.size()).arg(missed).arg(word)),

@@ -4,6 +4,7 @@
 #include "base/stopwatch.h"
 #include "cameras/v4l2/v4l2_controls.h"
 #include "cameras/v4l2/v4l2_device_io.h"
+#include "base/thread_name.h"
 
 #include <linux/videodev2.h>
 
@@ -99,6 +100,7 @@ void V4l2Camera::readFramePeriod()
 // device that is gone.
 void V4l2Camera::run()
 {
+    nameThisThread("pir-v4l2");
     while (!m_stop.load()) {
         pollfd fd{m_fd, POLLIN, 0};
         const int ready = V4l2DeviceIo::current().poll(&fd, 1, kPollPeriodMs);
