@@ -7,12 +7,13 @@
 // Defaults: 3 rounds of 100 pictures every 50 ms per cell; 30 saves per cell for the throughput.
 // DIR must exist; everything is written into a fresh folder inside it and removed afterwards.
 //
-// Per cell: the ticks missed in all rounds; the lateness of every picture (stopwatch_ms -
-// scheduled_ms of its log row: median, p99, max); the writer's MB/s, from the median time of a
-// save of the frame through saveImage as the series' writer saves it; the raw MB/s, from the median
-// time of writing the frame's bytes to a new file with write(2) in the writer's 64 KiB pieces, the
-// two taken in turns; and their ratio. A .jpg writes little, so its ratio says how much faster than the raw bytes its
-// pictures are done.
+// Per cell: the ticks missed in all rounds (in brackets, those of them the writer's queue had no
+// room for, as the log tells); the lateness of every picture (stopwatch_ms - scheduled_ms of its
+// log row: median, p99, max); the writer's MB/s, from the median time of a save of the frame
+// through saveImage as the series' writer saves it; the raw MB/s, from the median time of writing
+// the frame's bytes to a new file with write(2) in the writer's 64 KiB pieces, the two taken in
+// turns; and their ratio. A .jpg writes little: its ratio says how its saves compare with writing
+// the frame's bytes raw.
 
 #include "bench_support.h"
 #include "cameras/pattern_generator.h"
@@ -21,6 +22,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -33,6 +35,7 @@ struct Cell
 {
     std::vector<double> lateness; // ms, of every picture saved in every round
     int missed = 0;
+    int queueFull = 0; // of them, ticks the writer's queue had no room for: the disk fell behind
     int failedRuns = 0; // record runs that did not exit 0
 };
 
@@ -58,7 +61,10 @@ void recordSeries(const QString &driver, const QString &type, int pictures, int 
     // A missed tick has no row: the ticks up to the last picture's, less the pictures saved.
     int saved = 0;
     double lastScheduled = 0;
+    static const QRegularExpression roomAgain(QStringLiteral("^# queue has room again at \\d+ ms \\((\\d+) ticks? missed"));
     for (const QByteArray &line : log.readAll().split('\n')) {
+        if (const QRegularExpressionMatch m = roomAgain.match(QString::fromUtf8(line)); m.hasMatch())
+            cell.queueFull += m.captured(1).toInt();
         const QList<QByteArray> f = line.split(',');
         if (f.size() < 10 || f[9] != "ok")
             continue;
@@ -141,7 +147,7 @@ int main(int argc, char **argv)
 
     std::printf("%d x %d pictures every %d ms per cell; throughput from %d saves (MB/s, ratio = writer / raw)\n",
                 rounds, pictures, interval, saveCount);
-    std::printf("size      | format | type | missed | late median |  p99 |   max | writer | raw    | ratio\n");
+    std::printf("size      | format | type | missed (queue full) | late median |  p99 |   max | writer | raw    | ratio\n");
     std::vector<double> bigLateness, smallLateness;
     for (const char *format : {"Mono8", "Mono16"}) {
         const QString driver = writeTestPatternDriver(tmp->filePath(QStringLiteral("%1.vin").arg(format)), width,
@@ -166,8 +172,9 @@ int main(int argc, char **argv)
             const double mb = double(frame.data.size()) / 1e3; // MB/s from ms
             for (const auto &[label, cell] : {std::pair<const char *, const Cell &>{"4096x3000", big},
                                               std::pair<const char *, const Cell &>{"256x256", small}}) {
-                std::printf("%-9s | %-6s | %-4s | %6d | %11.3f | %4.2f | %5.2f", label, format, type, cell.missed,
-                            median(cell.lateness), percentile(cell.lateness, 0.99), percentile(cell.lateness, 1.0));
+                std::printf("%-9s | %-6s | %-4s | %6d (%3d)        | %11.3f | %4.2f | %5.2f", label, format, type,
+                            cell.missed, cell.queueFull, median(cell.lateness), percentile(cell.lateness, 0.99),
+                            percentile(cell.lateness, 1.0));
                 if (&cell == &big)
                     std::printf(" | %6.0f | %6.0f | %5.2f", mb / saveMs, mb / rawMs, rawMs / saveMs);
                 std::printf("%s\n", cell.failedRuns ? "  (a record run failed)" : "");
