@@ -16,7 +16,8 @@ QByteArray FrameBuffers::take(qsizetype size)
             return true;
         });
         // The buffer let go last is the one most likely still in the caches and the page tables.
-        const auto free = std::find_if(m_buffers.rbegin(), m_buffers.rend(), [](const QByteArray &b) { return b.isDetached(); });
+        const auto free =
+            std::find_if(m_buffers.rbegin(), m_buffers.rend(), [](const QByteArray &b) { return b.isDetached(); });
         if (free != m_buffers.rend()) {
             // The last other share was let go on another thread, after it was done reading.
             std::atomic_thread_fence(std::memory_order_acquire);
