@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "recording/interval.h"
+#include "recording/series_progress.h"
 #include "remote/bus_names.h"
 
 #include <QCommandLineParser>
@@ -164,11 +165,7 @@ private Q_SLOTS:
     void started(const QString &logPath) { printError(QStringLiteral("Series started, log %1").arg(logPath)); }
     void stopped(bool ok, const QString &reason, uint pictures, uint ticksMissed)
     {
-        const auto count = [](uint n, const char *one, const char *many) {
-            return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
-        };
-        printError(QStringLiteral("Series stopped: %1 saved, %2 missed")
-                       .arg(count(pictures, "picture", "pictures"), count(ticksMissed, "tick", "ticks")));
+        printError(QStringLiteral("Series stopped: %1").arg(countsText(pictures, ticksMissed)));
         if (!ok)
             printError(reason);
         end(ok ? 0 : kExitRefused);

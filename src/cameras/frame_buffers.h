@@ -8,9 +8,10 @@
 // The pixel memory of a camera's frames, used again once every frame made in it is gone. A
 // 12-megapixel 16-bit frame is 24 MB: memory fresh from the system costs a page fault for every
 // 4 KiB of it on first touch, some 17 ms of CPU for the frame here, a third of the fastest
-// interval, and more where the machine is busy. Buffers kept here have been touched already. The store keeps as many as were
-// ever in flight at once, up to `mostBytes`: enough for a full writer's queue, so that a disk that
-// falls behind for a while does not make every tick pay for fresh memory.
+// interval, and more where the machine is busy. Buffers kept here have been touched already.
+// The store keeps as many as were ever in flight at once, up to `mostBytes`: enough for a full
+// writer's queue, so that a disk that falls behind for a while does not make every tick pay for
+// fresh memory.
 //
 // A buffer is taken, filled, and kept: the store holds a share of it from then on and hands it
 // out again only when it holds the last share, so that a frame still queued, shown or being

@@ -157,7 +157,6 @@ CaptureResult TestPatternCamera::capture(std::int64_t tickNs, std::int64_t inter
     // Tick 0 waits for its frame without bound and tells no interval.
     if (m_maker.joinable() && intervalNs > 0 && intervalNs < std::int64_t(86'400) * 1'000'000'000) {
         m_ahead.forTickNs = tickNs + intervalNs;
-        m_ahead.startNs = m_ahead.forTickNs - kMakeAheadNs;
         m_aheadChanged.notify_all();
     }
     out.sequence = nextSequence();
@@ -185,7 +184,7 @@ void TestPatternCamera::makeAhead()
             return;
         const std::int64_t forTick = m_ahead.forTickNs;
         // Until the making may start; a new request or the end of the series wakes the wait.
-        const auto start = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(m_ahead.startNs));
+        const auto start = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(forTick - kMakeAheadNs));
         if (m_aheadChanged.wait_until(lock, start, [&] { return m_ahead.quit || m_ahead.forTickNs != forTick; }))
             continue;
         m_ahead.making = true;

@@ -58,7 +58,6 @@ private:
     struct Ahead
     {
         std::int64_t forTickNs = 0; // the tick the frame is for; 0 none asked
-        std::int64_t startNs = 0;   // when to begin making it
         bool making = false;
         std::optional<Frame> frame;
         bool quit = false;

@@ -1,4 +1,5 @@
 #include "recording/camera_reconnect.h"
+
 #include "base/thread_name.h"
 
 #include <QThread>

@@ -7,14 +7,19 @@ namespace {
 
 QString counts(const SeriesFigures &f)
 {
-    return QStringLiteral("%1 picture%2, %3 tick%4 missed")
-        .arg(f.pictures)
-        .arg(f.pictures == 1 ? QString() : QStringLiteral("s"))
-        .arg(f.ticksMissed)
-        .arg(f.ticksMissed == 1 ? QString() : QStringLiteral("s"));
+    return countsText(f.pictures, f.ticksMissed);
 }
 
 } // namespace
+
+QString countsText(qint64 pictures, qint64 ticksMissed)
+{
+    return QStringLiteral("%1 picture%2, %3 tick%4 missed")
+        .arg(pictures)
+        .arg(pictures == 1 ? QString() : QStringLiteral("s"))
+        .arg(ticksMissed)
+        .arg(ticksMissed == 1 ? QString() : QStringLiteral("s"));
+}
 
 QString clockText(qint64 ms)
 {

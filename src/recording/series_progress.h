@@ -24,6 +24,8 @@ struct SeriesFigures
 QString progressText(const SeriesFigures &figures);
 // "Series ended: 120 pictures, 3 ticks missed in 0:01:00; log /data/Probe_20240501-220000.csv".
 QString summaryText(const SeriesFigures &figures, const QString &logPath);
+// "12 pictures, 1 tick missed".
+QString countsText(qint64 pictures, qint64 ticksMissed);
 // "1:02:03" (hours:minutes:seconds), "0:00:05".
 QString clockText(qint64 ms);
 

@@ -297,12 +297,7 @@ void SeriesScheduler::goAway(const QString &reason)
     m_away = true;
     // The camera fell silent after its last picture, whenever its loss was noticed.
     m_awayTick = m_lastPictureTick + 1;
-    PictureJob note;
-    note.kind = PictureJob::Kind::Note;
-    note.note = QStringLiteral("camera lost at %1 ms: %2")
-                    .arg(qint64(m_awayTick) * m_settings.intervalMs)
-                    .arg(reason);
-    pushJob(std::move(note));
+    pushNote(QStringLiteral("camera lost at %1 ms: %2").arg(qint64(m_awayTick) * m_settings.intervalMs).arg(reason));
     if (m_callbacks.away)
         m_callbacks.away(reason);
 }
@@ -312,12 +307,9 @@ bool SeriesScheduler::comeBack(std::int64_t tick)
     if (!m_cameraBack.exchange(false))
         return false;
     m_away = false;
-    PictureJob note;
-    note.kind = PictureJob::Kind::Note;
-    note.note = QStringLiteral("camera back at %1 ms (%2 ticks missed)")
-                    .arg(qint64(tick) * m_settings.intervalMs)
-                    .arg(tick - m_awayTick);
-    pushJob(std::move(note));
+    pushNote(QStringLiteral("camera back at %1 ms (%2 ticks missed)")
+                 .arg(qint64(tick) * m_settings.intervalMs)
+                 .arg(tick - m_awayTick));
     return true;
 }
 

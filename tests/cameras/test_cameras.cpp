@@ -45,6 +45,20 @@ private:
     QTemporaryDir m_dir;
 };
 
+namespace {
+
+// Opens a 64x48 test pattern with the driver file's `extra` lines.
+bool openPattern(TestPatternCamera &camera, const char *extra = "")
+{
+    DriverFile driver;
+    QString error;
+    return DriverFile::parse(QStringLiteral("source = test-pattern\nwidth = 64\nheight = 48\n%1").arg(QLatin1String(extra)),
+                             driver, error) &&
+           camera.open(driver).ok();
+}
+
+} // namespace
+
 void TestCameras::driverFileParsing_data()
 {
     QTest::addColumn<QString>("text");
@@ -110,11 +124,8 @@ void TestCameras::patternFramesDiffer()
 
 void TestCameras::snapTakesANewFrameLiveAndStill()
 {
-    DriverFile driver;
-    QString error;
-    QVERIFY(DriverFile::parse("source = test-pattern\nwidth = 64\nheight = 48\nframe-rate = 50\n", driver, error));
     TestPatternCamera camera;
-    QVERIFY(camera.open(driver).ok());
+    QVERIFY(openPattern(camera, "frame-rate = 50\n"));
     Frame first, second;
     QVERIFY(camera.snap(first).ok());
     QVERIFY(camera.snap(second).ok());
@@ -139,11 +150,8 @@ void TestCameras::snapTakesANewFrameLiveAndStill()
 // 0.2 s before it, never one made for another tick, and each a picture of its own.
 void TestCameras::seriesFramesAreMadeForTheirTicks()
 {
-    DriverFile driver;
-    QString error;
-    QVERIFY(DriverFile::parse("source = test-pattern\nwidth = 64\nheight = 48\n", driver, error));
     TestPatternCamera camera;
-    QVERIFY(camera.open(driver).ok());
+    QVERIFY(openPattern(camera));
     camera.setSeriesRunning(true);
     constexpr std::int64_t ms = 1'000'000, interval = 300 * ms;
     const std::int64_t start = stopwatchClockNs();
